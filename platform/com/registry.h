@@ -1,0 +1,68 @@
+// The registry: HKEY_CLASSES_ROOT keys with default and named values (REG_SZ, REG_DWORD,
+// REG_BINARY), stored in a SQLite database chosen by the host (CoSetRegistryPath). Calls return
+// Win32 error codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS...).
+// Key paths use backslashes and compare without regard to ASCII case, as on Windows.
+#pragma once
+
+#include "platform/com/wintypes.h"
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using REGSAM = DWORD;
+using LSTATUS = LONG;
+
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000u)))
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+PLENOR_EXPORT LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options,
+                                      REGSAM sam, void* security, PHKEY result, LPDWORD disposition);
+PLENOR_EXPORT LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+PLENOR_EXPORT LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
+PLENOR_EXPORT LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+PLENOR_EXPORT LSTATUS RegCloseKey(HKEY key);
+// valueName null or "" is the key's default value.
+PLENOR_EXPORT LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                                     DWORD cbData);
+// Windows semantics: with data null reports type and size; ERROR_MORE_DATA when *cbData is short.
+// REG_SZ data is returned with its terminating zero.
+PLENOR_EXPORT LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                       LPDWORD cbData);
+// Enumerates subkeys in name order; *cchName in: buffer size, out: length without terminator.
+PLENOR_EXPORT LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD reserved,
+                                    LPSTR cls, LPDWORD cchClass, void* lastWriteTime);
+PLENOR_EXPORT LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD cchValueName,
+                                    LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD cbData);
+// Deletes a key that has no subkeys (ERROR_ACCESS_DENIED otherwise), with its values.
+PLENOR_EXPORT LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
+PLENOR_EXPORT LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
+// Deletes a key with all its subkeys and values, in one transaction.
+PLENOR_EXPORT LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
+
+// Groups every registry write of the calling thread until the matching end into one transaction
+// (nesting allowed): a module's registration is all or nothing for other processes. Returns
+// ERROR_SUCCESS or the error that prevented the transaction.
+PLENOR_EXPORT LSTATUS RegBeginTransaction();
+PLENOR_EXPORT LSTATUS RegEndTransaction(BOOL commit);
+
+#define RegCreateKeyEx RegCreateKeyExA
+#define RegCreateKey RegCreateKeyA
+#define RegOpenKeyEx RegOpenKeyExA
+#define RegOpenKey RegOpenKeyA
+#define RegSetValueEx RegSetValueExA
+#define RegQueryValueEx RegQueryValueExA
+#define RegEnumKeyEx RegEnumKeyExA
+#define RegEnumValue RegEnumValueA
+#define RegDeleteKey RegDeleteKeyA
+#define RegDeleteValue RegDeleteValueA
+#define RegDeleteTree RegDeleteTreeA
