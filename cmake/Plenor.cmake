@@ -18,3 +18,27 @@ function(plenor_add_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "PLENOR_PLUGIN_DIR=${PLENOR_PLUGIN_DIR}" LABELS "${T_LABELS}")
 endfunction()
+
+# plenor_test_folder(LIBS...): every test_*.cpp of the calling folder becomes its own test binary
+# linked with LIBS (plus the shared test main and any helper sources in support_*.cpp of the
+# folder); files whose name contains "threads" are labelled "threads" and also run under
+# ThreadSanitizer. Every *.cmake file of the folder is included afterwards, for extras such as
+# test-only modules, so that several people can add tests without editing one shared list.
+function(plenor_test_folder)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support_*.cpp)
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" prefix ${rel})
+  foreach(src ${tests})
+    get_filename_component(stem ${src} NAME_WE)
+    set(labels "")
+    if(stem MATCHES "threads")
+      set(labels threads)
+    endif()
+    plenor_add_test(${prefix}_${stem} ${src} ${support} LIBS ${ARGN} LABELS ${labels})
+  endforeach()
+  file(GLOB extras CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
+  foreach(extra ${extras})
+    include(${extra})
+  endforeach()
+endfunction()

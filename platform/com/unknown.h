@@ -1,6 +1,7 @@
 // IUnknown, IClassFactory and the ComPtr smart pointer that holds every COM reference.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include "platform/com/guid.h"
@@ -95,12 +96,12 @@ class ComPtr {
   template <class U>
   HRESULT As(ComPtr<U>* out) const {
     if (!m_p) return E_POINTER;
-    return m_p->QueryInterface(uuidof<U>(), reinterpret_cast<void**>(&*out));
+    return m_p->QueryInterface(uuidof<U>(), reinterpret_cast<void**>(out->ReleaseAndGetAddressOf()));
   }
   template <class U>
   ComPtr<U> As() const {
     ComPtr<U> out;
-    As(&out);
+    As(std::addressof(out));
     return out;
   }
 
