@@ -77,6 +77,9 @@ PLENOR_EXPORT void Sleep(DWORD ms);
 // the size needed; returns 0 and sets ERROR_INSUFFICIENT_BUFFER when the buffer is short.
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_UTF8 = 65001;
+// MultiByteToWideChar flag: fail with ERROR_NO_UNICODE_TRANSLATION on malformed input instead of
+// substituting U+FFFD.
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
 PLENOR_EXPORT int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbMultiByte, LPWSTR dst, int cchWideChar);
 PLENOR_EXPORT int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchWideChar, LPSTR dst,
                                       int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefault);
