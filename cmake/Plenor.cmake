@@ -6,8 +6,11 @@ function(plenor_add_plugin name)
     PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${PLENOR_PLUGIN_DIR})
   target_link_libraries(${name} PRIVATE strmbase)
+  # The entry points live in strmbase (a static library): --undefined pulls them into the module.
   target_link_options(${name} PRIVATE
-    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/plugin.map -Wl,--no-undefined)
+    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/plugin.map -Wl,--no-undefined
+    -Wl,--undefined=DllGetClassObject -Wl,--undefined=DllCanUnloadNow
+    -Wl,--undefined=DllRegisterServer -Wl,--undefined=DllUnregisterServer)
 endfunction()
 
 # plenor_add_test(NAME SOURCES... [LIBS ...]): a GoogleTest binary registered with CTest.
