@@ -26,6 +26,9 @@ PLENOR_EXPORT void CoTaskMemFree(LPVOID pv);
 
 PLENOR_EXPORT HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID reserved, REFIID riid, LPVOID* ppv);
 PLENOR_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD clsctx, REFIID riid, LPVOID* ppv);
+// Text of the calling thread's last failed module load through CoGetClassObject/CoCreateInstance
+// (the loader's message for CO_E_DLLNOTFOUND, the missing export for CO_E_ERRORINDLL), or "".
+PLENOR_EXPORT std::string CoGetLastLoadError();
 // Asks every loaded module's DllCanUnloadNow and unloads those that answer S_OK.
 PLENOR_EXPORT void CoFreeUnusedLibraries();
 
@@ -65,7 +68,12 @@ PLENOR_EXPORT std::vector<LoadedModuleInfo> CoGetLoadedModules();
 // The registry database file (SQLite). Empty: $PLENOR_REGISTRY if set, otherwise
 // $XDG_DATA_HOME/plenor/registry.db (~/.local/share/plenor/registry.db).
 PLENOR_EXPORT void CoSetRegistryPath(const std::string& path);
+// The effective database path (the one set, or the default described above).
 PLENOR_EXPORT std::string CoGetRegistryPath();
+// Why the registry database could not be opened the last time that failed (the path and the
+// database engine's message), or "" when the last open succeeded. Registry calls then return
+// ERROR_CANTOPEN and set the thread's last error to ERROR_CANTOPEN.
+PLENOR_EXPORT std::string CoGetRegistryError();
 
 // Performance counter on the monotonic clock.
 PLENOR_EXPORT BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
