@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/com/hresult.h"
+#include "platform/com/wintypes.h"
 
 // Recursive critical section.
 class CCritSec {
@@ -75,4 +76,45 @@ class CAMEvent {
   bool m_bSignalled = false;
   std::mutex m_mutex;
   std::condition_variable m_cond;
+};
+
+// A worker thread driven by synchronous commands. The application thread calls CallWorker(cmd),
+// which waits until the worker answers with Reply(result). The worker fetches commands with
+// GetRequest (blocking) or polls with CheckRequest. A derived class supplies ThreadProc.
+class CAMThread {
+ public:
+  CAMThread();
+  CAMThread(const CAMThread&) = delete;
+  CAMThread& operator=(const CAMThread&) = delete;
+  virtual ~CAMThread();
+
+  // Lock held by CallWorker: one command at a time.
+  CCritSec m_AccessLock;
+  // Free for the worker's own use.
+  CCritSec m_WorkerLock;
+
+  // Starts the thread running ThreadProc; FALSE if it already exists or cannot start.
+  BOOL Create();
+  // Sends a command and waits for the reply; E_FAIL when there is no thread.
+  DWORD CallWorker(DWORD dwParam);
+  // Waits for the thread to end (after it was told to exit) and forgets it.
+  void Close();
+  BOOL ThreadExists() const { return m_hThread.joinable() ? TRUE : FALSE; }
+
+  // Worker side: waits for the next command.
+  DWORD GetRequest();
+  // Worker side: TRUE (and the command in *pParam) if a command is waiting; does not remove it.
+  BOOL CheckRequest(DWORD* pParam);
+  // Worker side: answers the current command.
+  void Reply(DWORD dw);
+  DWORD GetRequestParam() const { return m_dwParam; }
+
+  virtual DWORD ThreadProc() = 0;
+
+ private:
+  CAMEvent m_EventSend{TRUE};  // manual reset, so CheckRequest can peek
+  CAMEvent m_EventComplete;
+  DWORD m_dwParam = 0;
+  DWORD m_dwReturnVal = 0;
+  std::thread m_hThread;
 };

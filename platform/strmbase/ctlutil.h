@@ -1,0 +1,40 @@
+// Position control helpers: CPosPassThru answers IMediaSeeking for a transform filter's output pin
+// by passing every call to the upstream peer of its input pin (the peer pin's IMediaSeeking, else
+// its filter's), so a graph reaches the source's seeking through a chain of transforms.
+#pragma once
+
+#include "platform/strmbase/amfilter.h"
+
+class CPosPassThru : public CUnknown, public IMediaSeeking {
+ public:
+  // pUnk: the controlling object (the output pin); pPin: the input pin whose peer is asked.
+  CPosPassThru(const wchar_t* pName, LPUNKNOWN pUnk, HRESULT* phr, IPin* pPin);
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
+  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
+  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
+  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                 const GUID* pSourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
+  STDMETHODIMP SetRate(double dRate) override;
+  STDMETHODIMP GetRate(double* pdRate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+
+ protected:
+  // The upstream IMediaSeeking, or E_NOTIMPL / VFW_E_NOT_CONNECTED.
+  HRESULT GetPeerSeeking(ComPtr<IMediaSeeking>* ppMS);
+
+ private:
+  IPin* m_pPin;  // our input pin (not referenced: it lives as long as the output pin)
+};
