@@ -35,6 +35,8 @@ PLENOR_EXPORT void CoFreeUnusedLibraries();
 // Class objects built into the runtime itself (the filter graph manager, the filter mapper, the
 // system clock): looked up before the registry. The function returns a new class factory.
 using PFN_BUILTIN_GETCLASSOBJECT = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+// Safe to call from static initialisers of the runtime library; registering a class again
+// replaces its function, and a null fn removes the class.
 PLENOR_EXPORT void CoRegisterBuiltinClass(REFCLSID rclsid, PFN_BUILTIN_GETCLASSOBJECT fn);
 
 // Loads a module file directly (not through the registry), as a host does for a module it is
@@ -50,7 +52,9 @@ PLENOR_EXPORT BOOL FreeLibrary(HMODULE module);
 PLENOR_EXPORT DWORD GetModuleFileNameA(HMODULE module, char* buf, DWORD nSize);
 PLENOR_EXPORT DWORD GetModuleFileNameW(HMODULE module, wchar_t* buf, DWORD nSize);
 #define GetModuleFileName GetModuleFileNameW
-// The instance handle of the module that contains addr (any function or object of it).
+// The instance handle of the module that contains addr (any function or object of it), or null
+// for an address outside every module. A module's handle is the address of its image header: the
+// same value LoadLibrary returns for it and the one it computes itself while it is being loaded.
 PLENOR_EXPORT HMODULE ModuleHandleFromAddress(const void* addr);
 
 PLENOR_EXPORT DWORD GetLastError();
