@@ -129,7 +129,10 @@ bool KeyExists(HKEY parent, const std::string& name) {
   return OpenKey(parent, name, &key) == ERROR_SUCCESS;
 }
 
-// Runs body inside one registry transaction; rolls it back when body fails.
+// Runs body inside one registry transaction, committed even when body fails: the arguments are
+// checked before anything is written, so a failure is a registry failure, and a rollback here
+// would also undo the caller's own writes when the caller has a transaction open (a module's
+// registration keeps what it wrote before a failing step).
 template <class Body>
 HRESULT InTransaction(Body body) {
   LSTATUS rc = RegBeginTransaction();
@@ -140,7 +143,7 @@ HRESULT InTransaction(Body body) {
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  rc = RegEndTransaction(SUCCEEDED(hr) ? TRUE : FALSE);
+  rc = RegEndTransaction(TRUE);
   if (SUCCEEDED(hr) && rc != ERROR_SUCCESS) hr = HRESULT_FROM_WIN32(rc);
   return hr;
 }

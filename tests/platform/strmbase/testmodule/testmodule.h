@@ -3,6 +3,7 @@
 // The modules are built from one source with a different PLENOR_TEST_MODULE_INDEX (1 to 4).
 #pragma once
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/com/unknown.h"
@@ -52,10 +53,45 @@ struct ITestModuleProbe : IUnknown {
 };
 
 // Path of test module n in the build (PLENOR_TEST_PLUGIN_DIR is set for the test binaries that use
-// the modules).
+// the modules), and the module loaded through the runtime with its exports.
 #ifdef PLENOR_TEST_PLUGIN_DIR
+#include "platform/com/runtime.h"
+
 inline std::string TestModulePath(int n) {
   return std::string(PLENOR_TEST_PLUGIN_DIR) + (n == 1 ? "/PlenorTestModule.so"
                                                        : "/PlenorTestModule" + std::to_string(n) + ".so");
 }
+
+class TestModule {
+ public:
+  explicit TestModule(int n) : m_path(TestModulePath(n)), m_module(LoadLibrary(m_path.c_str(), &m_error)) {}
+  TestModule(const TestModule&) = delete;
+  TestModule& operator=(const TestModule&) = delete;
+  ~TestModule() {
+    if (m_module) FreeLibrary(m_module);
+  }
+
+  bool Loaded() const { return m_module != nullptr; }
+  const std::string& Error() const { return m_error; }
+  const std::string& Path() const { return m_path; }
+
+  HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const {
+    return Entry<HRESULT (*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(clsid, iid, ppv);
+  }
+  HRESULT CanUnloadNow() const { return Entry<HRESULT (*)()>("DllCanUnloadNow")(); }
+  HRESULT Register() const { return Entry<HRESULT (*)()>("DllRegisterServer")(); }
+  HRESULT Unregister() const { return Entry<HRESULT (*)()>("DllUnregisterServer")(); }
+
+ private:
+  template <class Fn>
+  Fn Entry(const char* name) const {
+    void* p = m_module ? GetProcAddress(m_module, name) : nullptr;
+    if (!p) std::abort();  // the test modules always export their entry points
+    return reinterpret_cast<Fn>(p);
+  }
+
+  std::string m_path;
+  std::string m_error;
+  HMODULE m_module;
+};
 #endif

@@ -1,0 +1,91 @@
+#include "host/cli_util.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace cli {
+
+std::string FormatHResult(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  const char* name = HResultName(hr);
+  return std::string(code) + " (" + (name ? name : "unnamed result") + ")";
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "plenor: %s\n", message.c_str());
+  return kExitFailure;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "plenor: %s (see plenor --help)\n", message.c_str());
+  return kExitUsage;
+}
+
+void Note(const std::string& message) { std::fprintf(stderr, "plenor: %s\n", message.c_str()); }
+
+ModuleFile::~ModuleFile() {
+  if (m_module) FreeLibrary(m_module);
+}
+
+bool ModuleFile::Load(const std::string& path, const char* verb) {
+  std::error_code ec;
+  m_path = fs::absolute(path, ec).lexically_normal().string();
+  if (ec) m_path = path;
+  const std::string prefix = std::string(verb) + ": " + m_path + ": ";
+  fs::file_status st = fs::status(m_path, ec);
+  if (!fs::exists(st)) {
+    Fail(prefix + "no such file, " + FormatHResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) +
+         "; check the path");
+    return false;
+  }
+  if (!fs::is_regular_file(st)) {
+    Fail(prefix + "not a file, " + FormatHResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) +
+         "; pass the path of a module (.so)");
+    return false;
+  }
+  std::string error;
+  m_module = LoadLibrary(m_path.c_str(), &error);
+  if (!m_module) {
+    std::replace(error.begin(), error.end(), '\n', ' ');
+    Fail(prefix + "not a loadable module, " + FormatHResult(CO_E_ERRORINDLL) + " (" +
+         error + "); pass a filter module (.so) built for this system");
+    return false;
+  }
+  return true;
+}
+
+void* ModuleFile::Export(const char* name, const char* verb) const {
+  void* fn = m_module ? GetProcAddress(m_module, name) : nullptr;
+  if (!fn) {
+    Fail(std::string(verb) + ": " + m_path + ": not a filter module: it does not export " + name + ", " +
+         FormatHResult(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)) + "; pass a module built as a Plenor plugin");
+  }
+  return fn;
+}
+
+std::string PluginDirectory() {
+  const char* env = std::getenv("PLENOR_PLUGIN_DIR");
+  if (env && *env) return env;
+  return PLENOR_BUILD_PLUGIN_DIR;
+}
+
+bool ListModules(const std::string& dir, std::vector<std::string>* modules) {
+  modules->clear();
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return false;
+  fs::directory_iterator it(dir, ec), end;
+  if (ec) return false;
+  for (; it != end; it.increment(ec)) {
+    if (ec) return false;
+    if (it->path().extension() == ".so" && it->is_regular_file(ec)) modules->push_back(it->path().string());
+  }
+  std::sort(modules->begin(), modules->end());
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,62 @@
+// Shared pieces of the plenor command-line host: exit codes, error reporting, result-code text and
+// loading a module file for a command.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com/runtime.h"
+
+namespace cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the command ran and something failed
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+// A subcommand: `plenor [global options] NAME ARGS...`. run gets the arguments after NAME.
+struct Command {
+  const char* name;
+  const char* synopsis;  // arguments, for the usage text
+  const char* summary;   // one line
+  int (*run)(const std::vector<std::string>& args);
+};
+
+// "0x80070002 (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))"; unnamed codes get "(unnamed result)".
+std::string FormatHResult(HRESULT hr);
+
+// Prints "plenor: MESSAGE" as one line on standard error and returns kExitFailure.
+int Fail(const std::string& message);
+// Prints "plenor: MESSAGE (see plenor --help)" on standard error and returns kExitUsage.
+int UsageError(const std::string& message);
+// Prints "plenor: MESSAGE" on standard error (a note, not an error).
+void Note(const std::string& message);
+
+// A module file loaded for a command; freed when this goes away.
+class ModuleFile {
+ public:
+  ModuleFile() = default;
+  ModuleFile(const ModuleFile&) = delete;
+  ModuleFile& operator=(const ModuleFile&) = delete;
+  ~ModuleFile();
+
+  // Loads path (made absolute first, so that what the module registers is an absolute path).
+  // On failure prints one line naming the file, the problem and what to do, prefixed with verb
+  // ("register", ...), and returns false. The failures: no such file, not a regular file, not a
+  // loadable module.
+  bool Load(const std::string& path, const char* verb);
+  // The exported function name, or null after printing that the module lacks it.
+  void* Export(const char* name, const char* verb) const;
+
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  HMODULE m_module = nullptr;
+};
+
+// The folder of plugin modules: $PLENOR_PLUGIN_DIR when set and not empty, else the build's.
+std::string PluginDirectory();
+// The *.so files of dir in name order. Returns false when dir is not a readable folder.
+bool ListModules(const std::string& dir, std::vector<std::string>* modules);
+
+}  // namespace cli

@@ -1,0 +1,13 @@
+// The subcommands of plenor. Each lives in its own cmd_*.cpp and is listed in main.cpp's table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+int RunRegister(const std::vector<std::string>& args);
+int RunUnregister(const std::vector<std::string>& args);
+int RunList(const std::vector<std::string>& args);
+
+}  // namespace cli

@@ -1,0 +1,79 @@
+// plenor: the command-line host. `plenor [--registry FILE] COMMAND ARGS...`; the commands are
+// listed in kCommands, each implemented in its own cmd_*.cpp.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host/cli_util.h"
+#include "host/commands.h"
+
+namespace {
+
+const cli::Command kCommands[] = {
+    {"register", "[MODULE.so ...]",
+     "register modules (default: every *.so of the plugin folder, $PLENOR_PLUGIN_DIR or the build's)",
+     cli::RunRegister},
+    {"unregister", "MODULE.so ...", "unregister modules", cli::RunUnregister},
+    {"list", "", "list the registered filters: name, class id, merit, module", cli::RunList},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: plenor [--registry FILE] COMMAND [ARGS...]\n"
+               "\n"
+               "options:\n"
+               "  --registry FILE  registry database to use (default: $PLENOR_REGISTRY, else\n"
+               "                   $XDG_DATA_HOME/plenor/registry.db)\n"
+               "  -h, --help       show this help\n"
+               "\n"
+               "commands:\n");
+  for (const cli::Command& c : kCommands) {
+    std::string head = std::string(c.name) + (*c.synopsis ? " " : "") + c.synopsis;
+    std::fprintf(out, "  %-28s %s\n", head.c_str(), c.summary);
+  }
+  std::fprintf(out,
+               "\n"
+               "exit status: 0 success, 1 a command failed, 2 wrong command line\n");
+}
+
+int Run(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  size_t i = 0;
+  // Global options come before the command.
+  for (; i < args.size() && !args[i].empty() && args[i][0] == '-'; ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") {
+      PrintUsage(stdout);
+      return cli::kExitOk;
+    }
+    if (a == "--registry") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return cli::UsageError("--registry needs a file name");
+      CoSetRegistryPath(args[++i]);
+    } else if (a.rfind("--registry=", 0) == 0 && a.size() > std::strlen("--registry=")) {
+      CoSetRegistryPath(a.substr(std::strlen("--registry=")));
+    } else {
+      return cli::UsageError("unknown option '" + a + "'");
+    }
+  }
+  if (i >= args.size()) {
+    PrintUsage(stderr);
+    return cli::kExitUsage;
+  }
+  const std::string& name = args[i];
+  for (const cli::Command& c : kCommands) {
+    if (name == c.name) return c.run(std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()));
+  }
+  return cli::UsageError("unknown command '" + name + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    return cli::Fail(std::string("out of resources: ") + e.what());
+  }
+}

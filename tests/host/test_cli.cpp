@@ -1,0 +1,284 @@
+// The plenor command line, run as a separate process: register, list and unregister against a
+// registry file of the test's own, every error's exit code and one-line message, and several
+// processes registering at the same time.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/com/registry.h"
+#include "platform/com/runtime.h"
+#include "platform/graph/mapper.h"
+#include "tests/platform/strmbase/testmodule/testmodule.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A plenor process with its output going to files.
+class Process {
+ public:
+  Process(const fs::path& dir, int id, const std::vector<std::string>& args,
+          const std::map<std::string, std::string>& env)
+      : m_out(dir / ("out" + std::to_string(id))), m_err(dir / ("err" + std::to_string(id))) {
+    std::vector<std::string> argStore{PLENOR_CLI_PATH};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e) {
+      std::string entry = *e;
+      if (!env.count(entry.substr(0, entry.find('=')))) envStore.push_back(entry);
+    }
+    for (const auto& [k, v] : env) envStore.push_back(k + "=" + v);
+    std::vector<char*> argv, envp;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    for (std::string& s : envStore) envp.push_back(s.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&m_pid, PLENOR_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+
+  Result Wait() {
+    Result r;
+    int status = 0;
+    if (m_pid > 0 && waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    r.out = ReadFile(m_out);
+    r.err = ReadFile(m_err);
+    return r;
+  }
+
+ private:
+  fs::path m_out, m_err;
+  pid_t m_pid = -1;
+};
+
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("plenor-cli-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    registry = (dir / "registry.db").string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  Result Run(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+    args.insert(args.begin(), {"--registry", registry});
+    return Process(dir, next++, args, env).Wait();
+  }
+  Result RunBare(const std::vector<std::string>& args) { return Process(dir, next++, args, {}).Wait(); }
+
+  // The one error line of a failed run, after checking that there is exactly one.
+  static std::string OneErrorLine(const Result& r) {
+    std::vector<std::string> lines = Lines(r.err);
+    EXPECT_EQ(lines.size(), 1u) << r.err;
+    return lines.empty() ? std::string() : lines[0];
+  }
+
+  fs::path dir;
+  std::string registry;
+  int next = 0;
+};
+
+std::string Canonical(const std::string& p) { return fs::canonical(p).string(); }
+
+// "NAME\tCLSID\tMERIT\tPATH" lines of plenor list.
+std::vector<std::vector<std::string>> ListRows(const std::string& out) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : Lines(out)) {
+    std::vector<std::string> cols;
+    std::istringstream in(line);
+    for (std::string col; std::getline(in, col, '\t');) cols.push_back(col);
+    rows.push_back(cols);
+  }
+  return rows;
+}
+
+TEST_F(CliTest, RegisterListUnregister) {
+  Result r = Run({"register", TestModulePath(1), TestModulePath(2)});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"registered " + Canonical(TestModulePath(1)),
+                                                    "registered " + Canonical(TestModulePath(2))}));
+
+  r = Run({"list"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto rows = ListRows(r.out);
+  ASSERT_EQ(rows.size(), 2u) << r.out;
+  // Highest merit first: module 2's filter.
+  EXPECT_EQ(rows[0], (std::vector<std::string>{WideToUtf8(TestFilterName(2)), GuidToString(TestFilterClsid(2)),
+                                               "0x00600001", Canonical(TestModulePath(2))}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{WideToUtf8(TestFilterName(1)), GuidToString(TestFilterClsid(1)),
+                                               "0x00600000", Canonical(TestModulePath(1))}));
+
+  r = Run({"unregister", TestModulePath(2)});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"unregistered " + Canonical(TestModulePath(2))});
+  r = Run({"list"});
+  ASSERT_EQ(r.exitCode, 0);
+  rows = ListRows(r.out);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], WideToUtf8(TestFilterName(1)));
+
+  r = Run({"unregister", TestModulePath(1)});
+  ASSERT_EQ(r.exitCode, 0);
+  r = Run({"list"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("no filters registered"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, RegisterWithoutArgumentsTakesThePluginFolder) {
+  Result r = Run({"register"}, {{"PLENOR_PLUGIN_DIR", PLENOR_TEST_PLUGIN_DIR}});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), static_cast<size_t>(kTestModuleCount));
+  r = Run({"list"});
+  EXPECT_EQ(ListRows(r.out).size(), static_cast<size_t>(kTestModuleCount));
+
+  fs::create_directories(dir / "empty");
+  r = Run({"register"}, {{"PLENOR_PLUGIN_DIR", (dir / "empty").string()}});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(OneErrorLine(r).find("nothing to register"), std::string::npos);
+
+  const std::string missing = (dir / "missing").string();
+  r = Run({"register"}, {{"PLENOR_PLUGIN_DIR", missing}});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(OneErrorLine(r).find(missing), std::string::npos);
+}
+
+TEST_F(CliTest, ErrorsNameTheFileTheCauseAndTheCode) {
+  const std::string missing = (dir / "Missing.so").string();
+  Result r = Run({"register", missing});
+  EXPECT_EQ(r.exitCode, 1);
+  std::string line = OneErrorLine(r);
+  EXPECT_NE(line.find(missing), std::string::npos) << line;
+  EXPECT_NE(line.find("0x80070002 (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))"), std::string::npos) << line;
+
+  const std::string text = (dir / "Text.so").string();
+  std::ofstream(text) << "not a module\n";
+  r = Run({"unregister", text});
+  EXPECT_EQ(r.exitCode, 1);
+  line = OneErrorLine(r);
+  EXPECT_NE(line.find(text), std::string::npos) << line;
+  EXPECT_NE(line.find("not a loadable module"), std::string::npos) << line;
+
+  // A shared library that is not a filter module.
+  r = Run({"register", PLENOR_RUNTIME_PATH});
+  EXPECT_EQ(r.exitCode, 1);
+  line = OneErrorLine(r);
+  EXPECT_NE(line.find("does not export DllRegisterServer"), std::string::npos) << line;
+  EXPECT_NE(line.find("0x8007007F"), std::string::npos) << line;
+
+  // One bad module does not stop the others.
+  r = Run({"register", missing, TestModulePath(1)});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(Lines(r.err).size(), 1u);
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"registered " + Canonical(TestModulePath(1))});
+}
+
+TEST_F(CliTest, FailedRegistrationReportsTheResult) {
+  // A registry file that is not a database.
+  std::ofstream(registry) << std::string(4096, 'x');
+  Result r = Run({"register", TestModulePath(1)});
+  EXPECT_EQ(r.exitCode, 1);
+  const std::string line = OneErrorLine(r);
+  EXPECT_NE(line.find(Canonical(TestModulePath(1))), std::string::npos) << line;
+  EXPECT_NE(line.find("DllRegisterServer failed with 0x8"), std::string::npos) << line;
+  EXPECT_NE(line.find(registry), std::string::npos) << line;
+
+  r = Run({"list"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(OneErrorLine(r).find("0x8"), std::string::npos);
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"frobnicate"}, {"--registry"}, {"--bogus", "list"}, {"--registry", registry, "unregister"},
+           {"--registry", registry, "list", "extra"}, {"--registry", registry, "register", "--force"}}) {
+    Result r = RunBare(args);
+    EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.out, "");
+  }
+  Result r = RunBare({"--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  for (const char* word : {"register", "unregister", "list", "--registry"})
+    EXPECT_NE(r.out.find(word), std::string::npos) << word;
+}
+
+TEST_F(CliTest, ConcurrentRegistrationsAllComplete) {
+  std::vector<std::unique_ptr<Process>> procs;
+  for (int n = 1; n <= kTestModuleCount; ++n)
+    procs.push_back(std::make_unique<Process>(dir, 100 + n, std::vector<std::string>{"--registry", registry, "register",
+                                                                                      TestModulePath(n)},
+                                              std::map<std::string, std::string>{}));
+  for (auto& p : procs) {
+    Result r = p->Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+  }
+
+  // Every module's keys and mapper entry are all there.
+  const std::string previous = CoGetRegistryPath();
+  CoSetRegistryPath(registry);
+  for (int n = 1; n <= kTestModuleCount; ++n) {
+    SCOPED_TRACE(n);
+    RegisteredFilter f;
+    ASSERT_EQ(MapperGetFilter(TestFilterClsid(n), &f), S_OK);
+    EXPECT_EQ(f.name, TestFilterName(n));
+    EXPECT_EQ(f.merit, TestFilterMerit(n));
+    EXPECT_EQ(f.pins.size(), n == 1 ? 1u : n == 4 ? 0u : 2u);
+    for (const CLSID& clsid : {TestFilterClsid(n), TestPageClsid(n)}) {
+      HKEY key = nullptr;
+      ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid) + "\\InprocServer32").c_str(), 0,
+                             KEY_READ, &key),
+                ERROR_SUCCESS);
+      DWORD type = 0, cb = 0;
+      EXPECT_EQ(RegQueryValueEx(key, "ThreadingModel", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+  }
+  CoSetRegistryPath(previous);
+}
+
+}  // namespace
