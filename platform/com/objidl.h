@@ -15,6 +15,10 @@ constexpr DWORD STREAM_SEEK_SET = 0;
 constexpr DWORD STREAM_SEEK_CUR = 1;
 constexpr DWORD STREAM_SEEK_END = 2;
 
+constexpr DWORD STATFLAG_DEFAULT = 0;  // Stat fills pwcsName (file streams: the path, task-allocated)
+constexpr DWORD STATFLAG_NONAME = 1;
+constexpr DWORD STGTY_STREAM = 2;
+
 struct STATSTG {
   LPOLESTR pwcsName;
   DWORD type;
@@ -107,10 +111,17 @@ struct IPersistPropertyBag : IPersist {
 };
 
 // Stream implementations of the runtime. A memory stream grows as it is written; a file stream
-// reads and writes a file (mode "r", "w" or "rw"). Both start at position 0.
+// reads and writes a file (mode "r": existing file, read only; "w": created or truncated, write
+// only; "rw": read and write, created if missing, never truncated). Both start at position 0, take
+// 64-bit positions, and their clones share the data (or file) with a position of their own.
+// Reads past the end return what there is and S_FALSE; file write failures are STG_E_MEDIUMFULL
+// (no space) or STG_E_WRITEFAULT.
 PLENOR_EXPORT HRESULT CreateStreamOnMemory(const void* initial, ULONG cb, IStream** ppstm);
 PLENOR_EXPORT HRESULT CreateStreamOnFile(const char* path, const char* mode, IStream** ppstm);
 // Copies a memory stream's whole contents (any IStream: read from position 0, position kept).
 PLENOR_EXPORT HRESULT GetStreamBytes(IStream* pstm, std::string* out);
-// A host-side property bag held in memory; names compare without regard to case.
+// A host-side property bag held in memory; names compare without regard to (ASCII) case.
+// Write stores a copy of the variant. Read (E_INVALIDARG for a name never written) clears the
+// caller's variant and copies the stored one into it with the stored type, whatever type the
+// caller's variant had: the bag does not convert.
 PLENOR_EXPORT HRESULT CreateMemoryPropertyBag(IPropertyBag** ppBag);
