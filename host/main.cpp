@@ -13,7 +13,7 @@ namespace {
 
 const cli::Command kCommands[] = {
     {"register", "[MODULE.so ...]",
-     "register modules (default: every *.so of the plugin folder, $PLENOR_PLUGIN_DIR or the build's)",
+     "register modules (default: every *.so of the plugin folder)",
      cli::RunRegister},
     {"unregister", "MODULE.so ...", "unregister modules", cli::RunUnregister},
     {"list", "", "list the registered filters: name, class id, merit, module", cli::RunList},
@@ -35,7 +35,9 @@ void PrintUsage(std::FILE* out) {
   }
   std::fprintf(out,
                "\n"
-               "exit status: 0 success, 1 a command failed, 2 wrong command line\n");
+               "plugin folder: $PLENOR_PLUGIN_DIR if set, else %s\n"
+               "exit status: 0 success, 1 a command failed, 2 wrong command line\n",
+               PLENOR_BUILD_PLUGIN_DIR);
 }
 
 int Run(int argc, char** argv) {

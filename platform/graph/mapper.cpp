@@ -1,6 +1,6 @@
 // The filter mapper over the registry (layout in mapper.h) and its COM objects: the mapper itself
 // (IFilterMapper2 and IFilterMapper), its enumerator (IEnumRegFilters) and its class factory.
-// The runtime cannot use strmbase, so these objects count their own references.
+// The runtime cannot use strmbase: the objects are built on the runtime's own ComObject.
 #include "platform/graph/mapper.h"
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 
 #include "platform/com/registry.h"
 #include "platform/com/runtime.h"
+#include "platform/graph/comobject.h"
 
 namespace {
 
@@ -291,24 +292,9 @@ struct MatchEntry {
 };
 using MatchList = std::vector<MatchEntry>;
 
-class RegFilterEnum final : public IEnumRegFilters {
+class RegFilterEnum final : public plenor::graph::ComObject<RegFilterEnum, IEnumRegFilters> {
  public:
   RegFilterEnum(std::shared_ptr<const MatchList> list, size_t pos) : m_list(std::move(list)), m_pos(pos) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumRegFilters) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumRegFilters*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_cRef;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP Next(ULONG cFilters, REGFILTER** apRegFilter, ULONG* pcFetched) override {
     if (!apRegFilter) return E_POINTER;
@@ -354,19 +340,12 @@ class RegFilterEnum final : public IEnumRegFilters {
     return S_OK;
   }
   STDMETHODIMP Clone(IEnumRegFilters** ppEnum) override {
-    if (!ppEnum) return E_POINTER;
     std::lock_guard lock(m_lock);
-    auto* clone = new (std::nothrow) RegFilterEnum(m_list, m_pos);
-    *ppEnum = clone;
-    if (!clone) return E_OUTOFMEMORY;
-    clone->AddRef();
-    return S_OK;
+    return plenor::graph::CreateComObject<RegFilterEnum>(IID_IEnumRegFilters, reinterpret_cast<void**>(ppEnum),
+                                                         m_list, m_pos);
   }
 
  private:
-  ~RegFilterEnum() = default;
-
-  std::atomic<ULONG> m_cRef{0};
   std::mutex m_lock;
   const std::shared_ptr<const MatchList> m_list;
   size_t m_pos;
@@ -380,45 +359,14 @@ HRESULT MakeEnum(const FilterMatchCriteria& criteria, bool matchNothing, IEnumRe
   }
   auto list = std::make_shared<MatchList>();
   for (RegisteredFilter& f : filters) list->push_back({f.clsid, std::move(f.name)});
-  auto* e = new RegFilterEnum(std::move(list), 0);
-  e->AddRef();
-  *ppEnum = e;
-  return S_OK;
+  return plenor::graph::CreateComObject<RegFilterEnum>(IID_IEnumRegFilters, reinterpret_cast<void**>(ppEnum),
+                                                       std::shared_ptr<const MatchList>(std::move(list)), size_t{0});
 }
 
-// Maps an exception escaping an interface method to a result.
-template <class Body>
-HRESULT Guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
-}
+using plenor::graph::Guarded;
 
-class FilterMapper final : public IFilterMapper2, public IFilterMapper {
+class FilterMapper final : public plenor::graph::ComObject<FilterMapper, IFilterMapper2, IFilterMapper> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IFilterMapper2)
-      *ppv = static_cast<IFilterMapper2*>(this);
-    else if (riid == IID_IFilterMapper)
-      *ppv = static_cast<IFilterMapper*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_cRef;
-    if (left == 0) delete this;
-    return left;
-  }
-
   // ---- IFilterMapper2 ----
 
   STDMETHODIMP CreateCategory(REFCLSID clsidCategory, DWORD dwCategoryMerit, LPCWSTR Description) override {
@@ -581,8 +529,6 @@ class FilterMapper final : public IFilterMapper2, public IFilterMapper {
   }
 
  private:
-  ~FilterMapper() = default;
-
   static RegisteredPin ToPin(const REGFILTERPINS& p) {
     RegisteredPin pin;
     pin.name = p.strName ? p.strName : L"";
@@ -618,26 +564,10 @@ class FilterMapper final : public IFilterMapper2, public IFilterMapper {
     }
     return found->empty() ? VFW_E_NOT_FOUND : S_OK;
   }
-
-  std::atomic<ULONG> m_cRef{0};
 };
 
-class MapperClassFactory final : public IClassFactory {
+class MapperClassFactory final : public plenor::graph::ComObject<MapperClassFactory, IClassFactory> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_cRef;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP CreateInstance(LPUNKNOWN pUnkOuter, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -645,22 +575,13 @@ class MapperClassFactory final : public IClassFactory {
     return CreateFilterMapper(riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }  // the runtime is never unloaded
-
- private:
-  ~MapperClassFactory() = default;
-  std::atomic<ULONG> m_cRef{0};
 };
 
 HRESULT GetMapperClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (rclsid != CLSID_FilterMapper2 && rclsid != CLSID_FilterMapper) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new (std::nothrow) MapperClassFactory;
-  if (!factory) return E_OUTOFMEMORY;
-  factory->AddRef();
-  HRESULT hr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return hr;
+  return plenor::graph::CreateComObject<MapperClassFactory>(riid, ppv);
 }
 
 [[maybe_unused]] const bool g_mapperClassesRegistered = [] {
@@ -671,16 +592,7 @@ HRESULT GetMapperClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 
 }  // namespace
 
-HRESULT CreateFilterMapper(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  auto* mapper = new (std::nothrow) FilterMapper;
-  if (!mapper) return E_OUTOFMEMORY;
-  static_cast<IFilterMapper2*>(mapper)->AddRef();
-  HRESULT hr = static_cast<IFilterMapper2*>(mapper)->QueryInterface(riid, ppv);
-  static_cast<IFilterMapper2*>(mapper)->Release();
-  return hr;
-}
+HRESULT CreateFilterMapper(REFIID riid, void** ppv) { return plenor::graph::CreateComObject<FilterMapper>(riid, ppv); }
 
 bool MapperFilterMatches(const RegisteredFilter& f, const FilterMatchCriteria& c) {
   if (f.merit < c.minMerit) return false;
