@@ -441,41 +441,24 @@ BOOL FreeLibrary(HMODULE module) {
 
 HMODULE ModuleHandleFromAddress(const void* addr) { return BaseOf(addr); }
 
-DWORD GetModuleFileNameA(HMODULE module, char* buf, DWORD nSize) {
-  std::string path;
-  try {
-    if (!ModulePath(module, &path)) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return 0;
-    }
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return 0;
-  }
-  if (!buf || nSize == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (path.size() >= nSize) {
-    std::memcpy(buf, path.data(), nSize - 1);
-    buf[nSize - 1] = '\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return nSize - 1;
-  }
-  std::memcpy(buf, path.data(), path.size() + 1);
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(path.size());
-}
+namespace {
 
-DWORD GetModuleFileNameW(HMODULE module, wchar_t* buf, DWORD nSize) {
-  std::wstring path;
+// Windows rules: the path and its terminator when they fit; otherwise the first nSize - 1
+// characters, terminated, and ERROR_INSUFFICIENT_BUFFER.
+template <class Ch>
+DWORD CopyModuleFileName(HMODULE module, Ch* buf, DWORD nSize) {
+  std::basic_string<Ch> path;
   try {
     std::string narrow;
     if (!ModulePath(module, &narrow)) {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return 0;
     }
-    path = Utf8ToWide(narrow);
+    if constexpr (sizeof(Ch) == 1) {
+      path = std::move(narrow);
+    } else {
+      path = Utf8ToWide(narrow);
+    }
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return 0;
@@ -485,12 +468,18 @@ DWORD GetModuleFileNameW(HMODULE module, wchar_t* buf, DWORD nSize) {
     return 0;
   }
   if (path.size() >= nSize) {
-    std::wmemcpy(buf, path.data(), nSize - 1);
-    buf[nSize - 1] = L'\0';
+    std::copy_n(path.data(), nSize - 1, buf);
+    buf[nSize - 1] = Ch(0);
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return nSize - 1;
   }
-  std::wmemcpy(buf, path.data(), path.size() + 1);
+  std::copy_n(path.c_str(), path.size() + 1, buf);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(path.size());
 }
+
+}  // namespace
+
+DWORD GetModuleFileNameA(HMODULE module, char* buf, DWORD nSize) { return CopyModuleFileName(module, buf, nSize); }
+
+DWORD GetModuleFileNameW(HMODULE module, wchar_t* buf, DWORD nSize) { return CopyModuleFileName(module, buf, nSize); }

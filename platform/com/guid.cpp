@@ -1,6 +1,7 @@
 // GUID text form (braced, upper case, 38 characters) and random GUIDs.
 #include "platform/com/guid.h"
 
+#include <errno.h>
 #include <sys/random.h>
 
 #include <chrono>
@@ -8,6 +9,16 @@
 #include <random>
 
 namespace {
+
+// Bytes in text order (Data1..Data3 big-endian as written) to a GUID.
+GUID GuidFromBytes(const BYTE (&bytes)[16]) {
+  GUID g;
+  g.Data1 = DWORD(bytes[0]) << 24 | DWORD(bytes[1]) << 16 | DWORD(bytes[2]) << 8 | bytes[3];
+  g.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
+  g.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
+  for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
+  return g;
+}
 
 int HexDigit(int c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,12 +47,7 @@ bool ParseBare(const Ch* s, size_t n, GUID* out) {
     bytes[b++] = static_cast<BYTE>(hi << 4 | lo);
     i += 2;
   }
-  GUID g;
-  g.Data1 = DWORD(bytes[0]) << 24 | DWORD(bytes[1]) << 16 | DWORD(bytes[2]) << 8 | bytes[3];
-  g.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-  g.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-  for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
-  *out = g;
+  *out = GuidFromBytes(bytes);
   return true;
 }
 
@@ -92,6 +98,7 @@ GUID NewGuid() {
   size_t got = 0;
   while (got < sizeof bytes) {
     ssize_t r = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += static_cast<size_t>(r);
   }
@@ -103,10 +110,5 @@ GUID NewGuid() {
   }
   bytes[6] = static_cast<BYTE>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<BYTE>((bytes[8] & 0x3F) | 0x80);  // variant 1
-  GUID g;
-  g.Data1 = DWORD(bytes[0]) << 24 | DWORD(bytes[1]) << 16 | DWORD(bytes[2]) << 8 | bytes[3];
-  g.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-  g.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-  for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
-  return g;
+  return GuidFromBytes(bytes);
 }

@@ -530,6 +530,30 @@ LSTATUS Guard(F&& body) {
   }
 }
 
+// One write call: resolves key and subKey (creating missing keys with create) inside a
+// WriteScope, runs action(connection, key id, created) and commits when it succeeds.
+template <class F>
+LSTATUS WriteCall(HKEY key, const char* subKey, bool create, F&& action) {
+  std::vector<std::string_view> parts;
+  LSTATUS st = SplitPath(subKey, &parts);
+  if (st != ERROR_SUCCESS) return st;
+  Connection* c = nullptr;
+  std::int64_t base = 0;
+  st = Resolve(key, &c, &base);
+  if (st != ERROR_SUCCESS) return st;
+  WriteScope scope(*c);
+  if (scope.status() != ERROR_SUCCESS) return scope.status();
+  st = RequireKey(*c, base);
+  if (st != ERROR_SUCCESS) return st;
+  std::int64_t id = 0;
+  bool created = false;
+  st = Walk(*c, base, parts, create, &id, &created);
+  if (st != ERROR_SUCCESS) return st;
+  st = action(*c, id, created);
+  if (st != ERROR_SUCCESS) return st;
+  return scope.Commit();
+}
+
 }  // namespace
 
 void CoSetRegistryPath(const std::string& path) {
@@ -557,25 +581,18 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, vo
   return Guard([&]() -> LSTATUS {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    std::vector<std::string_view> parts;
-    LSTATUS st = SplitPath(subKey, &parts);
-    if (st != ERROR_SUCCESS) return st;
-    Connection* c = nullptr;
-    std::int64_t base = 0;
-    st = Resolve(key, &c, &base);
-    if (st != ERROR_SUCCESS) return st;
-    WriteScope scope(*c);
-    if (scope.status() != ERROR_SUCCESS) return scope.status();
-    st = RequireKey(*c, base);
-    if (st != ERROR_SUCCESS) return st;
+    Connection* conn = nullptr;
     std::int64_t id = 0;
-    bool created = false;
-    st = Walk(*c, base, parts, true, &id, &created);
+    bool isNew = false;
+    LSTATUS st = WriteCall(key, subKey, true, [&](Connection& c, std::int64_t keyId, bool created) {
+      conn = &c;
+      id = keyId;
+      isNew = created;
+      return ERROR_SUCCESS;
+    });
     if (st != ERROR_SUCCESS) return st;
-    st = scope.Commit();
-    if (st != ERROR_SUCCESS) return st;
-    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return NewHandle(id, c->generation(), result);
+    if (disposition) *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return NewHandle(id, conn->generation(), result);
   });
 }
 
@@ -615,34 +632,28 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     if (!data && cbData) return ERROR_INVALID_PARAMETER;
     if (type == REG_DWORD && cbData != 4) return ERROR_INVALID_PARAMETER;
     std::string_view name = valueName ? valueName : "";
-    Connection* c = nullptr;
-    std::int64_t id = 0;
-    LSTATUS st = Resolve(key, &c, &id);
-    if (st != ERROR_SUCCESS) return st;
-    WriteScope scope(*c);
-    if (scope.status() != ERROR_SUCCESS) return scope.status();
-    st = RequireKey(*c, id);
-    if (st != ERROR_SUCCESS) return st;
-    // Updating in place keeps the value's position in enumeration order.
-    Query q(*c,
-            "INSERT INTO reg_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-            " ON CONFLICT(key, name) DO UPDATE SET name = excluded.name, type = excluded.type, data = excluded.data");
-    q.Bind(1, id).Bind(2, name).Bind(3, static_cast<std::int64_t>(type));
-    if (type == REG_SZ) {
-      // Text is stored without its terminator (and ends at the first zero, as readers see it).
-      const char* text = reinterpret_cast<const char*>(data);
-      size_t n = cbData ? ::strnlen(text, cbData) : 0;
-      q.Bind(4, std::string_view(text ? text : "", n));
-    } else if (type == REG_DWORD) {
-      std::uint32_t v = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |
-                        std::uint32_t(data[3]) << 24;
-      q.Bind(4, static_cast<std::int64_t>(v));
-    } else {
-      q.BindBlob(4, data, cbData);
-    }
-    int rc = q.Step();
-    if (rc != SQLITE_DONE) return FromSqlite(rc, true);
-    return scope.Commit();
+    return WriteCall(key, nullptr, false, [&](Connection& c, std::int64_t id, bool) -> LSTATUS {
+      // Updating in place keeps the value's position in enumeration order.
+      Query q(c,
+              "INSERT INTO reg_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+              " ON CONFLICT(key, name) DO UPDATE SET name = excluded.name, type = excluded.type,"
+              " data = excluded.data");
+      q.Bind(1, id).Bind(2, name).Bind(3, static_cast<std::int64_t>(type));
+      if (type == REG_SZ) {
+        // Text is stored without its terminator (and ends at the first zero, as readers see it).
+        const char* text = reinterpret_cast<const char*>(data);
+        size_t n = cbData ? ::strnlen(text, cbData) : 0;
+        q.Bind(4, std::string_view(text ? text : "", n));
+      } else if (type == REG_DWORD) {
+        std::uint32_t v = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |
+                          std::uint32_t(data[3]) << 24;
+        q.Bind(4, static_cast<std::int64_t>(v));
+      } else {
+        q.BindBlob(4, data, cbData);
+      }
+      int rc = q.Step();
+      return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, true);
+    });
   });
 }
 
@@ -721,71 +732,35 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD cchValueNa
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return Guard([&]() -> LSTATUS {
-    std::vector<std::string_view> parts;
-    LSTATUS st = SplitPath(subKey, &parts);
-    if (st != ERROR_SUCCESS) return st;
-    Connection* c = nullptr;
-    std::int64_t base = 0;
-    st = Resolve(key, &c, &base);
-    if (st != ERROR_SUCCESS) return st;
-    WriteScope scope(*c);
-    if (scope.status() != ERROR_SUCCESS) return scope.status();
-    st = RequireKey(*c, base);
-    if (st != ERROR_SUCCESS) return st;
-    std::int64_t id = 0;
-    st = Walk(*c, base, parts, false, &id, nullptr);
-    if (st != ERROR_SUCCESS) return st;
-    if (id == kRootId) return ERROR_ACCESS_DENIED;
-    {
-      Query child(*c, "SELECT 1 FROM reg_keys WHERE parent = ?1 LIMIT 1");
+    return WriteCall(key, subKey, false, [&](Connection& c, std::int64_t id, bool) -> LSTATUS {
+      if (id == kRootId) return ERROR_ACCESS_DENIED;
+      Query child(c, "SELECT 1 FROM reg_keys WHERE parent = ?1 LIMIT 1");
       int rc = child.Bind(1, id).Step();
-      if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+      if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;  // only a key without subkeys goes alone
       if (rc != SQLITE_DONE) return FromSqlite(rc, false);
-    }
-    st = DeleteSubtree(*c, id, false);
-    if (st != ERROR_SUCCESS) return st;
-    return scope.Commit();
+      return DeleteSubtree(c, id, false);
+    });
   });
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
   return Guard([&]() -> LSTATUS {
-    Connection* c = nullptr;
-    std::int64_t id = 0;
-    LSTATUS st = Resolve(key, &c, &id);
-    if (st != ERROR_SUCCESS) return st;
-    WriteScope scope(*c);
-    if (scope.status() != ERROR_SUCCESS) return scope.status();
-    st = RequireKey(*c, id);
-    if (st != ERROR_SUCCESS) return st;
-    Query q(*c, "DELETE FROM reg_values WHERE key = ?1 AND name = ?2");
-    int rc = q.Bind(1, id).Bind(2, std::string_view(valueName ? valueName : "")).Step();
-    if (rc != SQLITE_DONE) return FromSqlite(rc, true);
-    if (sqlite3_changes(c->db()) == 0) return ERROR_FILE_NOT_FOUND;
-    return scope.Commit();
+    return WriteCall(key, nullptr, false, [&](Connection& c, std::int64_t id, bool) -> LSTATUS {
+      Query q(c, "DELETE FROM reg_values WHERE key = ?1 AND name = ?2");
+      int rc = q.Bind(1, id).Bind(2, std::string_view(valueName ? valueName : "")).Step();
+      if (rc != SQLITE_DONE) return FromSqlite(rc, true);
+      return sqlite3_changes(c.db()) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    });
   });
 }
 
 LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
   return Guard([&]() -> LSTATUS {
-    std::vector<std::string_view> parts;
-    LSTATUS st = SplitPath(subKey, &parts);
-    if (st != ERROR_SUCCESS) return st;
-    Connection* c = nullptr;
-    std::int64_t base = 0;
-    st = Resolve(key, &c, &base);
-    if (st != ERROR_SUCCESS) return st;
-    WriteScope scope(*c);
-    if (scope.status() != ERROR_SUCCESS) return scope.status();
-    st = RequireKey(*c, base);
-    if (st != ERROR_SUCCESS) return st;
-    std::int64_t id = 0;
-    st = Walk(*c, base, parts, false, &id, nullptr);
-    if (st != ERROR_SUCCESS) return st;
     // Without a subkey name the key's contents go and the key stays.
-    st = DeleteSubtree(*c, id, parts.empty() || id == kRootId);
-    if (st != ERROR_SUCCESS) return st;
-    return scope.Commit();
+    bool contentsOnly = !subKey || !*subKey;
+    return WriteCall(key, subKey, false, [&](Connection& c, std::int64_t id, bool) {
+      return DeleteSubtree(c, id, contentsOnly || id == kRootId);
+    });
   });
 }
 

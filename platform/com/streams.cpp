@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/com/objidl.h"
@@ -54,6 +55,19 @@ bool SeekTarget(ULONGLONG current, ULONGLONG size, LARGE_INTEGER move, DWORD ori
     *out = base + forward;
   }
   return true;
+}
+
+// Creates a stream object into *ppstm (the caller's reference).
+template <class Stream, class... Args>
+HRESULT NewStream(IStream** ppstm, Args&&... args) {
+  if (!ppstm) return E_POINTER;
+  *ppstm = nullptr;
+  try {
+    *ppstm = new Stream(std::forward<Args>(args)...);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 // The parts every runtime stream shares: copying, and the operations without meaning here.
@@ -178,17 +192,8 @@ class MemoryStream final : public StreamBase {
   }
 
   STDMETHODIMP Clone(IStream** ppstm) override {
-    if (!ppstm) return E_POINTER;
-    *ppstm = nullptr;
-    ULONGLONG position;
-    {
-      std::lock_guard lock(m_buffer->lock);
-      position = m_position;
-    }
-    auto* clone = new (std::nothrow) MemoryStream(m_buffer, position);
-    if (!clone) return E_OUTOFMEMORY;
-    *ppstm = clone;
-    return S_OK;
+    std::lock_guard lock(m_buffer->lock);
+    return NewStream<MemoryStream>(ppstm, m_buffer, m_position);
   }
 
  private:
@@ -317,17 +322,8 @@ class FileStream final : public StreamBase {
   }
 
   STDMETHODIMP Clone(IStream** ppstm) override {
-    if (!ppstm) return E_POINTER;
-    *ppstm = nullptr;
-    ULONGLONG position;
-    {
-      std::lock_guard lock(m_lock);
-      position = m_position;
-    }
-    auto* clone = new (std::nothrow) FileStream(m_file, position);
-    if (!clone) return E_OUTOFMEMORY;
-    *ppstm = clone;
-    return S_OK;
+    std::lock_guard lock(m_lock);
+    return NewStream<FileStream>(ppstm, m_file, m_position);
   }
 
  private:
@@ -363,8 +359,7 @@ HRESULT CreateStreamOnMemory(const void* initial, ULONG cb, IStream** ppstm) {
   try {
     auto buffer = std::make_shared<MemoryBuffer>();
     if (cb) buffer->bytes.assign(static_cast<const BYTE*>(initial), static_cast<const BYTE*>(initial) + cb);
-    *ppstm = new MemoryStream(std::move(buffer), 0);
-    return S_OK;
+    return NewStream<MemoryStream>(ppstm, std::move(buffer), 0ULL);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -401,8 +396,7 @@ HRESULT CreateStreamOnFile(const char* path, const char* mode, IStream** ppstm) 
     file->path = path;
     file->canRead = canRead;
     file->canWrite = canWrite;
-    *ppstm = new FileStream(std::move(file), 0);
-    return S_OK;
+    return NewStream<FileStream>(ppstm, std::move(file), 0ULL);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
