@@ -6,6 +6,7 @@
 // helpers run on the upstream streaming thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -94,7 +95,8 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   virtual const AMOVIESETUP_FILTER* GetSetupData() { return nullptr; }
 
  protected:
-  FILTER_STATE m_State = State_Stopped;
+  // Read by streaming threads (CheckStreaming), written under the filter lock.
+  std::atomic<FILTER_STATE> m_State{State_Stopped};
   ComPtr<IReferenceClock> m_pClock;
   REFERENCE_TIME m_tStart = 0;
   CLSID m_clsid;
@@ -192,7 +194,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   ComPtr<IPin> m_Connected;
   PIN_DIRECTION m_dir;
   CCritSec* m_pLock;
-  bool m_bRunTimeError = false;
+  std::atomic<bool> m_bRunTimeError{false};
   bool m_bCanReconnectWhenActive = false;
   bool m_bTryMyTypesFirst = false;
   CBaseFilter* m_pFilter;
@@ -345,7 +347,7 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
  protected:
   ComPtr<IMemAllocator> m_pAllocator;
   bool m_bReadOnly = false;
-  bool m_bFlushing = false;
+  std::atomic<bool> m_bFlushing{false};
   AM_SAMPLE2_PROPERTIES m_SampleProps{};
 };
 

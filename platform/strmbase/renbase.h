@@ -91,4 +91,5 @@ class CBaseRenderer : public CBaseFilter {
   std::mutex m_WaitMutex;
   std::condition_variable m_WaitCond;
   unsigned m_WaitGeneration = 0;  // bumped to abandon waits
+  REFERENCE_TIME m_tRunStart = 0;  // copy of the run start for the streaming thread
 };

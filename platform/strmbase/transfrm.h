@@ -136,8 +136,9 @@ class CTransformFilter : public CBaseFilter {
   friend class CTransformOutputPin;
 
   bool m_bEOSDelivered = false;
-  bool m_bSampleSkipped = false;
-  bool m_bQualityChanged = false;
+  // Set on the streaming thread, cleared by Pause on the application thread.
+  std::atomic<bool> m_bSampleSkipped{false};
+  std::atomic<bool> m_bQualityChanged{false};
 
   // Filter lock: connections and state changes. Taken before m_csReceive.
   CCritSec m_csFilter;
