@@ -77,7 +77,7 @@ struct TypeCheck {
   HRESULT result = S_OK;  // the checking pin's QueryAccept: S_OK accepts, anything else refuses
 };
 
-struct ConnectionReport {
+struct PLENOR_EXPORT ConnectionReport {
   std::string outputFilter, outputPin;  // names (UTF-8)
   std::string inputFilter, inputPin;
   // Result of the connection attempt this report explains, when it comes from one (the graph's
