@@ -1,0 +1,160 @@
+// Internal to the colour converters: the kernel tables and the per-pixel reference arithmetic.
+//
+// A kernel converts one pair of picture rows (one row of 2x2 blocks). Fast kernels compute with
+// integers where that is proven to give the reference bytes and send the few pixels or blocks
+// where it is not through the reference arithmetic below.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/com/wintypes.h"
+
+namespace colour {
+
+// srcA, srcB: source rows of picture rows 2i and 2i + 1; yA, yB: the matching Y rows; u, v: chroma
+// row i. Converts `blocks` 2x2 blocks. `offset` is the RGB24 chroma offset (ignored for RGB32).
+using RgbRowPairFn = void (*)(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
+                              BYTE* v, int blocks, int offset);
+struct RgbToYuvKernels {
+  const char* name;
+  RgbRowPairFn rowPair;
+};
+
+// yA, yB: Y rows 2i and 2i + 1; outA, outB: the RGB24 rows they go to; u, v: chroma row i.
+using YuvRowPairFn = void (*)(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
+                              BYTE* outA, BYTE* outB, int blocks, int offset);
+struct YuvToRgbKernels {
+  const char* name;
+  YuvRowPairFn rowPair;
+};
+
+extern const RgbToYuvKernels kRgb24ToYuvC;
+extern const RgbToYuvKernels kRgb32ToYuvC;
+extern const YuvToRgbKernels kYuvToRgb24C;
+#if defined(__x86_64__)
+extern const RgbToYuvKernels kRgb24ToYuvAVX2;
+extern const RgbToYuvKernels kRgb32ToYuvAVX2;
+extern const YuvToRgbKernels kYuvToRgb24AVX2;
+extern const RgbToYuvKernels kRgb24ToYuvAVX512;
+extern const RgbToYuvKernels kRgb32ToYuvAVX512;
+extern const YuvToRgbKernels kYuvToRgb24AVX512;
+#endif
+
+// Best kernels for a feature set (PlenorCpuFlags()).
+const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags);
+const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags);
+const YuvToRgbKernels& SelectYuvToRgb24(DWORD cpuFlags);
+
+// ---- Reference arithmetic. Every operation is a double-precision operation in the order
+// written; the build uses -ffp-contract=off so no multiply-add is fused. ----
+
+inline BYTE RefLuma(BYTE r, BYTE g, BYTE b, bool clampHigh) {
+  const double R = r, G = g, B = b;
+  double y = R * 0.299;
+  y = y + 0.5;
+  y = y + G * 0.587;
+  y = y + B * 0.114;
+  int n = static_cast<int>(y);
+  if (clampHigh) {
+    if (n > 255)
+      n = 255;
+    if (n < 0)
+      n = 0;
+  }
+  return static_cast<BYTE>(n);
+}
+
+// Chroma of the RGB24 converter from the four pixels of a block (pixel order 0, 1, 2, 3; each
+// pointer at blue, green, red).
+inline void RefChroma24(const BYTE* const px[4], int offset, BYTE* u, BYTE* v) {
+  double su = 0.0, sv = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const double B = px[k][0], G = px[k][1], R = px[k][2];
+    const double uk = B * 0.436 - (R * 0.147 + G * 0.289);
+    const double vk = (R * 0.615 - G * 0.515) - B * 0.1;
+    su = k == 0 ? uk : su + uk;
+    sv = k == 0 ? vk : sv + vk;
+  }
+  int nu = static_cast<int>(su), nv = static_cast<int>(sv);
+  nu = (nu < 0 ? nu - 2 : nu + 2) / 4;
+  nv = (nv < 0 ? nv - 2 : nv + 2) / 4;
+  nu = nu < -128 ? -128 : (nu > 127 ? 127 : nu);
+  nv = nv < -128 ? -128 : (nv > 127 ? 127 : nv);
+  *u = static_cast<BYTE>((nu + offset) & 0xFF);
+  *v = static_cast<BYTE>((nv + offset) & 0xFF);
+}
+
+inline void RefChroma32(const BYTE* const px[4], BYTE* u, BYTE* v) {
+  double su = 0.0, sv = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const double B = px[k][0], G = px[k][1], R = px[k][2];
+    const double uk = ((128.0 - R * 0.147) - G * 0.289) + B * 0.436;
+    const double vk = ((R * 0.615 + 128.0) - G * 0.515) - B * 0.1;
+    su = k == 0 ? uk : su + uk;
+    sv = k == 0 ? vk : sv + vk;
+  }
+  int nu = static_cast<int>((su + 0.5) * 0.25);
+  int nv = static_cast<int>((sv + 0.5) * 0.25);
+  nu = nu < 0 ? 0 : (nu > 255 ? 255 : nu);
+  nv = nv < 0 ? 0 : (nv > 255 ? 255 : nv);
+  *u = static_cast<BYTE>(nu);
+  *v = static_cast<BYTE>(nv);
+}
+
+// Decodes a chroma byte with the offset: the low 8 bits of (c + offset) read as signed.
+inline int DecodeChroma(BYTE c, int offset) {
+  return static_cast<int>(static_cast<std::int8_t>(static_cast<BYTE>((c + offset) & 0xFF)));
+}
+
+struct RefRgbTerms {
+  double tb, tg, tr;
+};
+
+inline RefRgbTerms RefTerms(int cb, int cr) {
+  const double Cb = cb, Cr = cr;
+  RefRgbTerms t;
+  t.tb = Cb * 2.032 + 0.5;
+  t.tg = (Cr * -0.581 + Cb * -0.394) + 0.5;
+  t.tr = Cr * 1.14 + 0.5;
+  return t;
+}
+
+inline BYTE RefChannel(BYTE y, double term) {
+  int n = static_cast<int>(static_cast<double>(y) + term);
+  return static_cast<BYTE>(n > 255 ? 255 : (n < 0 ? 0 : n));
+}
+
+inline void RefPixel(BYTE y, const RefRgbTerms& t, BYTE* out) {
+  out[0] = RefChannel(y, t.tb);
+  out[1] = RefChannel(y, t.tg);
+  out[2] = RefChannel(y, t.tr);
+}
+
+// ---- Integer forms used by the fast kernels (proven against the reference by the tests). ----
+
+// Luma: floor(N / 1000) with N = 299R + 587G + 114B + 500, except where N is a multiple of 1000:
+// there the double sum can fall either side of the integer and the reference decides.
+inline int LumaNumerator(int r, int g, int b) { return 299 * r + 587 * g + 114 * b + 500; }
+
+// I420 -> RGB24 per-block channel offsets: a channel is clamp(Y + offset - (Y < threshold)).
+// The offsets are the floors of the exact terms; where a term is an exact integer the double sum
+// Y + term can round either way and a threshold (derived from the reference) or the reference
+// itself decides.
+inline int OffsetB(int cb) { return 2 * cb + (8 * cb + 1125) / 250 - 4; }
+inline bool OffsetBExact(int cb) { return (8 * cb + 1125) % 250 == 0; }
+inline int OffsetR(int cr) { return cr + (7 * cr + 925) / 50 - 18; }
+inline bool OffsetRExact(int cr) { return (7 * cr + 925) % 50 == 0; }
+inline int OffsetG(int cb, int cr) { return (124500 - 581 * cr - 394 * cb) / 1000 - 124; }
+inline bool OffsetGExact(int cb, int cr) { return (124500 - 581 * cr - 394 * cb) % 1000 == 0; }
+
+// Thresholds for the B and R channels where the term is an exact integer, indexed by
+// ((c + 128) >> 4) & 15 of the decoded chroma value c. Derived once from the reference; `valid`
+// is false if the exact values do not fit this form (the fast kernels are then not used).
+struct ExactTermThresholds {
+  BYTE tB[16];
+  BYTE tR[16];
+  bool valid;
+};
+const ExactTermThresholds& GetExactTermThresholds();
+
+}  // namespace colour

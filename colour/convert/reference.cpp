@@ -1,0 +1,97 @@
+// Reference kernels: the conversion arithmetic written out plainly, one block at a time. They fix
+// the output bytes; every other kernel is tested against them.
+#include "colour/convert/kernels.h"
+
+namespace colour {
+namespace {
+
+template <int Bpp>
+void RgbToYuvRowPairC(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                      int blocks, int offset) {
+  for (int j = 0; j < blocks; ++j) {
+    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                               srcB + (2 * j + 1) * Bpp};
+    const bool clampHigh = Bpp == 3;
+    yA[2 * j] = RefLuma(px[0][2], px[0][1], px[0][0], clampHigh);
+    yA[2 * j + 1] = RefLuma(px[1][2], px[1][1], px[1][0], clampHigh);
+    yB[2 * j] = RefLuma(px[2][2], px[2][1], px[2][0], clampHigh);
+    yB[2 * j + 1] = RefLuma(px[3][2], px[3][1], px[3][0], clampHigh);
+    if constexpr (Bpp == 3)
+      RefChroma24(px, offset, u + j, v + j);
+    else
+      RefChroma32(px, u + j, v + j);
+  }
+}
+
+void YuvToRgb24RowPairC(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                        BYTE* outB, int blocks, int offset) {
+  for (int j = 0; j < blocks; ++j) {
+    const RefRgbTerms t = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
+    RefPixel(yA[2 * j], t, outA + 6 * j);
+    RefPixel(yA[2 * j + 1], t, outA + 6 * j + 3);
+    RefPixel(yB[2 * j], t, outB + 6 * j);
+    RefPixel(yB[2 * j + 1], t, outB + 6 * j + 3);
+  }
+}
+
+// Finds, for every chroma value whose term is an exact integer, the threshold t with
+// channel(Y) = clamp(Y + offset - (Y < t)) for all 256 Y, and checks that every other chroma value
+// gives clamp(Y + offset) exactly. Returns false if some value fits neither form or two exact
+// values share an index.
+template <typename OffsetFn, typename ExactFn, typename TermFn>
+bool DeriveThresholds(BYTE (&table)[16], OffsetFn offsetOf, ExactFn exactOf, TermFn termOf) {
+  bool used[16] = {};
+  for (int i = 0; i < 16; ++i)
+    table[i] = 0;
+  for (int c = -128; c <= 127; ++c) {
+    const int o = offsetOf(c);
+    const double term = termOf(c);
+    auto fits = [&](int t) {
+      for (int y = 0; y < 256; ++y) {
+        int n = y + o - (y < t ? 1 : 0);
+        n = n > 255 ? 255 : (n < 0 ? 0 : n);
+        if (RefChannel(static_cast<BYTE>(y), term) != n)
+          return false;
+      }
+      return true;
+    };
+    if (!exactOf(c)) {
+      if (!fits(0))
+        return false;
+      continue;
+    }
+    int found = -1;
+    for (int t = 0; t < 256 && found < 0; ++t)
+      if (fits(t))
+        found = t;
+    const int index = ((c + 128) >> 4) & 15;
+    if (found < 0 || used[index])
+      return false;
+    used[index] = true;
+    table[index] = static_cast<BYTE>(found);
+  }
+  return true;
+}
+
+ExactTermThresholds Derive() {
+  ExactTermThresholds t{};
+  const bool b = DeriveThresholds(
+      t.tB, OffsetB, OffsetBExact, [](int cb) { return RefTerms(cb, 0).tb; });
+  const bool r = DeriveThresholds(
+      t.tR, OffsetR, OffsetRExact, [](int cr) { return RefTerms(0, cr).tr; });
+  t.valid = b && r;
+  return t;
+}
+
+}  // namespace
+
+const RgbToYuvKernels kRgb24ToYuvC = {"C", RgbToYuvRowPairC<3>};
+const RgbToYuvKernels kRgb32ToYuvC = {"C", RgbToYuvRowPairC<4>};
+const YuvToRgbKernels kYuvToRgb24C = {"C", YuvToRgb24RowPairC};
+
+const ExactTermThresholds& GetExactTermThresholds() {
+  static const ExactTermThresholds thresholds = Derive();
+  return thresholds;
+}
+
+}  // namespace colour

@@ -1,0 +1,223 @@
+// RGB24/RGB32 -> YUV 4:2:0 with AVX2, 16 pixels (8 blocks) of a row pair per step.
+//
+// Luma: N = 299R + 587G + 114B + 500 in 32-bit lanes, Y = floor(N / 1000) computed as
+// floor((N >> 3) / 125) with a 16-bit multiply-high (exact for N >> 3 < 2^15). Where N is a
+// multiple of 1000 the double sum of the reference can land just below the integer, so those
+// pixels are recomputed by the reference.
+//
+// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums.
+// RGB24: the reference gives sign(A) * floor((|A| + 2000) / 4000) (truncation to n, bias by 2,
+// division by 4) clamped to -128..127; only where |A| + 2000 is a multiple of 4000 can the double
+// sums' rounding change the byte, and those blocks go through the reference.
+// RGB32: the reference gives floor((A + 512500) / 4000) clamped to 0..255, with the same rule for
+// exact multiples of 4000.
+#include <immintrin.h>
+
+#include "colour/convert/kernels.h"
+
+#if defined(__x86_64__)
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace colour {
+namespace {
+
+inline __m256i Pair16(int lo, int hi) {
+  return _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(lo) & 0xFFFFu) |
+                                            (static_cast<unsigned>(hi) << 16)));
+}
+
+// Eight pixels as words (blue, red) and (green, ignored) in each 32-bit lane.
+struct Px8 {
+  __m256i br, gx;
+};
+
+struct Shuffles24 {
+  __m256i br, g;
+};
+
+inline Shuffles24 MakeShuffles24() {
+  alignas(32) signed char br[32], g[32];
+  for (int lane = 0; lane < 2; ++lane) {
+    // The low lane holds bytes 0..15 (pixels 0..3 at 0, 3, 6, 9), the high lane bytes 8..23
+    // (pixels 4..7 at 4, 7, 10, 13 relative to byte 8).
+    for (int i = 0; i < 4; ++i) {
+      const int o = lane == 0 ? 3 * i : 4 + 3 * i;
+      signed char* pbr = br + 16 * lane + 4 * i;
+      signed char* pg = g + 16 * lane + 4 * i;
+      pbr[0] = static_cast<signed char>(o);
+      pbr[1] = -128;
+      pbr[2] = static_cast<signed char>(o + 2);
+      pbr[3] = -128;
+      pg[0] = static_cast<signed char>(o + 1);
+      pg[1] = -128;
+      pg[2] = -128;
+      pg[3] = -128;
+    }
+  }
+  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(br)),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(g))};
+}
+
+// Reads exactly 24 bytes.
+inline Px8 Load24(const BYTE* p, const Shuffles24& s) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+  const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+  return {_mm256_shuffle_epi8(v, s.br), _mm256_shuffle_epi8(v, s.g)};
+}
+
+// Reads exactly 32 bytes.
+inline Px8 Load32(const BYTE* p) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return {_mm256_and_si256(v, _mm256_set1_epi32(0x00FF00FF)), _mm256_srli_epi16(v, 8)};
+}
+
+inline __m256i LumaNumerator8(const Px8& p) {
+  const __m256i n = _mm256_add_epi32(_mm256_madd_epi16(p.br, Pair16(114, 299)),
+                                     _mm256_madd_epi16(p.gx, Pair16(587, 0)));
+  return _mm256_add_epi32(n, _mm256_set1_epi32(500));
+}
+
+// Y = floor(N / 1000) for 16 pixels as words in the order [0-3, 8-11 | 4-7, 12-15]; *exact marks
+// the words whose N is a multiple of 1000.
+inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
+  const __m256i y = _mm256_packus_epi32(_mm256_srli_epi32(n0, 3), _mm256_srli_epi32(n1, 3));
+  const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(-31981)), 6);
+  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, _mm256_set1_epi16(125)));
+  const __m256i seven = _mm256_set1_epi32(7);
+  const __m256i low = _mm256_packus_epi32(_mm256_and_si256(n0, seven), _mm256_and_si256(n1, seven));
+  *exact = _mm256_cmpeq_epi16(_mm256_or_si256(r, low), _mm256_setzero_si256());
+  return q;
+}
+
+// floor(x / 4000) for 0 <= x < 2^20 in 32-bit lanes; *exact marks multiples of 4000.
+inline __m256i Div4000(__m256i x, __m256i* exact) {
+  const __m256i y = _mm256_srli_epi32(x, 5);
+  const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
+  const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Pair16(125, 0)));
+  *exact = _mm256_cmpeq_epi32(_mm256_or_si256(r, _mm256_and_si256(x, _mm256_set1_epi32(31))),
+                              _mm256_setzero_si256());
+  return q;
+}
+
+// Block sums in the even 32-bit lanes: words (SB, SR) and (SG, ignored).
+inline void BlockSums(const Px8& a, const Px8& b, __m256i* br, __m256i* gx) {
+  __m256i s = _mm256_add_epi16(a.br, b.br);
+  *br = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
+  s = _mm256_add_epi16(a.gx, b.gx);
+  *gx = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
+}
+
+template <int Bpp>
+void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                 int blocks, int offset) {
+  const Shuffles24 shuf = MakeShuffles24();
+  const __m256i lumaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m256i blockOrder = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m256i chromaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7);
+  static constexpr int kLaneBlock[8] = {0, 4, 1, 5, 2, 6, 3, 7};
+  const int steps = blocks / 8;
+  for (int s = 0; s < steps; ++s) {
+    const BYTE* pa = srcA + 16 * Bpp * s;
+    const BYTE* pb = srcB + 16 * Bpp * s;
+    Px8 a0, a1, b0, b1;
+    if constexpr (Bpp == 3) {
+      a0 = Load24(pa, shuf);
+      a1 = Load24(pa + 24, shuf);
+      b0 = Load24(pb, shuf);
+      b1 = Load24(pb + 24, shuf);
+    } else {
+      a0 = Load32(pa);
+      a1 = Load32(pa + 32);
+      b0 = Load32(pb);
+      b1 = Load32(pb + 32);
+    }
+
+    // Luma of both rows.
+    __m256i exA, exB;
+    const __m256i qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), &exA);
+    const __m256i qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), &exB);
+    const __m256i ybytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(qa, qb), lumaOrder);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 16 * s), _mm256_castsi256_si128(ybytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 16 * s), _mm256_extracti128_si256(ybytes, 1));
+    const __m256i ex = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(exA, exB), lumaOrder);
+    unsigned lumaFix = static_cast<unsigned>(_mm256_movemask_epi8(ex));
+
+    // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
+    __m256i br0, gx0, br1, gx1;
+    BlockSums(a0, b0, &br0, &gx0);
+    BlockSums(a1, b1, &br1, &gx1);
+    const __m256i br = _mm256_blend_epi32(br0, _mm256_slli_epi64(br1, 32), 0xAA);
+    const __m256i gx = _mm256_blend_epi32(gx0, _mm256_slli_epi64(gx1, 32), 0xAA);
+    const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436, -147)),
+                                        _mm256_madd_epi16(gx, Pair16(-289, 0)));
+    const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100, 615)),
+                                        _mm256_madd_epi16(gx, Pair16(-515, 0)));
+    __m256i cu, cv, exU, exV;
+    if constexpr (Bpp == 3) {
+      const __m256i bias = _mm256_set1_epi32(2000);
+      cu = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(au), bias), &exU), au);
+      cv = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(av), bias), &exV), av);
+    } else {
+      // Clamping x to 1 .. 1025000 keeps the result (0 and 256 saturate to 0 and 255 below)
+      // and keeps both ends away from a false exact mark.
+      const __m256i bias = _mm256_set1_epi32(512500);
+      const __m256i lo = _mm256_set1_epi32(1), hi = _mm256_set1_epi32(1025000);
+      const __m256i xu = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(au, bias), lo), hi);
+      const __m256i xv = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(av, bias), lo), hi);
+      cu = Div4000(xu, &exU);
+      cv = Div4000(xv, &exV);
+    }
+    const unsigned chromaFix = static_cast<unsigned>(
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(exU, exV))));
+    cu = _mm256_permutevar8x32_epi32(cu, blockOrder);
+    cv = _mm256_permutevar8x32_epi32(cv, blockOrder);
+    const __m256i w = _mm256_packs_epi32(cu, cv);  // [u0-3, v0-3 | u4-7, v4-7]
+    __m256i c8;
+    if constexpr (Bpp == 3)
+      c8 = _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(offset)));
+    else
+      c8 = _mm256_packus_epi16(w, w);
+    c8 = _mm256_permutevar8x32_epi32(c8, chromaOrder);  // [u0-7, v0-7, ...]
+    const __m128i c = _mm256_castsi256_si128(c8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
+
+    // The rare pixels and blocks the integer form cannot decide.
+    while (lumaFix) {
+      const int bit = __builtin_ctz(lumaFix);
+      lumaFix &= lumaFix - 1;
+      const int x = 16 * s + (bit & 15);
+      const BYTE* p = (bit < 16 ? srcA : srcB) + Bpp * x;
+      (bit < 16 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
+    }
+    for (unsigned m = chromaFix; m; m &= m - 1) {
+      const int j = 8 * s + kLaneBlock[__builtin_ctz(m)];
+      const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                                 srcB + (2 * j + 1) * Bpp};
+      if constexpr (Bpp == 3)
+        RefChroma24(px, offset, u + j, v + j);
+      else
+        RefChroma32(px, u + j, v + j);
+    }
+  }
+  const int done = 8 * steps;
+  if (done < blocks) {
+    const RgbToYuvKernels& c = Bpp == 3 ? kRgb24ToYuvC : kRgb32ToYuvC;
+    c.rowPair(srcA + 2 * Bpp * done, srcB + 2 * Bpp * done, yA + 2 * done, yB + 2 * done, u + done,
+              v + done, blocks - done, offset);
+  }
+}
+
+}  // namespace
+
+const RgbToYuvKernels kRgb24ToYuvAVX2 = {"AVX2", RowPairAVX2<3>};
+const RgbToYuvKernels kRgb32ToYuvAVX2 = {"AVX2", RowPairAVX2<4>};
+
+}  // namespace colour
+
+#pragma GCC pop_options
+
+#endif
