@@ -3,6 +3,8 @@
 // through the registry.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -190,6 +192,29 @@ TEST_F(RegistrationTest, RegisteredClassesAreCreatedThroughTheRegistry) {
   EXPECT_EQ(CoCreateInstance(TestFilterClsid(2), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(p, nullptr);
+}
+
+TEST(RegistrationPath, ModulePathTooLongToRecordFailsBeforeWriting) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("plenor-deep-" + std::to_string(::getpid()));
+  fs::path deep = root;
+  for (int i = 0; i < 5; ++i) deep /= std::string(50, 'd');  // well over MAX_PATH characters
+  fs::create_directories(deep);
+  const fs::path copy = deep / "PlenorTestModule4.so";
+  fs::copy_file(TestModulePath(4), copy, fs::copy_options::overwrite_existing);
+  {
+    HMODULE module = LoadLibrary(copy.c_str());
+    ASSERT_NE(module, nullptr);
+    auto reg = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
+    ASSERT_NE(reg, nullptr);
+    // A cut-off path would name a module that does not exist.
+    EXPECT_EQ(reg(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_FALSE(KeyExists(ClassKey(TestFilterClsid(4))));
+    EXPECT_EQ(MapperEntriesFor(TestFilterClsid(4)), 0);
+    FreeLibrary(module);
+  }
+  std::error_code ec;
+  fs::remove_all(root, ec);
 }
 
 }  // namespace
