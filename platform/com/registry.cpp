@@ -22,13 +22,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/com/runtime.h"
@@ -326,11 +326,11 @@ class WriteScope {
   LSTATUS m_status = ERROR_SUCCESS;
 };
 
-// Open key handles of this process, so that stale or foreign handles are refused rather than
+// Open key handles of this process, so that closed or foreign handles are refused rather than
 // dereferenced.
 struct HandleTable {
   std::mutex lock;
-  std::unordered_set<HKEY> handles;
+  std::unordered_map<HKEY, std::unique_ptr<HKEY__>> handles;  // each handle owned here until closed
 };
 HandleTable& Handles() {
   static HandleTable table;
@@ -339,10 +339,11 @@ HandleTable& Handles() {
 
 LSTATUS NewHandle(std::int64_t id, std::uint64_t database, PHKEY result) {
   auto handle = std::make_unique<HKEY__>(HKEY__{id, database});
+  HKEY h = handle.get();
   HandleTable& t = Handles();
   std::lock_guard lock(t.lock);
-  t.handles.insert(handle.get());
-  *result = handle.release();  // owned by the table until RegCloseKey
+  t.handles.emplace(h, std::move(handle));
+  *result = h;
   return ERROR_SUCCESS;
 }
 
@@ -355,7 +356,7 @@ LSTATUS Resolve(HKEY key, Connection** conn, std::int64_t* id) {
   } else {
     HandleTable& t = Handles();
     std::lock_guard lock(t.lock);
-    if (!t.handles.count(key)) return ERROR_INVALID_HANDLE;
+    if (!t.handles.count(key)) return ERROR_INVALID_HANDLE;  // closed, or never ours
     *id = key->id;
     database = key->database;
   }
@@ -558,6 +559,7 @@ LSTATUS WriteCall(HKEY key, const char* subKey, bool create, F&& action) {
 
 void CoSetRegistryPath(const std::string& path) {
   std::lock_guard lock(g_settingsLock);
+  if (path == g_explicitPath) return;  // same database: connections and handles stay valid
   g_explicitPath = path;
   g_lastOpenError.clear();
   g_generation.fetch_add(1);
@@ -618,13 +620,8 @@ LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) { return RegOpenKeyEx
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
   HandleTable& t = Handles();
-  std::unique_ptr<HKEY__> owned;
-  {
-    std::lock_guard lock(t.lock);
-    if (!key || !t.handles.erase(key)) return ERROR_INVALID_HANDLE;
-    owned.reset(key);
-  }
-  return ERROR_SUCCESS;
+  std::lock_guard lock(t.lock);
+  return key && t.handles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD cbData) {
