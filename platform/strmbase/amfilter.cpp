@@ -804,8 +804,9 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
       CMediaType changed(*pmt);
       DeleteMediaType(pmt);
       if (CheckMediaType(&changed) != S_OK) {
-        m_bRunTimeError = true;
+        // End of stream first (it checks the streaming state), then refuse further samples.
         EndOfStream();
+        m_bRunTimeError = true;
         m_pFilter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
         return VFW_E_INVALIDMEDIATYPE;
       }
@@ -820,8 +821,8 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
     CMediaType changed(*m_SampleProps.pMediaType);
     if (CheckMediaType(&changed) != S_OK) {
       // A type we cannot take mid-stream: stop taking samples and tell the graph.
-      m_bRunTimeError = true;
       EndOfStream();
+      m_bRunTimeError = true;
       m_pFilter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
       return VFW_E_INVALIDMEDIATYPE;
     }

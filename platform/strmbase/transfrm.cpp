@@ -121,6 +121,14 @@ STDMETHODIMP CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void*
 
 STDMETHODIMP CTransformOutputPin::QueryId(LPWSTR* Id) { return CBaseOutputPin::QueryId(Id); }
 
+STDMETHODIMP CTransformOutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
+  {
+    CAutoLock lock(m_pLock);
+    if (!m_pTransformFilter->m_pInput || !m_pTransformFilter->m_pInput->IsConnected()) return E_UNEXPECTED;
+  }
+  return CBaseOutputPin::Connect(pReceivePin, pmt);
+}
+
 HRESULT CTransformOutputPin::CheckConnect(IPin* pPin) {
   // The output types depend on the input type.
   if (!m_pTransformFilter->m_pInput || !m_pTransformFilter->m_pInput->IsConnected()) return E_UNEXPECTED;

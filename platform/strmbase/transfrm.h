@@ -50,6 +50,8 @@ class CTransformOutputPin : public CBaseOutputPin {
   // Also answers IMediaSeeking by passing it upstream through the input pin's peer.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP QueryId(LPWSTR* Id) override;
+  // E_UNEXPECTED while the input is unconnected (whatever types are on offer).
+  STDMETHODIMP Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
 
   // E_UNEXPECTED while the input is unconnected; then the filter's CheckConnect(PINDIR_OUTPUT).
   HRESULT CheckConnect(IPin* pPin) override;
