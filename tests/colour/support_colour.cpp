@@ -34,6 +34,8 @@ std::vector<Variant> YuvVariants() {
 
 std::string VariantName(const testing::TestParamInfo<Variant>& info) { return info.param.name; }
 
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
 ForcedVariant::ForcedVariant(const Variant& v)
     : available_((PlenorCpuDetected() & v.required) == v.required) {
   PlenorSetCpuMask(v.mask);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ std::vector<Variant> Rgb24Variants();
 std::vector<Variant> Rgb32Variants();
 std::vector<Variant> YuvVariants();
 std::string VariantName(const testing::TestParamInfo<Variant>& info);
+void PrintTo(const Variant& v, std::ostream* os);
 
 // Sets the CPU mask for the variant on construction (GTEST_SKIP in the fixture when the processor
 // lacks it) and restores the full mask on destruction.

@@ -1,0 +1,286 @@
+// Times RGB24 -> I420, RGB32 -> I420 and I420 -> RGB24 at 640x480 and 1920x1080 for each kernel
+// variant of the converters and for libyuv and swscale, then prints each variant's time as a
+// ratio to the peers' times (medians when run with repetitions, which is the default here).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "colour/convert/converters.h"
+#include "platform/com/cpu.h"
+
+#if PLENOR_BENCH_LIBYUV
+#include <libyuv.h>
+#endif
+#if PLENOR_BENCH_SWSCALE
+extern "C" {
+#include <libswscale/swscale.h>
+}
+#endif
+
+namespace {
+
+enum class Conversion { Rgb24ToI420, Rgb32ToI420, I420ToRgb24 };
+const char* const kConversionNames[] = {"RGB24->I420", "RGB32->I420", "I420->RGB24"};
+
+struct Size {
+  int w, h;
+};
+const Size kSizes[] = {{640, 480}, {1920, 1080}};
+
+struct Variant {
+  const char* name;
+  DWORD mask;
+  DWORD required;
+};
+const Variant kVariants[] = {
+    {"C", 0, 0},
+    {"AVX2", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2, kCpuAVX2},
+    {"AVX512", kCpuAllFeatures, kCpuAVX512BW},
+};
+
+// Picture content: smooth gradients with noise, so that both flat runs and busy blocks occur.
+struct Frame {
+  std::vector<std::uint8_t> rgb24, rgb32, y, u, v, out24;
+  Frame(int w, int h)
+      : rgb24(static_cast<size_t>(w) * h * 3), rgb32(static_cast<size_t>(w) * h * 4),
+        y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w / 2) * (h / 2)), v(u.size()),
+        out24(rgb24.size()) {
+    std::mt19937 rng(42);
+    for (int r = 0; r < h; ++r)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(r) * w + x;
+        const int n = static_cast<int>(rng() % 24);
+        const std::uint8_t b = static_cast<std::uint8_t>((x * 255 / w + n) & 255);
+        const std::uint8_t g = static_cast<std::uint8_t>((r * 255 / h + n) & 255);
+        const std::uint8_t red = static_cast<std::uint8_t>(((x + r) * 127 / (w + h) + 2 * n) & 255);
+        rgb24[3 * i] = rgb32[4 * i] = b;
+        rgb24[3 * i + 1] = rgb32[4 * i + 1] = g;
+        rgb24[3 * i + 2] = rgb32[4 * i + 2] = red;
+        rgb32[4 * i + 3] = 255;
+      }
+    // I420 input: the reference conversion of the RGB24 picture.
+    PlenorSetCpuMask(0);
+    RealRGB24toYUV420Converter c(w, h, 128);
+    PlenorSetCpuMask(kCpuAllFeatures);
+    c.Convert(rgb24.data(), y.data(), u.data(), v.data());
+  }
+};
+
+Frame& FrameFor(Size s) {
+  static std::map<int, std::unique_ptr<Frame>> frames;
+  auto& f = frames[s.w * 100000 + s.h];
+  if (!f)
+    f = std::make_unique<Frame>(s.w, s.h);
+  return *f;
+}
+
+void RunOurs(benchmark::State& state, Conversion conv, Size size, Variant variant) {
+  if ((PlenorCpuDetected() & variant.required) != variant.required) {
+    state.SkipWithError("processor lacks this variant");
+    return;
+  }
+  Frame& f = FrameFor(size);
+  PlenorSetCpuMask(variant.mask);
+  std::unique_ptr<RGBtoYUV420Converter> fwd;
+  std::unique_ptr<RealYUV420toRGB24Converter> back;
+  const char* kernel = nullptr;
+  if (conv == Conversion::I420ToRgb24) {
+    back = std::make_unique<RealYUV420toRGB24Converter>();
+    back->m_nWidth = size.w;
+    back->m_nHeight = size.h;
+    back->m_nChromaOffset = 128;
+    kernel = back->KernelName();
+  } else {
+    if (conv == Conversion::Rgb24ToI420)
+      fwd = std::make_unique<RealRGB24toYUV420Converter>(size.w, size.h, 128);
+    else
+      fwd = std::make_unique<RealRGB32toYUV420Converter>(size.w, size.h);
+    kernel = fwd->KernelName();
+  }
+  PlenorSetCpuMask(kCpuAllFeatures);
+  if (std::strcmp(kernel, variant.name) != 0) {
+    state.SkipWithError("variant not available for this conversion");
+    return;
+  }
+  for (auto _ : state) {
+    switch (conv) {
+      case Conversion::Rgb24ToI420:
+        fwd->Convert(f.rgb24.data(), f.y.data(), f.u.data(), f.v.data());
+        break;
+      case Conversion::Rgb32ToI420:
+        fwd->Convert(f.rgb32.data(), f.y.data(), f.u.data(), f.v.data());
+        break;
+      case Conversion::I420ToRgb24:
+        back->Convert(f.y.data(), f.u.data(), f.v.data(), f.out24.data());
+        break;
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+#if PLENOR_BENCH_LIBYUV
+void RunLibyuv(benchmark::State& state, Conversion conv, Size s) {
+  Frame& f = FrameFor(s);
+  const int cw = s.w / 2;
+  for (auto _ : state) {
+    switch (conv) {
+      case Conversion::Rgb24ToI420:
+        libyuv::RGB24ToI420(f.rgb24.data(), 3 * s.w, f.y.data(), s.w, f.u.data(), cw, f.v.data(),
+                            cw, s.w, s.h);
+        break;
+      case Conversion::Rgb32ToI420:
+        libyuv::ARGBToI420(f.rgb32.data(), 4 * s.w, f.y.data(), s.w, f.u.data(), cw, f.v.data(),
+                           cw, s.w, s.h);
+        break;
+      case Conversion::I420ToRgb24:
+        libyuv::I420ToRGB24(f.y.data(), s.w, f.u.data(), cw, f.v.data(), cw, f.out24.data(),
+                            3 * s.w, s.w, s.h);
+        break;
+    }
+    benchmark::ClobberMemory();
+  }
+}
+#endif
+
+#if PLENOR_BENCH_SWSCALE
+void RunSwscale(benchmark::State& state, Conversion conv, Size s) {
+  Frame& f = FrameFor(s);
+  const AVPixelFormat in = conv == Conversion::Rgb24ToI420   ? AV_PIX_FMT_BGR24
+                           : conv == Conversion::Rgb32ToI420 ? AV_PIX_FMT_BGR0
+                                                             : AV_PIX_FMT_YUV420P;
+  const AVPixelFormat out =
+      conv == Conversion::I420ToRgb24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P;
+  SwsContext* ctx =
+      sws_getContext(s.w, s.h, in, s.w, s.h, out, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (!ctx) {
+    state.SkipWithError("sws_getContext failed");
+    return;
+  }
+  const int cw = s.w / 2;
+  const std::uint8_t* yuvSrc[3] = {f.y.data(), f.u.data(), f.v.data()};
+  const int yuvStrides[3] = {s.w, cw, cw};
+  std::uint8_t* yuvDst[3] = {f.y.data(), f.u.data(), f.v.data()};
+  for (auto _ : state) {
+    if (conv == Conversion::I420ToRgb24) {
+      std::uint8_t* dst[1] = {f.out24.data()};
+      const int dstStride[1] = {3 * s.w};
+      sws_scale(ctx, yuvSrc, yuvStrides, 0, s.h, dst, dstStride);
+    } else {
+      const std::uint8_t* src[1] = {conv == Conversion::Rgb24ToI420 ? f.rgb24.data()
+                                                                     : f.rgb32.data()};
+      const int srcStride[1] = {conv == Conversion::Rgb24ToI420 ? 3 * s.w : 4 * s.w};
+      sws_scale(ctx, src, srcStride, 0, s.h, yuvDst, yuvStrides);
+    }
+    benchmark::ClobberMemory();
+  }
+  sws_freeContext(ctx);
+}
+#endif
+
+std::string Key(Conversion c, Size s) {
+  return std::string(kConversionNames[static_cast<int>(c)]) + "/" + std::to_string(s.w) + "x" +
+         std::to_string(s.h);
+}
+
+// Collects the median (or the single run's) real time of every benchmark by name.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.error_occurred)
+        continue;
+      const bool aggregate = r.run_type == Run::RT_Aggregate;
+      if (aggregate && r.aggregate_name != "median")
+        continue;
+      const std::string name = r.run_name.function_name;
+      if (!aggregate && times.count(name) && hasMedian[name])
+        continue;
+      if (aggregate)
+        hasMedian[name] = true;
+      times[name] = r.GetAdjustedRealTime();  // in the run's time unit (microseconds here)
+    }
+  }
+  std::map<std::string, double> times;
+  std::map<std::string, bool> hasMedian;
+};
+
+void PrintRatios(const RatioReporter& rep) {
+  std::printf("\nMedian time per frame (us) and ratio to the peers' times (< 1 is faster):\n");
+  std::printf("%-24s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
+              "/ swscale");
+  for (int c = 0; c < 3; ++c)
+    for (const Size& s : kSizes) {
+      const std::string key = Key(static_cast<Conversion>(c), s);
+      auto find = [&](const std::string& who) {
+        auto it = rep.times.find(key + "/" + who);
+        return it == rep.times.end() ? -1.0 : it->second;
+      };
+      const double yuv = find("libyuv"), sws = find("swscale");
+      for (const Variant& v : kVariants) {
+        const double t = find(v.name);
+        if (t < 0)
+          continue;
+        char a[32] = "-", b[32] = "-";
+        if (yuv > 0)
+          std::snprintf(a, sizeof a, "%.2fx", t / yuv);
+        if (sws > 0)
+          std::snprintf(b, sizeof b, "%.2fx", t / sws);
+        std::printf("%-24s %-7s %10.1f %12s %12s\n", key.c_str(), v.name, t, a, b);
+      }
+      if (yuv > 0)
+        std::printf("%-24s %-7s %10.1f\n", key.c_str(), "libyuv", yuv);
+      if (sws > 0)
+        std::printf("%-24s %-7s %10.1f\n", key.c_str(), "swscale", sws);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Defaults: medians of repetitions, aggregates only; any flag given on the command line wins.
+  std::vector<char*> args(argv, argv + argc);
+  std::string reps = "--benchmark_repetitions=7", aggr = "--benchmark_report_aggregates_only=true";
+  bool hasReps = false;
+  for (int i = 1; i < argc; ++i)
+    hasReps |= std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+  if (!hasReps) {
+    args.insert(args.begin() + 1, reps.data());
+    args.insert(args.begin() + 2, aggr.data());
+  }
+  int n = static_cast<int>(args.size());
+
+  for (int c = 0; c < 3; ++c)
+    for (const Size& s : kSizes) {
+      const Conversion conv = static_cast<Conversion>(c);
+      const std::string key = Key(conv, s);
+      for (const Variant& v : kVariants)
+        benchmark::RegisterBenchmark((key + "/" + v.name).c_str(), RunOurs, conv, s, v)
+            ->Unit(benchmark::kMicrosecond)
+            ->UseRealTime();
+#if PLENOR_BENCH_LIBYUV
+      benchmark::RegisterBenchmark((key + "/libyuv").c_str(), RunLibyuv, conv, s)
+          ->Unit(benchmark::kMicrosecond)
+          ->UseRealTime();
+#endif
+#if PLENOR_BENCH_SWSCALE
+      benchmark::RegisterBenchmark((key + "/swscale").c_str(), RunSwscale, conv, s)
+          ->Unit(benchmark::kMicrosecond)
+          ->UseRealTime();
+#endif
+    }
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data()))
+    return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  PrintRatios(reporter);
+  return 0;
+}
