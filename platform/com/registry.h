@@ -1,7 +1,10 @@
 // The registry: HKEY_CLASSES_ROOT keys with default and named values (REG_SZ, REG_DWORD,
 // REG_BINARY), stored in a SQLite database chosen by the host (CoSetRegistryPath). Calls return
 // Win32 error codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS...).
-// Key paths use backslashes and compare without regard to ASCII case, as on Windows.
+// Key paths use backslashes and compare without regard to ASCII case, as on Windows; a key keeps
+// the spelling it was created with. A handle to a key that was deleted (by this or another
+// process) answers ERROR_KEY_DELETED; a closed or unknown handle ERROR_INVALID_HANDLE. When the
+// database cannot be opened every call returns ERROR_CANTOPEN (CoGetRegistryError says why).
 #pragma once
 
 #include "platform/com/wintypes.h"
@@ -31,27 +34,34 @@ PLENOR_EXPORT LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 PLENOR_EXPORT LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 PLENOR_EXPORT LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 PLENOR_EXPORT LSTATUS RegCloseKey(HKEY key);
-// valueName null or "" is the key's default value.
+// valueName null or "" is the key's default value. REG_DWORD data must be 4 bytes; REG_SZ text
+// ends at its first zero (or at cbData).
 PLENOR_EXPORT LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                                      DWORD cbData);
 // Windows semantics: with data null reports type and size; ERROR_MORE_DATA when *cbData is short.
 // REG_SZ data is returned with its terminating zero.
 PLENOR_EXPORT LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                        LPDWORD cbData);
-// Enumerates subkeys in name order; *cchName in: buffer size, out: length without terminator.
+// Enumerates subkeys in name order (ASCII case ignored); *cchName in: buffer size, out: length
+// without terminator (on ERROR_MORE_DATA: the length needed, without terminator).
 PLENOR_EXPORT LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD reserved,
                                     LPSTR cls, LPDWORD cchClass, void* lastWriteTime);
+// Enumerates values in the order they were first set (the default value has the name "").
 PLENOR_EXPORT LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD cchValueName,
                                     LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD cbData);
 // Deletes a key that has no subkeys (ERROR_ACCESS_DENIED otherwise), with its values.
 PLENOR_EXPORT LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 PLENOR_EXPORT LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
-// Deletes a key with all its subkeys and values, in one transaction.
+// Deletes a key with all its subkeys and values, in one transaction. With subKey null or "" the
+// key's subkeys and values go and the key itself stays.
 PLENOR_EXPORT LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
 
 // Groups every registry write of the calling thread until the matching end into one transaction
 // (nesting allowed): a module's registration is all or nothing for other processes. Returns
-// ERROR_SUCCESS or the error that prevented the transaction.
+// ERROR_SUCCESS or the error that prevented the transaction. Begin waits (up to 10 s) for other
+// writers; an end with FALSE at any level rolls the whole transaction back at the outermost end,
+// where an end with TRUE then reports ERROR_CANTWRITE. An end without a begin is
+// ERROR_INVALID_PARAMETER.
 PLENOR_EXPORT LSTATUS RegBeginTransaction();
 PLENOR_EXPORT LSTATUS RegEndTransaction(BOOL commit);
 
