@@ -111,7 +111,7 @@ class FakeGraph : public CUnknown, public IFilterGraph, public IMediaEventSink {
 // TestSource: a CSource with one CSourceStream pin "Out" offering one type.
 
 struct SourceOptions {
-  CMediaType mediaType;
+  CMediaType mediaType{};
   int sampleCount = 10;  // -1: never ends
   LONG sampleSize = 1024;
   LONG bufferCount = 2;
@@ -119,7 +119,7 @@ struct SourceOptions {
   REFERENCE_TIME duration = 333333;
   // Replaces the default filling when set: called with the 0-based call number (counted since
   // the last Stop) and the sample; its result is FillBuffer's.
-  std::function<HRESULT(int call, IMediaSample* sample)> fill;
+  std::function<HRESULT(int call, IMediaSample* sample)> fill{};
 };
 
 class TestSourcePin;
@@ -169,9 +169,9 @@ class TestSourcePin : public CSourceStream {
 
 struct SinkOptions {
   // Types the input accepts (empty: any). Compared with CMediaType equality.
-  std::vector<CMediaType> acceptedTypes;
+  std::vector<CMediaType> acceptedTypes{};
   // Types the input pin offers in its enumeration.
-  std::vector<CMediaType> offeredTypes;
+  std::vector<CMediaType> offeredTypes{};
   // NotifyAllocator refuses any allocator but the sink's own (forces a copy upstream).
   bool refuseForeignAllocator = false;
   // Returned by Receive after the sample was recorded.
@@ -277,19 +277,19 @@ class TestSinkPin : public CBaseInputPin {
 
 struct PushOptions {
   // Types offered and accepted (empty: offers none, accepts any).
-  std::vector<CMediaType> offeredTypes;
+  std::vector<CMediaType> offeredTypes{};
   LONG bufferCount = 2;
   LONG bufferSize = 4096;
 };
 
 struct PushSample {
-  std::vector<BYTE> data;
-  std::optional<REFERENCE_TIME> start, stop;
+  std::vector<BYTE> data{};
+  std::optional<REFERENCE_TIME> start{}, stop{};
   bool sync = true, discontinuity = false, preroll = false;
   DWORD streamId = AM_STREAM_MEDIA;
   DWORD typeSpecificFlags = 0;
   const AM_MEDIA_TYPE* mediaType = nullptr;  // attached as a format change
-  std::optional<LONGLONG> mediaStart, mediaStop;
+  std::optional<LONGLONG> mediaStart{}, mediaStop{};
 };
 
 class PushPin;
