@@ -353,6 +353,11 @@ TEST_F(OtherDatabase, UnopenableDatabaseIsReportedClearly) {
   EXPECT_EQ(RegOpenKeyA(HKEY_CLASSES_ROOT, "CLSID", &k.h), ERROR_CANTOPEN);
   EXPECT_EQ(GetLastError(), ERROR_CANTOPEN);
   EXPECT_NE(CoGetRegistryError().find(path), std::string::npos) << CoGetRegistryError();
+  // Class loading passes the reason on instead of calling the class unregistered.
+  const GUID someClass = NewGuid();
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CoCreateInstance(someClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.AsOut()),
+            HRESULT_FROM_WIN32(ERROR_CANTOPEN));
 
   // A file that is not a database.
   std::ofstream(m_dir / "junk.db") << std::string(4096, 'j');

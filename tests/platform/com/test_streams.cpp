@@ -31,7 +31,7 @@ ULONGLONG Position(IStream* s) {
   return pos.QuadPart;
 }
 
-class TempDir : public testing::Test {
+class FileStreamFiles : public testing::Test {
  protected:
   void SetUp() override {
     m_dir = std::filesystem::temp_directory_path() / ("plenor-streams-" + std::to_string(::getpid()));
@@ -139,7 +139,7 @@ TEST(MemoryStream, CopyToStopsAtTheCountOrTheEnd) {
   EXPECT_EQ(src->CopyTo(nullptr, Size(1), nullptr, nullptr), E_POINTER);
 }
 
-TEST_F(TempDir, FileStreamModes) {
+TEST_F(FileStreamFiles, FileStreamModes) {
   std::string path = PathOf("modes.bin");
   ComPtr<IStream> s;
   EXPECT_EQ(CreateStreamOnFile(path.c_str(), "r", &s), STG_E_FILENOTFOUND);
@@ -183,7 +183,7 @@ TEST_F(TempDir, FileStreamModes) {
   EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
-TEST_F(TempDir, FileStreamBeyondFourGigabytes) {
+TEST_F(FileStreamFiles, FileStreamBeyondFourGigabytes) {
   std::string path = PathOf("sparse.bin");
   ComPtr<IStream> s;
   ASSERT_EQ(CreateStreamOnFile(path.c_str(), "rw", &s), S_OK);
