@@ -112,7 +112,7 @@ TEST(CodePages, WtoiFollowsTheRuntimeLibrary) {
   EXPECT_EQ(_wtoi(L"-2147483648"), -2147483647 - 1);
 }
 
-TEST(Clock, PerformanceCounterIn100NanosecondUnits) {
+TEST(PerformanceCounter, PerformanceCounterIn100NanosecondUnits) {
   LARGE_INTEGER freq{}, a{}, b{};
   ASSERT_TRUE(QueryPerformanceFrequency(&freq));
   EXPECT_EQ(freq.QuadPart, 10000000);
@@ -127,7 +127,7 @@ TEST(Clock, PerformanceCounterIn100NanosecondUnits) {
   EXPECT_FALSE(QueryPerformanceCounter(nullptr));
 }
 
-TEST(Runtime, InitialisationIsCountedAndTaskMemoryWorks) {
+TEST(RuntimeBasics, InitialisationIsCountedAndTaskMemoryWorks) {
   HRESULT first = CoInitialize(nullptr);
   EXPECT_TRUE(first == S_OK || first == S_FALSE);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);

@@ -126,7 +126,7 @@ TEST(Variant, CopyIsDeepAndClearsTheDestination) {
   EXPECT_EQ(dst.lVal, 7);
 }
 
-TEST(PropertyBag, NamesIgnoreCaseAndValuesAreCopies) {
+TEST(MemoryPropertyBag, NamesIgnoreCaseAndValuesAreCopies) {
   ComPtr<IPropertyBag> bag;
   ASSERT_EQ(CreateMemoryPropertyBag(&bag), S_OK);
   VARIANT v;
@@ -178,7 +178,7 @@ TEST(PropertyBag, NamesIgnoreCaseAndValuesAreCopies) {
   EXPECT_EQ(probe.refs, 1u);
 }
 
-TEST(PropertyBag, RefusesWhatItCannotKeep) {
+TEST(MemoryPropertyBag, RefusesWhatItCannotKeep) {
   ComPtr<IPropertyBag> bag;
   ASSERT_EQ(CreateMemoryPropertyBag(&bag), S_OK);
   VARIANT v;
