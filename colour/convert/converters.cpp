@@ -10,6 +10,8 @@ namespace colour {
 
 const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__)
+  if (cpuFlags & kCpuAVX512VBMI)
+    return kRgb24ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb24ToYuvAVX2;
 #endif
@@ -19,6 +21,8 @@ const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 
 const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__)
+  if (cpuFlags & kCpuAVX512VBMI)
+    return kRgb32ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb32ToYuvAVX2;
 #endif

@@ -23,7 +23,7 @@ std::vector<Variant> Rgb24Variants() {
 std::vector<Variant> Rgb32Variants() {
   return {{"C", kNoSimd, 0},
           {"AVX2", kUpToAvx2, kCpuAVX2},
-          {"AVX512", kCpuAllFeatures, kCpuAVX512BW}};
+          {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI}};
 }
 
 std::vector<Variant> YuvVariants() {

@@ -1,0 +1,228 @@
+// RGB24/RGB32 -> YUV 4:2:0 with AVX-512 (BW; VBMI for the byte permutes), 32 pixels (16 blocks)
+// of a row pair per step. Same integer forms as the AVX2 kernel (see rgb2yuv_avx2.cpp); exact
+// cases come out as mask bits and go through the reference.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "colour/convert/kernels.h"
+
+#if defined(__x86_64__)
+
+namespace colour {
+namespace {
+
+// Byte tables, built once without any instruction-set attribute.
+struct Tables512 {
+  alignas(64) std::uint8_t load24BR[64];  // RGB24 bytes -> words (blue, red) per pixel
+  alignas(64) std::uint8_t load24G[64];   // RGB24 bytes -> words (green, 0) per pixel
+  alignas(64) std::uint8_t lumaOrder[64];    // packed luma bytes -> [row A 0-31, row B 0-31]
+  alignas(64) std::uint8_t chromaOrder[64];  // packed chroma bytes -> [u 0-15, v 0-15]
+  std::uint8_t lumaWordPixel[32];   // word of a packed luma vector -> pixel
+  std::uint8_t chromaLaneBlock[16];  // 32-bit lane of a chroma vector -> block
+};
+
+Tables512 MakeTables512() {
+  Tables512 t{};
+  for (int i = 0; i < 16; ++i) {
+    t.load24BR[4 * i] = static_cast<std::uint8_t>(3 * i);
+    t.load24BR[4 * i + 2] = static_cast<std::uint8_t>(3 * i + 2);
+    t.load24G[4 * i] = static_cast<std::uint8_t>(3 * i + 1);
+  }
+  // packus_epi32 of two 16-pixel vectors puts, in 128-bit lane L, pixels 4L..4L+3 then
+  // 16+4L..16+4L+3; packus_epi16 of rows A and B then gives per lane [A 8 bytes, B 8 bytes].
+  for (int w = 0; w < 32; ++w) {
+    const int lane = w / 8, k = w % 8;
+    t.lumaWordPixel[w] = static_cast<std::uint8_t>(k < 4 ? 4 * lane + k : 16 + 4 * lane + k - 4);
+  }
+  for (int row = 0; row < 2; ++row)
+    for (int w = 0; w < 32; ++w) {
+      const int lane = w / 8, k = w % 8;
+      t.lumaOrder[32 * row + t.lumaWordPixel[w]] = static_cast<std::uint8_t>(16 * lane + 8 * row + k);
+    }
+  // Chroma lanes hold block p/2 at even p and block 8 + p/2 at odd p; packs_epi32(u, v) and the
+  // byte pack give per 128-bit lane [u 4 bytes, v 4 bytes, u 4 bytes, v 4 bytes].
+  for (int p = 0; p < 16; ++p) {
+    const int block = p % 2 == 0 ? p / 2 : 8 + p / 2;
+    t.chromaLaneBlock[p] = static_cast<std::uint8_t>(block);
+    const int lane = p / 4, k = p % 4;
+    t.chromaOrder[block] = static_cast<std::uint8_t>(16 * lane + k);
+    t.chromaOrder[16 + block] = static_cast<std::uint8_t>(16 * lane + 4 + k);
+  }
+  for (int i = 32; i < 64; ++i)
+    t.chromaOrder[i] = 0;
+  return t;
+}
+
+const Tables512& GetTables512() {
+  static const Tables512 tables = MakeTables512();
+  return tables;
+}
+
+}  // namespace
+}  // namespace colour
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi,avx2")
+// GCC 12 reports the deliberately undefined start values inside its AVX-512 intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace colour {
+namespace {
+
+inline __m512i Pair16(int lo, int hi) {
+  return _mm512_set1_epi32(static_cast<int>((static_cast<unsigned>(lo) & 0xFFFFu) |
+                                            (static_cast<unsigned>(hi) << 16)));
+}
+
+struct Px16 {
+  __m512i br, gx;
+};
+
+// Reads exactly 48 bytes.
+inline Px16 Load24(const BYTE* p, __m512i idxBR, __m512i idxG) {
+  const __m512i v = _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFull, p);
+  return {_mm512_maskz_permutexvar_epi8(0x5555555555555555ull, idxBR, v),
+          _mm512_maskz_permutexvar_epi8(0x1111111111111111ull, idxG, v)};
+}
+
+inline Px16 Load32(const BYTE* p) {
+  const __m512i v = _mm512_loadu_si512(p);
+  return {_mm512_and_si512(v, _mm512_set1_epi32(0x00FF00FF)), _mm512_srli_epi16(v, 8)};
+}
+
+inline __m512i LumaNumerator16(const Px16& p) {
+  const __m512i n = _mm512_add_epi32(_mm512_madd_epi16(p.br, Pair16(114, 299)),
+                                     _mm512_madd_epi16(p.gx, Pair16(587, 0)));
+  return _mm512_add_epi32(n, _mm512_set1_epi32(500));
+}
+
+inline __m512i Luma32(__m512i n0, __m512i n1, __mmask32* exact) {
+  const __m512i y = _mm512_packus_epi32(_mm512_srli_epi32(n0, 3), _mm512_srli_epi32(n1, 3));
+  const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(-31981)), 6);
+  const __m512i r = _mm512_sub_epi16(y, _mm512_mullo_epi16(q, _mm512_set1_epi16(125)));
+  const __m512i seven = _mm512_set1_epi32(7);
+  const __m512i low = _mm512_packus_epi32(_mm512_and_si512(n0, seven), _mm512_and_si512(n1, seven));
+  *exact = _mm512_cmpeq_epi16_mask(_mm512_or_si512(r, low), _mm512_setzero_si512());
+  return q;
+}
+
+inline __m512i Div4000(__m512i x, __mmask16* exact) {
+  const __m512i y = _mm512_srli_epi32(x, 5);
+  const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
+  const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
+  *exact = _mm512_cmpeq_epi32_mask(_mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(31))),
+                                   _mm512_setzero_si512());
+  return q;
+}
+
+inline void BlockSums(const Px16& a, const Px16& b, __m512i* br, __m512i* gx) {
+  __m512i s = _mm512_add_epi16(a.br, b.br);
+  *br = _mm512_add_epi16(s, _mm512_srli_epi64(s, 32));
+  s = _mm512_add_epi16(a.gx, b.gx);
+  *gx = _mm512_add_epi16(s, _mm512_srli_epi64(s, 32));
+}
+
+template <int Bpp>
+void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                   int blocks, int offset) {
+  const Tables512& tab = GetTables512();
+  const __m512i idxBR = _mm512_load_si512(tab.load24BR), idxG = _mm512_load_si512(tab.load24G);
+  const __m512i lumaOrder = _mm512_load_si512(tab.lumaOrder);
+  const __m512i chromaOrder = _mm512_load_si512(tab.chromaOrder);
+  const __m512i zero = _mm512_setzero_si512();
+  const int steps = blocks / 16;
+  for (int s = 0; s < steps; ++s) {
+    const BYTE* pa = srcA + 32 * Bpp * s;
+    const BYTE* pb = srcB + 32 * Bpp * s;
+    Px16 a0, a1, b0, b1;
+    if constexpr (Bpp == 3) {
+      a0 = Load24(pa, idxBR, idxG);
+      a1 = Load24(pa + 48, idxBR, idxG);
+      b0 = Load24(pb, idxBR, idxG);
+      b1 = Load24(pb + 48, idxBR, idxG);
+    } else {
+      a0 = Load32(pa);
+      a1 = Load32(pa + 64);
+      b0 = Load32(pb);
+      b1 = Load32(pb + 64);
+    }
+
+    __mmask32 exA, exB;
+    const __m512i qa = Luma32(LumaNumerator16(a0), LumaNumerator16(a1), &exA);
+    const __m512i qb = Luma32(LumaNumerator16(b0), LumaNumerator16(b1), &exB);
+    const __m512i ybytes = _mm512_permutexvar_epi8(lumaOrder, _mm512_packus_epi16(qa, qb));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
+                        _mm512_extracti64x4_epi64(ybytes, 1));
+
+    __m512i br0, gx0, br1, gx1;
+    BlockSums(a0, b0, &br0, &gx0);
+    BlockSums(a1, b1, &br1, &gx1);
+    const __m512i br = _mm512_mask_blend_epi32(0xAAAA, br0, _mm512_slli_epi64(br1, 32));
+    const __m512i gx = _mm512_mask_blend_epi32(0xAAAA, gx0, _mm512_slli_epi64(gx1, 32));
+    const __m512i au = _mm512_add_epi32(_mm512_madd_epi16(br, Pair16(436, -147)),
+                                        _mm512_madd_epi16(gx, Pair16(-289, 0)));
+    const __m512i av = _mm512_add_epi32(_mm512_madd_epi16(br, Pair16(-100, 615)),
+                                        _mm512_madd_epi16(gx, Pair16(-515, 0)));
+    __m512i cu, cv;
+    __mmask16 exU, exV;
+    if constexpr (Bpp == 3) {
+      const __m512i bias = _mm512_set1_epi32(2000);
+      cu = Div4000(_mm512_add_epi32(_mm512_abs_epi32(au), bias), &exU);
+      cv = Div4000(_mm512_add_epi32(_mm512_abs_epi32(av), bias), &exV);
+      cu = _mm512_mask_sub_epi32(cu, _mm512_cmplt_epi32_mask(au, zero), zero, cu);
+      cv = _mm512_mask_sub_epi32(cv, _mm512_cmplt_epi32_mask(av, zero), zero, cv);
+    } else {
+      const __m512i bias = _mm512_set1_epi32(512500);
+      const __m512i lo = _mm512_set1_epi32(1), hi = _mm512_set1_epi32(1025000);
+      cu = Div4000(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(au, bias), lo), hi), &exU);
+      cv = Div4000(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(av, bias), lo), hi), &exV);
+    }
+    const __m512i w = _mm512_packs_epi32(cu, cv);
+    __m512i c8;
+    if constexpr (Bpp == 3)
+      c8 = _mm512_add_epi8(_mm512_packs_epi16(w, w), _mm512_set1_epi8(static_cast<char>(offset)));
+    else
+      c8 = _mm512_packus_epi16(w, w);
+    c8 = _mm512_permutexvar_epi8(chromaOrder, c8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm512_castsi512_si128(c8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm512_extracti32x4_epi32(c8, 1));
+
+    // The rare pixels and blocks the integer form cannot decide.
+    for (int row = 0; row < 2; ++row)
+      for (unsigned m = row == 0 ? exA : exB; m; m &= m - 1) {
+        const int x = 32 * s + tab.lumaWordPixel[__builtin_ctz(m)];
+        const BYTE* p = (row == 0 ? srcA : srcB) + Bpp * x;
+        (row == 0 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
+      }
+    for (unsigned m = static_cast<unsigned>(exU | exV); m; m &= m - 1) {
+      const int j = 16 * s + tab.chromaLaneBlock[__builtin_ctz(m)];
+      const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                                 srcB + (2 * j + 1) * Bpp};
+      if constexpr (Bpp == 3)
+        RefChroma24(px, offset, u + j, v + j);
+      else
+        RefChroma32(px, u + j, v + j);
+    }
+  }
+  const int done = 16 * steps;
+  if (done < blocks) {
+    const RgbToYuvKernels& rest = Bpp == 3 ? kRgb24ToYuvAVX2 : kRgb32ToYuvAVX2;
+    rest.rowPair(srcA + 2 * Bpp * done, srcB + 2 * Bpp * done, yA + 2 * done, yB + 2 * done,
+                 u + done, v + done, blocks - done, offset);
+  }
+}
+
+}  // namespace
+
+const RgbToYuvKernels kRgb24ToYuvAVX512 = {"AVX512", RowPairAVX512<3>};
+const RgbToYuvKernels kRgb32ToYuvAVX512 = {"AVX512", RowPairAVX512<4>};
+
+}  // namespace colour
+
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+
+#endif
