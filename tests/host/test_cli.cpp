@@ -259,8 +259,11 @@ TEST_F(CliTest, ConcurrentRegistrationsAllComplete) {
   }
 
   // Every module's keys and mapper entry are all there.
-  const std::string previous = CoGetRegistryPath();
-  CoSetRegistryPath(registry);
+  struct UseRegistry {
+    explicit UseRegistry(const std::string& path) : previous(CoGetRegistryPath()) { CoSetRegistryPath(path); }
+    ~UseRegistry() { CoSetRegistryPath(previous); }
+    std::string previous;
+  } use(registry);
   for (int n = 1; n <= kTestModuleCount; ++n) {
     SCOPED_TRACE(n);
     RegisteredFilter f;
@@ -278,7 +281,6 @@ TEST_F(CliTest, ConcurrentRegistrationsAllComplete) {
       RegCloseKey(key);
     }
   }
-  CoSetRegistryPath(previous);
 }
 
 }  // namespace
