@@ -244,16 +244,14 @@ void PrintRatios(const RatioReporter& rep) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Defaults: medians of repetitions, aggregates only; any flag given on the command line wins.
+  // Defaults: medians of repetitions run in random interleaved order (so that load from other
+  // processes hits every contender alike), aggregates only. Flags on the command line come later
+  // and win.
   std::vector<char*> args(argv, argv + argc);
-  std::string reps = "--benchmark_repetitions=7", aggr = "--benchmark_report_aggregates_only=true";
-  bool hasReps = false;
-  for (int i = 1; i < argc; ++i)
-    hasReps |= std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-  if (!hasReps) {
-    args.insert(args.begin() + 1, reps.data());
-    args.insert(args.begin() + 2, aggr.data());
-  }
+  std::string reps = "--benchmark_repetitions=9", aggr = "--benchmark_report_aggregates_only=true",
+              shuffle = "--benchmark_enable_random_interleaving=true",
+              minTime = "--benchmark_min_time=0.05";
+  args.insert(args.begin() + 1, {reps.data(), aggr.data(), shuffle.data(), minTime.data()});
   int n = static_cast<int>(args.size());
 
   for (int c = 0; c < 3; ++c)

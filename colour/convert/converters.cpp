@@ -33,6 +33,8 @@ const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 const YuvToRgbKernels& SelectYuvToRgb24(DWORD cpuFlags) {
 #if defined(__x86_64__)
   if (GetExactTermThresholds().valid) {
+    if (cpuFlags & kCpuAVX512VBMI)
+      return kYuvToRgb24AVX512;
     if (cpuFlags & kCpuAVX2)
       return kYuvToRgb24AVX2;
   }

@@ -67,6 +67,7 @@ const Tables512& GetTables512() {
 // GCC 12 reports the deliberately undefined start values inside its AVX-512 intrinsics.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 namespace colour {
 namespace {

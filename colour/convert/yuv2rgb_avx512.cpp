@@ -1,0 +1,176 @@
+// YUV 4:2:0 -> RGB24 with AVX-512 (BW and VBMI), 64 pixels (32 blocks) of a row pair per step.
+// Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp); the packed
+// output is assembled with two-table byte permutes.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "colour/convert/kernels.h"
+
+#if defined(__x86_64__)
+
+namespace colour {
+namespace {
+
+struct Interleave512 {
+  alignas(64) std::uint8_t bg[3][64];  // output chunk -> index into [B 64 | G 64]
+  alignas(64) std::uint8_t r[3][64];   // output chunk -> index into R
+  std::uint64_t rMask[3];              // output chunk bytes that take R
+  std::uint8_t gLaneBlock[2][16];      // 32-bit lane of the G offset vectors -> block
+};
+
+Interleave512 MakeInterleave512() {
+  Interleave512 t{};
+  for (int chunk = 0; chunk < 3; ++chunk)
+    for (int j = 0; j < 64; ++j) {
+      const int pos = 64 * chunk + j, pixel = pos / 3, ch = pos % 3;
+      t.bg[chunk][j] = static_cast<std::uint8_t>(ch == 0 ? pixel : 64 + pixel);
+      t.r[chunk][j] = static_cast<std::uint8_t>(pixel);
+      if (ch == 2)
+        t.rMask[chunk] |= 1ull << j;
+    }
+  // unpacklo/unpackhi_epi16 take blocks 8L..8L+3 / 8L+4..8L+7 into 128-bit lane L.
+  for (int h = 0; h < 2; ++h)
+    for (int i = 0; i < 16; ++i)
+      t.gLaneBlock[h][i] = static_cast<std::uint8_t>(8 * (i / 4) + 4 * h + i % 4);
+  return t;
+}
+
+const Interleave512& GetInterleave512() {
+  static const Interleave512 t = MakeInterleave512();
+  return t;
+}
+
+}  // namespace
+}  // namespace colour
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi,avx2")
+// GCC 12 reports the deliberately undefined start values inside its AVX-512 intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+namespace colour {
+namespace {
+
+inline __m512i Pair16(int lo, int hi) {
+  return _mm512_set1_epi32(static_cast<int>((static_cast<unsigned>(lo) & 0xFFFFu) |
+                                            (static_cast<unsigned>(hi) << 16)));
+}
+
+// One channel of 64 pixels; offsets and thresholds per pixel word, lo/hi as the Y unpacking.
+inline __m512i Channel(__m512i ylo, __m512i yhi, __m512i olo, __m512i ohi, __m512i tlo,
+                       __m512i thi) {
+  const __m512i one = _mm512_set1_epi16(1);
+  __m512i lo = _mm512_add_epi16(ylo, olo), hi = _mm512_add_epi16(yhi, ohi);
+  lo = _mm512_mask_sub_epi16(lo, _mm512_cmpgt_epi16_mask(tlo, ylo), lo, one);
+  hi = _mm512_mask_sub_epi16(hi, _mm512_cmpgt_epi16_mask(thi, yhi), hi, one);
+  return _mm512_packus_epi16(lo, hi);
+}
+
+inline void Row(const BYTE* y, BYTE* out, const __m512i (&o)[3][2], const __m512i (&t)[2][2],
+                const Interleave512& il, const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
+  const __m512i yv = _mm512_loadu_si512(y);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i ylo = _mm512_unpacklo_epi8(yv, zero), yhi = _mm512_unpackhi_epi8(yv, zero);
+  const __m512i b = Channel(ylo, yhi, o[0][0], o[0][1], t[0][0], t[0][1]);
+  const __m512i g = _mm512_packus_epi16(_mm512_add_epi16(ylo, o[1][0]),
+                                        _mm512_add_epi16(yhi, o[1][1]));
+  const __m512i r = Channel(ylo, yhi, o[2][0], o[2][1], t[1][0], t[1][1]);
+  for (int chunk = 0; chunk < 3; ++chunk) {
+    const __m512i bg = _mm512_permutex2var_epi8(b, idxBG[chunk], g);
+    _mm512_storeu_si512(out + 64 * chunk,
+                        _mm512_mask_permutexvar_epi8(bg, il.rMask[chunk], idxR[chunk], r));
+  }
+}
+
+void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                   BYTE* outB, int blocks, int offset) {
+  const Interleave512& il = GetInterleave512();
+  const __m512i idxBG[3] = {_mm512_load_si512(il.bg[0]), _mm512_load_si512(il.bg[1]),
+                            _mm512_load_si512(il.bg[2])};
+  const __m512i idxR[3] = {_mm512_load_si512(il.r[0]), _mm512_load_si512(il.r[1]),
+                           _mm512_load_si512(il.r[2])};
+  const ExactTermThresholds& th = GetExactTermThresholds();
+  const __m512i tabB =
+      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tB)));
+  const __m512i tabR =
+      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
+  const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
+  const __m512i c128 = _mm512_set1_epi16(128), hiZero = _mm512_set1_epi16(-32768);
+  const int steps = blocks / 32;
+  for (int s = 0; s < steps; ++s) {
+    const __m512i cb = _mm512_cvtepi8_epi16(_mm256_add_epi8(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off));
+    const __m512i cr = _mm512_cvtepi8_epi16(_mm256_add_epi8(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off));
+
+    const __m512i yb = _mm512_add_epi16(_mm512_slli_epi16(cb, 3), _mm512_set1_epi16(1125));
+    const __m512i qb = _mm512_srli_epi16(_mm512_mulhi_epu16(yb, _mm512_set1_epi16(4195)), 4);
+    const __m512i ob = _mm512_add_epi16(_mm512_add_epi16(cb, cb),
+                                        _mm512_sub_epi16(qb, _mm512_set1_epi16(4)));
+    const __mmask32 exB =
+        _mm512_cmpeq_epi16_mask(yb, _mm512_mullo_epi16(qb, _mm512_set1_epi16(250)));
+    const __m512i yr = _mm512_add_epi16(_mm512_mullo_epi16(cr, _mm512_set1_epi16(7)),
+                                        _mm512_set1_epi16(925));
+    const __m512i qr = _mm512_srli_epi16(_mm512_mulhi_epu16(yr, _mm512_set1_epi16(20972)), 4);
+    const __m512i orr = _mm512_add_epi16(cr, _mm512_sub_epi16(qr, _mm512_set1_epi16(18)));
+    const __mmask32 exR =
+        _mm512_cmpeq_epi16_mask(yr, _mm512_mullo_epi16(qr, _mm512_set1_epi16(50)));
+    const __m512i tb = _mm512_maskz_mov_epi16(
+        exB, _mm512_shuffle_epi8(tabB, _mm512_or_si512(
+                                           _mm512_srli_epi16(_mm512_add_epi16(cb, c128), 4), hiZero)));
+    const __m512i tr = _mm512_maskz_mov_epi16(
+        exR, _mm512_shuffle_epi8(tabR, _mm512_or_si512(
+                                           _mm512_srli_epi16(_mm512_add_epi16(cr, c128), 4), hiZero)));
+
+    __m512i og2[2];
+    __mmask16 exG2[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m512i crcb = h == 0 ? _mm512_unpacklo_epi16(cr, cb) : _mm512_unpackhi_epi16(cr, cb);
+      const __m512i x = _mm512_add_epi32(_mm512_madd_epi16(crcb, Pair16(-581, -394)),
+                                         _mm512_set1_epi32(124500));
+      const __m512i y = _mm512_srli_epi32(x, 3);
+      const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
+      const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
+      exG2[h] = _mm512_cmpeq_epi32_mask(
+          _mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(7))), _mm512_setzero_si512());
+      og2[h] = _mm512_sub_epi32(q, _mm512_set1_epi32(124));
+    }
+    const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
+
+    const __m512i o[3][2] = {{_mm512_unpacklo_epi16(ob, ob), _mm512_unpackhi_epi16(ob, ob)},
+                             {_mm512_unpacklo_epi16(og, og), _mm512_unpackhi_epi16(og, og)},
+                             {_mm512_unpacklo_epi16(orr, orr), _mm512_unpackhi_epi16(orr, orr)}};
+    const __m512i t[2][2] = {{_mm512_unpacklo_epi16(tb, tb), _mm512_unpackhi_epi16(tb, tb)},
+                             {_mm512_unpacklo_epi16(tr, tr), _mm512_unpackhi_epi16(tr, tr)}};
+    Row(yA + 64 * s, outA + 192 * s, o, t, il, idxBG, idxR);
+    Row(yB + 64 * s, outB + 192 * s, o, t, il, idxBG, idxR);
+
+    for (int h = 0; h < 2; ++h)
+      for (unsigned m = exG2[h]; m; m &= m - 1) {
+        const int j = 32 * s + il.gLaneBlock[h][__builtin_ctz(m)];
+        const RefRgbTerms terms = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
+        RefPixel(yA[2 * j], terms, outA + 6 * j);
+        RefPixel(yA[2 * j + 1], terms, outA + 6 * j + 3);
+        RefPixel(yB[2 * j], terms, outB + 6 * j);
+        RefPixel(yB[2 * j + 1], terms, outB + 6 * j + 3);
+      }
+  }
+  const int done = 32 * steps;
+  if (done < blocks)
+    kYuvToRgb24AVX2.rowPair(yA + 2 * done, yB + 2 * done, u + done, v + done, outA + 6 * done,
+                            outB + 6 * done, blocks - done, offset);
+}
+
+}  // namespace
+
+const YuvToRgbKernels kYuvToRgb24AVX512 = {"AVX512", RowPairAVX512};
+
+}  // namespace colour
+
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+
+#endif
