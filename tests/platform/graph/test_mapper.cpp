@@ -161,27 +161,6 @@ TEST_F(MapperTest, UnregisteringAnUnknownFilterReportsFileNotFound) {
   EXPECT_EQ(MapperGetFilter(CLSID_MapSource, &f), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(MapperTest, RejectsWhatItCannotStore) {
-  REGFILTER2 v2{2, MERIT_NORMAL, 0, nullptr};
-  EXPECT_EQ(mapper->RegisterFilter(CLSID_MapOld, L"Old", nullptr, nullptr, nullptr, &v2), E_INVALIDARG);
-  REGFILTER2 noPins{1, MERIT_NORMAL, 2, nullptr};
-  EXPECT_EQ(mapper->RegisterFilter(CLSID_MapOld, L"Old", nullptr, nullptr, nullptr, &noPins), E_INVALIDARG);
-  EXPECT_EQ(mapper->RegisterFilter(CLSID_MapOld, L"Old", nullptr, nullptr, nullptr, nullptr), E_POINTER);
-  RegisteredFilter f;
-  EXPECT_EQ(MapperGetFilter(CLSID_MapOld, &f), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-
-  // Mediums and pin categories are not registered, so asking for one matches nothing.
-  const GUID anyCategory = CLSID_SomeCategory;
-  ComPtr<IEnumRegFilters> e;
-  ASSERT_EQ(mapper->EnumMatchingFilters(e.ReleaseAndGetAddressOf(), 0, FALSE, 0, TRUE, 0, nullptr, nullptr,
-                                        &anyCategory, FALSE, FALSE, 0, nullptr, nullptr, nullptr),
-            S_OK);
-  EXPECT_EQ(Drain(e.Get()), Names{});
-  EXPECT_EQ(mapper->EnumMatchingFilters(e.ReleaseAndGetAddressOf(), 0, FALSE, 0, TRUE, 1, nullptr, nullptr, nullptr,
-                                        FALSE, FALSE, 0, nullptr, nullptr, nullptr),
-            E_POINTER);
-}
-
 TEST_F(MapperTest, EnumeratorNextSkipResetClone) {
   ComPtr<IEnumRegFilters> e;
   ASSERT_EQ(mapper->EnumMatchingFilters(e.ReleaseAndGetAddressOf(), 0, FALSE, MERIT_UNLIKELY, FALSE, 0, nullptr,

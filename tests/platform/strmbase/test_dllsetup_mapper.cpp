@@ -2,7 +2,6 @@
 // older IFilterMapper (pin by pin) and through IFilterMapper2 (one REGFILTER2) gives the same entry.
 #include <gtest/gtest.h>
 
-#include "platform/com/registry.h"
 #include "platform/com/runtime.h"
 #include "platform/graph/mapper.h"
 #include "platform/strmbase/dllsetup.h"
@@ -79,20 +78,6 @@ TEST(FilterSetup, BothMapperInterfacesWriteTheSameEntry) {
   EXPECT_EQ(MapperGetFilter(CLSID_SetupTestFilter, &viaOld), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(AMovieSetupRegisterFilter(&kSetup, mapper.Get(), FALSE), S_OK);
   EXPECT_EQ(AMovieSetupRegisterFilter2(&kSetup, mapper2.Get(), FALSE), S_OK);
-}
-
-TEST(FilterSetup, ServerKeysComeAndGo) {
-  ASSERT_EQ(AMovieSetupRegisterServer(CLSID_SetupTestFilter, L"Server", L"/x/y.so"), S_OK);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(CLSID_SetupTestFilter) + "\\InprocServer32").c_str(),
-                         0, KEY_READ, &key),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(AMovieSetupUnregisterServer(CLSID_SetupTestFilter), S_OK);
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(CLSID_SetupTestFilter)).c_str(), 0, KEY_READ,
-                         &key),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(AMovieSetupUnregisterServer(CLSID_SetupTestFilter), S_OK);
 }
 
 }  // namespace
