@@ -8,9 +8,10 @@
 // module is the same handle.
 //
 // Locking: one mutex guards the module table. It is never held while calling into a module
-// (DllGetClassObject, DllCanUnloadNow) or while loading or unloading one (constructors and
-// destructors of a module may call back into the runtime). A module that is being called is
-// pinned (busy count) so that no other thread unloads it meanwhile.
+// (DllGetClassObject, DllCanUnloadNow) or into the dynamic loader (dlopen, dlclose, dlsym,
+// dladdr): the loader runs a module's constructors and destructors under its own lock, and those
+// may call back into the runtime. A module in use is pinned (busy count) so that no other thread
+// unloads it meanwhile.
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
@@ -102,6 +103,15 @@ ModuleTable& Modules() {
   return table;
 }
 
+// Serialises this runtime's loads and unloads. The dynamic loader has its own lock, but it is
+// invisible to the thread checker, and a module's link map is read here right after dlopen.
+// Recursive: a module's constructor or destructor may load another module. Taken before the table
+// lock, never while holding it.
+std::recursive_mutex& LoaderLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 HMODULE BaseOf(const void* addr) {
   Dl_info info{};
   if (!addr || !::dladdr(addr, &info) || !info.dli_fbase) return nullptr;
@@ -141,6 +151,7 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
       return m;
     }
   }
+  std::lock_guard loading(LoaderLock());
   ::dlerror();
   void* dl = ::dlopen(abs.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!dl) {
@@ -148,7 +159,12 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
     *error = why ? why : abs + ": cannot be loaded";
     return nullptr;
   }
-  HMODULE base = BaseOfHandle(dl);
+  auto fresh = std::make_unique<Module>();
+  fresh->path = abs;
+  fresh->dl = dl;
+  fresh->base = BaseOfHandle(dl);
+  fresh->getClassObject = reinterpret_cast<PFN_DLLGETCLASSOBJECT>(OwnSymbol(dl, fresh->base, "DllGetClassObject"));
+  fresh->canUnloadNow = reinterpret_cast<PFN_DLLCANUNLOADNOW>(OwnSymbol(dl, fresh->base, "DllCanUnloadNow"));
   void* extra = nullptr;
   Module* result = nullptr;
   {
@@ -159,12 +175,6 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
     if (m) {
       extra = dl;
     } else {
-      auto fresh = std::make_unique<Module>();
-      fresh->path = abs;
-      fresh->dl = dl;
-      fresh->base = base;
-      fresh->getClassObject = reinterpret_cast<PFN_DLLGETCLASSOBJECT>(OwnSymbol(dl, base, "DllGetClassObject"));
-      fresh->canUnloadNow = reinterpret_cast<PFN_DLLCANUNLOADNOW>(OwnSymbol(dl, base, "DllCanUnloadNow"));
       m = fresh.get();
       t.modules.push_back(std::move(fresh));
     }
@@ -202,7 +212,10 @@ void Unpin(Module* m, bool tryUnload, bool unloadBlind) {
       doomed = t.Remove(m);
     }
   }
-  if (doomed) ::dlclose(doomed->dl);
+  if (doomed) {
+    std::lock_guard unloading(LoaderLock());
+    ::dlclose(doomed->dl);
+  }
 }
 
 // Whether the registry names a module for the class; the path in *path.
@@ -395,16 +408,17 @@ void* GetProcAddress(HMODULE module, const char* name) {
     return nullptr;
   }
   void* fn = nullptr;
-  bool known = false;
+  Module* m = nullptr;
   {
     ModuleTable& t = Modules();
     std::lock_guard lock(t.lock);
-    if (Module* m = t.FindByBase(module)) {
-      known = true;
-      fn = OwnSymbol(m->dl, m->base, name);
-    }
+    m = t.FindByBase(module);
+    if (m) ++m->busy;  // the lookup itself runs without the table lock
   }
-  if (!known) {
+  if (m) {
+    fn = OwnSymbol(m->dl, m->base, name);
+    Unpin(m, false, false);
+  } else {
     // A module loaded some other way (linked into the program, or by the dynamic loader).
     Dl_info info{};
     if (!::dladdr(module, &info) || info.dli_fbase != module || !info.dli_fname) {

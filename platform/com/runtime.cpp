@@ -32,7 +32,14 @@ void CoUninitialize() {
 
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
 
-LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return std::realloc(pv, cb ? cb : 1); }
+// Reallocating to zero bytes frees the block and returns null, as the original does.
+LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+  if (pv && cb == 0) {
+    std::free(pv);
+    return nullptr;
+  }
+  return std::realloc(pv, cb ? cb : 1);
+}
 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }
 

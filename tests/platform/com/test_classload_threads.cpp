@@ -47,12 +47,15 @@ TEST(ClassLoadThreads, CreateWhileOthersUnload) {
       }
     });
   }
-  // Unloads whatever is unused, and lists modules (calling into them), as fast as it can.
+  // Unloads whatever is unused, lists modules (calling into them) and loads the module directly,
+  // as fast as it can. The module's load hook calls back into the runtime meanwhile.
   threads.emplace_back([&] {
     while (!done) {
       CoFreeUnusedLibraries();
       for (const LoadedModuleInfo& m : CoGetLoadedModules())
         if (m.path != kLoaderModule) ++failures;
+      HMODULE h = LoadLibrary(kLoaderModule.c_str());
+      if (!h || !GetProcAddress(h, "DllCanUnloadNow") || !FreeLibrary(h)) ++failures;
     }
   });
   for (int t = 0; t < kCreators; ++t) threads[t].join();

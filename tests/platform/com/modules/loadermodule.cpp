@@ -16,7 +16,11 @@ std::atomic<long> g_locks{0};
 HMODULE g_instance = nullptr;
 int g_marker = 0;
 
-__attribute__((constructor)) void Attach() { g_instance = ModuleHandleFromAddress(&g_marker); }
+// Runs inside the dynamic loader; calls back into the runtime as a module's load hook may.
+__attribute__((constructor)) void Attach() {
+  g_instance = ModuleHandleFromAddress(&g_marker);
+  (void)CoGetLoadedModules();
+}
 
 // Counts itself as a live object of the module from construction to destruction.
 class Counted : public IUnknown {
