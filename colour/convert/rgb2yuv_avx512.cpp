@@ -14,8 +14,8 @@ namespace {
 
 // Byte tables, built once without any instruction-set attribute.
 struct Tables512 {
-  alignas(64) std::uint8_t load24BR[64];  // RGB24 bytes -> words (blue, red) per pixel
-  alignas(64) std::uint8_t load24G[64];   // RGB24 bytes -> words (green, 0) per pixel
+  alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
+  alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
   alignas(64) std::uint8_t lumaOrder[64];    // packed luma bytes -> [row A 0-31, row B 0-31]
   alignas(64) std::uint8_t chromaOrder[64];  // packed chroma bytes -> [u 0-15, v 0-15]
   std::uint8_t lumaWordPixel[32];   // word of a packed luma vector -> pixel
@@ -24,11 +24,15 @@ struct Tables512 {
 
 Tables512 MakeTables512() {
   Tables512 t{};
-  for (int i = 0; i < 16; ++i) {
-    t.load24BR[4 * i] = static_cast<std::uint8_t>(3 * i);
-    t.load24BR[4 * i + 2] = static_cast<std::uint8_t>(3 * i + 2);
-    t.load24G[4 * i] = static_cast<std::uint8_t>(3 * i + 1);
-  }
+  // Pixels 0-15 of a 32-pixel run come from its first 64 bytes, pixels 16-31 from bytes 48..95
+  // (indexes 64 and up select the second register).
+  for (int half = 0; half < 2; ++half)
+    for (int i = 0; i < 16; ++i) {
+      const int o = 48 * half + 3 * i;
+      t.load24BR[half][4 * i] = static_cast<std::uint8_t>(o);
+      t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
+      t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
+    }
   // packus_epi32 of two 16-pixel vectors puts, in 128-bit lane L, pixels 4L..4L+3 then
   // 16+4L..16+4L+3; packus_epi16 of rows A and B then gives per lane [A 8 bytes, B 8 bytes].
   for (int w = 0; w < 32; ++w) {
@@ -81,11 +85,17 @@ struct Px16 {
   __m512i br, gx;
 };
 
-// Reads exactly 48 bytes.
-inline Px16 Load24(const BYTE* p, __m512i idxBR, __m512i idxG) {
-  const __m512i v = _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFull, p);
-  return {_mm512_maskz_permutexvar_epi8(0x5555555555555555ull, idxBR, v),
-          _mm512_maskz_permutexvar_epi8(0x1111111111111111ull, idxG, v)};
+// Reads exactly 96 bytes (32 pixels) with plain loads.
+inline void Load24x32(const BYTE* p, const __m512i (&idxBR)[2], const __m512i (&idxG)[2], Px16* first,
+                      Px16* second) {
+  constexpr __mmask64 kBR = 0x5555555555555555ull, kG = 0x1111111111111111ull;
+  const __m512i r0 = _mm512_loadu_si512(p);
+  const __m512i r1 =
+      _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)));
+  *first = {_mm512_maskz_permutexvar_epi8(kBR, idxBR[0], r0),
+            _mm512_maskz_permutexvar_epi8(kG, idxG[0], r0)};
+  *second = {_mm512_maskz_permutex2var_epi8(kBR, r0, idxBR[1], r1),
+             _mm512_maskz_permutex2var_epi8(kG, r0, idxG[1], r1)};
 }
 
 inline Px16 Load32(const BYTE* p) {
@@ -129,7 +139,8 @@ template <int Bpp>
 void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                    int blocks, int offset) {
   const Tables512& tab = GetTables512();
-  const __m512i idxBR = _mm512_load_si512(tab.load24BR), idxG = _mm512_load_si512(tab.load24G);
+  const __m512i idxBR[2] = {_mm512_load_si512(tab.load24BR[0]), _mm512_load_si512(tab.load24BR[1])};
+  const __m512i idxG[2] = {_mm512_load_si512(tab.load24G[0]), _mm512_load_si512(tab.load24G[1])};
   const __m512i lumaOrder = _mm512_load_si512(tab.lumaOrder);
   const __m512i chromaOrder = _mm512_load_si512(tab.chromaOrder);
   const __m512i zero = _mm512_setzero_si512();
@@ -139,10 +150,8 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
     const BYTE* pb = srcB + 32 * Bpp * s;
     Px16 a0, a1, b0, b1;
     if constexpr (Bpp == 3) {
-      a0 = Load24(pa, idxBR, idxG);
-      a1 = Load24(pa + 48, idxBR, idxG);
-      b0 = Load24(pb, idxBR, idxG);
-      b1 = Load24(pb + 48, idxBR, idxG);
+      Load24x32(pa, idxBR, idxG, &a0, &a1);
+      Load24x32(pb, idxBR, idxG, &b0, &b1);
     } else {
       a0 = Load32(pa);
       a1 = Load32(pa + 64);
