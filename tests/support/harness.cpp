@@ -330,13 +330,10 @@ CBasePin* TestSink::GetPin(int n) { return n == 0 ? m_pPin : nullptr; }
 STDMETHODIMP TestSink::Stop() {
   {
     std::lock_guard lock(m_RecordLock);
-    m_bStopping = true;
+    m_StopCount++;
   }
   m_RecordCond.notify_all();
-  HRESULT hr = CBaseFilter::Stop();
-  std::lock_guard lock(m_RecordLock);
-  m_bStopping = false;
-  return hr;
+  return CBaseFilter::Stop();
 }
 
 IPin* TestSink::InputPin() { return m_pPin; }
@@ -433,11 +430,12 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* pSample) {
   {
     std::unique_lock lock(s->m_RecordLock);
     if (s->m_bBlocking) {
+      unsigned stops = s->m_StopCount;
       s->m_Blocked++;
       s->m_RecordCond.notify_all();
-      s->m_RecordCond.wait(lock, [&] { return !s->m_bBlocking || s->m_bStopping || m_bFlushing.load(); });
+      s->m_RecordCond.wait(lock, [&] { return !s->m_bBlocking || s->m_StopCount != stops || m_bFlushing.load(); });
       s->m_Blocked--;
-      if (s->m_bStopping || m_bFlushing) return S_FALSE;
+      if (s->m_StopCount != stops || m_bFlushing) return S_FALSE;
     }
   }
   ReceivedSample r;

@@ -246,7 +246,7 @@ class TestSink : public CBaseFilter {
   std::vector<ReceivedSample> m_Samples;
   int m_EOS = 0, m_BeginFlush = 0, m_EndFlush = 0, m_NewSegment = 0;
   bool m_bBlocking = false;
-  bool m_bStopping = false;
+  unsigned m_StopCount = 0;  // bumped by Stop to release blocked Receive calls
   int m_Blocked = 0;
   HRESULT m_ReceiveResult;
 };
