@@ -7,11 +7,11 @@ CBaseObject::CBaseObject(const wchar_t* pName) : m_pName(pName) { m_cObjects.fet
 CBaseObject::~CBaseObject() { m_cObjects.fetch_sub(1); }
 
 CUnknown::CUnknown(const wchar_t* pName, LPUNKNOWN pUnk, HRESULT* /*phr*/)
-    : CBaseObject(pName), m_pUnknown(pUnk ? pUnk : AsUnknown(static_cast<PNDUNKNOWN>(this))) {}
+    : CBaseObject(pName), m_pUnknown(pUnk ? pUnk : &m_inner) {}
 
 STDMETHODIMP CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown) return GetInterface(AsUnknown(static_cast<PNDUNKNOWN>(this)), ppv);
+  if (riid == IID_IUnknown) return GetInterface(&m_inner, ppv);
   *ppv = nullptr;
   return E_NOINTERFACE;
 }

@@ -6,8 +6,8 @@
 
 #include "platform/com/unknown.h"
 
-// The non-delegating IUnknown: same vtable layout as IUnknown, so a pointer to it can stand for the
-// object's inner IUnknown when the object is aggregated.
+// The non-delegating IUnknown of an object: the operations that act on the object itself, whether
+// or not it is aggregated. CUnknown exposes them as a real IUnknown through GetInner().
 struct INonDelegatingUnknown {
   virtual HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) = 0;
   virtual ULONG STDMETHODCALLTYPE NonDelegatingAddRef() = 0;
@@ -42,6 +42,9 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 
   // The outer IUnknown when aggregated, else this object's own (non-delegating) IUnknown.
   LPUNKNOWN GetOwner() const { return m_pUnknown; }
+  // This object's own IUnknown (the one an aggregating outer object holds): its operations are
+  // the non-delegating ones.
+  LPUNKNOWN GetInner() { return &m_inner; }
 
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
@@ -51,13 +54,26 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
   std::atomic<LONG> m_cRef{0};
 
  private:
+  // A real IUnknown forwarding to the non-delegating operations, so that no pointer is ever
+  // reinterpreted as an interface it does not implement.
+  struct InnerUnknown final : IUnknown {
+    explicit InnerUnknown(CUnknown* owner) : m_pOwner(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      return m_pOwner->NonDelegatingQueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_pOwner->NonDelegatingAddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_pOwner->NonDelegatingRelease(); }
+    CUnknown* const m_pOwner;
+  };
+  InnerUnknown m_inner{this};
   LPUNKNOWN const m_pUnknown;
 };
 
 // Returns pUnk in *ppv with a reference added; E_POINTER for a null ppv.
 HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv);
 
-inline LPUNKNOWN AsUnknown(INonDelegatingUnknown* p) { return reinterpret_cast<LPUNKNOWN>(p); }
+// The object's own IUnknown (see CUnknown::GetInner).
+inline LPUNKNOWN AsUnknown(CUnknown* p) { return p->GetInner(); }
 
 // The IUnknown operations of an object that delegate to its owner.
 #define DECLARE_IUNKNOWN                                                       \

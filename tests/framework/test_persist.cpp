@@ -98,7 +98,7 @@ VARIANT Var(VARTYPE vt) {
 
 struct PersistTest : testing::Test {
   SignedProbe* f = new SignedProbe;
-  ComPtr<IUnknown> unk{reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(f))};
+  ComPtr<IUnknown> unk{AsUnknown(f)};
   ComPtr<IPersistStream> ps = unk.As<IPersistStream>();
   ComPtr<IPersistPropertyBag> ppb = unk.As<IPersistPropertyBag>();
   ComPtr<IPropertyBag> bag = unk.As<IPropertyBag>();
@@ -232,7 +232,7 @@ TEST_F(PersistTest, SignedConversionTable) {
 
 TEST(PersistUnsigned, NegativeNumbersAreRefusedButTrueIsAllOnes) {
   auto* f = new UnsignedProbe;
-  ComPtr<IUnknown> unk{reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(f))};
+  ComPtr<IUnknown> unk{AsUnknown(f)};
   ComPtr<IPropertyBag> bag = unk.As<IPropertyBag>();
   ASSERT_TRUE(bag);
   f->m_mode = 3;
@@ -263,7 +263,7 @@ TEST(PersistUnsigned, NegativeNumbersAreRefusedButTrueIsAllOnes) {
 
 TEST(PersistUnsigned, BagSaveWritesEachFieldsTypeAndInitNewResetsItsColumn) {
   auto* f = new UnsignedProbe;
-  ComPtr<IUnknown> unk{reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(f))};
+  ComPtr<IUnknown> unk{AsUnknown(f)};
   ComPtr<IPersistPropertyBag> ppb = unk.As<IPersistPropertyBag>();
   f->m_x = 10;
   f->m_y = 20;
