@@ -7,10 +7,14 @@
 #include "platform/com/cpu.h"
 
 namespace colour {
+namespace {
+constexpr DWORD kRgbToYuvAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI;
+constexpr DWORD kYuvToRgbAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI;
+}  // namespace
 
 const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__)
-  if (cpuFlags & kCpuAVX512VBMI)
+  if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb24ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb24ToYuvAVX2;
@@ -21,7 +25,7 @@ const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 
 const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__)
-  if (cpuFlags & kCpuAVX512VBMI)
+  if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb32ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb32ToYuvAVX2;
@@ -33,7 +37,7 @@ const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 const YuvToRgbKernels& SelectYuvToRgb24(DWORD cpuFlags) {
 #if defined(__x86_64__)
   if (GetExactTermThresholds().valid) {
-    if (cpuFlags & kCpuAVX512VBMI)
+    if ((cpuFlags & kYuvToRgbAVX512Needs) == kYuvToRgbAVX512Needs)
       return kYuvToRgb24AVX512;
     if (cpuFlags & kCpuAVX2)
       return kYuvToRgb24AVX2;

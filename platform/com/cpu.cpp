@@ -47,6 +47,8 @@ DWORD Detect() {
     flags |= kCpuAVX512BW;
     if (ecx & (1u << 1))
       flags |= kCpuAVX512VBMI;
+    if (ecx & (1u << 11))
+      flags |= kCpuAVX512VNNI;
   }
   return flags;
 }

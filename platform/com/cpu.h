@@ -14,6 +14,7 @@ enum : DWORD {
   kCpuAVX2 = 0x0008,        // AVX2 with the operating system saving the YMM state
   kCpuAVX512BW = 0x0010,    // AVX-512 F, BW, VL with the operating system saving the ZMM state
   kCpuAVX512VBMI = 0x0020,  // AVX-512 VBMI (byte permutes), implies kCpuAVX512BW
+  kCpuAVX512VNNI = 0x0040,  // AVX-512 VNNI (multiply-accumulate of words), implies kCpuAVX512BW
   kCpuAllFeatures = 0xFFFFFFFFu,
 };
 

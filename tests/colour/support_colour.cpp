@@ -17,14 +17,10 @@ constexpr DWORD kUpToAvx2 = kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2;
 std::vector<Variant> Rgb24Variants() {
   return {{"C", kNoSimd, 0},
           {"AVX2", kUpToAvx2, kCpuAVX2},
-          {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI}};
+          {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI}};
 }
 
-std::vector<Variant> Rgb32Variants() {
-  return {{"C", kNoSimd, 0},
-          {"AVX2", kUpToAvx2, kCpuAVX2},
-          {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI}};
-}
+std::vector<Variant> Rgb32Variants() { return Rgb24Variants(); }
 
 std::vector<Variant> YuvVariants() {
   return {{"C", kNoSimd, 0},
