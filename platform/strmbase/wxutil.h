@@ -60,6 +60,9 @@ class CAMEvent {
   BOOL Wait(DWORD dwTimeout = INFINITE) {
     std::unique_lock<std::mutex> l(m_mutex);
     auto ready = [this] { return m_bSignalled; };
+    // A zero timeout is a poll: a timed wait would still make a system call (streaming loops
+    // poll for commands once per sample).
+    if (dwTimeout == 0 && !m_bSignalled) return FALSE;
     if (dwTimeout == INFINITE)
       m_cond.wait(l, ready);
     else if (!m_cond.wait_for(l, std::chrono::milliseconds(dwTimeout), ready))
