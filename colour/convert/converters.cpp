@@ -65,8 +65,10 @@ RGBtoYUV420Converter::RGBtoYUV420Converter(LONG nWidth, LONG nHeight, LONG nChro
 
 RGBtoYUV420Converter::~RGBtoYUV420Converter() = default;
 
-void RGBtoYUV420Converter::Walk(const colour::RgbToYuvKernels& kernels, const BYTE* pSrc,
-                                LONG nSrcStride, const YUV420Planes& planes) {
+const char* RGBtoYUV420Converter::KernelName() const { return m_pKernels->name; }
+
+void RGBtoYUV420Converter::ConvertStrided(const BYTE* pSrc, LONG nSrcStride,
+                                          const YUV420Planes& planes) {
   // Read once per frame so that a change made by the owner during a frame applies to the next.
   const int width = m_nWidth, height = m_nHeight;
   const bool invert = m_bInvert;
@@ -77,10 +79,11 @@ void RGBtoYUV420Converter::Walk(const colour::RgbToYuvKernels& kernels, const BY
   for (int i = 0; i < blocksY; ++i) {
     const int a = invert ? height - 1 - 2 * i : 2 * i;
     const int b = invert ? height - 2 - 2 * i : 2 * i + 1;
-    kernels.rowPair(RowAt(pSrc, nSrcStride, a), RowAt(pSrc, nSrcStride, b),
-                    RowAt(planes.pY, planes.nYStride, 2 * i),
-                    RowAt(planes.pY, planes.nYStride, 2 * i + 1), RowAt(planes.pU, planes.nUStride, i),
-                    RowAt(planes.pV, planes.nVStride, i), blocksX, offset);
+    m_pKernels->rowPair(RowAt(pSrc, nSrcStride, a), RowAt(pSrc, nSrcStride, b),
+                        RowAt(planes.pY, planes.nYStride, 2 * i),
+                        RowAt(planes.pY, planes.nYStride, 2 * i + 1),
+                        RowAt(planes.pU, planes.nUStride, i), RowAt(planes.pV, planes.nVStride, i),
+                        blocksX, offset);
   }
 }
 
@@ -94,16 +97,9 @@ void RealRGB24toYUV420Converter::SelectKernel() {
   m_pKernels = &colour::SelectRgb24ToYuv(PlenorCpuFlags());
 }
 
-const char* RealRGB24toYUV420Converter::KernelName() const { return m_pKernels->name; }
-
 void RealRGB24toYUV420Converter::Convert(const BYTE* pSrc, BYTE* pY, BYTE* pU, BYTE* pV) {
   const LONG w = m_nWidth;
   ConvertStrided(pSrc, 3 * w, YUV420Planes{pY, pU, pV, w, w / 2, w / 2});
-}
-
-void RealRGB24toYUV420Converter::ConvertStrided(const BYTE* pSrc, LONG nSrcStride,
-                                                const YUV420Planes& planes) {
-  Walk(*m_pKernels, pSrc, nSrcStride, planes);
 }
 
 RealRGB32toYUV420Converter::RealRGB32toYUV420Converter(LONG nWidth, LONG nHeight)
@@ -115,16 +111,9 @@ void RealRGB32toYUV420Converter::SelectKernel() {
   m_pKernels = &colour::SelectRgb32ToYuv(PlenorCpuFlags());
 }
 
-const char* RealRGB32toYUV420Converter::KernelName() const { return m_pKernels->name; }
-
 void RealRGB32toYUV420Converter::Convert(const BYTE* pSrc, BYTE* pY, BYTE* pU, BYTE* pV) {
   const LONG w = m_nWidth;
   ConvertStrided(pSrc, 4 * w, YUV420Planes{pY, pU, pV, w, w / 2, w / 2});
-}
-
-void RealRGB32toYUV420Converter::ConvertStrided(const BYTE* pSrc, LONG nSrcStride,
-                                                const YUV420Planes& planes) {
-  Walk(*m_pKernels, pSrc, nSrcStride, planes);
 }
 
 YUV420toRGBConverter::~YUV420toRGBConverter() = default;

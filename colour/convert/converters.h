@@ -38,9 +38,9 @@ class RGBtoYUV420Converter {
   // Converts one frame with explicit strides: nSrcStride bytes from one source row to the next
   // in memory (the first row in memory is the bottom picture row when m_bInvert is true), plane
   // strides as given. Strides must be at least the row sizes.
-  virtual void ConvertStrided(const BYTE* pSrc, LONG nSrcStride, const YUV420Planes& planes) = 0;
+  virtual void ConvertStrided(const BYTE* pSrc, LONG nSrcStride, const YUV420Planes& planes);
   // Name of the kernel in use: "C", "AVX2", "AVX512".
-  virtual const char* KernelName() const = 0;
+  const char* KernelName() const;
   // Chooses the kernel again from the current PlenorCpuFlags().
   virtual void SelectKernel() = 0;
 
@@ -51,20 +51,15 @@ class RGBtoYUV420Converter {
 
  protected:
   RGBtoYUV420Converter(LONG nWidth, LONG nHeight, LONG nChromaOffset);
-  void Walk(const colour::RgbToYuvKernels& kernels, const BYTE* pSrc, LONG nSrcStride,
-            const YUV420Planes& planes);
+
+  const colour::RgbToYuvKernels* m_pKernels = nullptr;
 };
 
 class RealRGB24toYUV420Converter : public RGBtoYUV420Converter {
  public:
   RealRGB24toYUV420Converter(LONG nWidth, LONG nHeight, LONG nChromaOffset);
   void Convert(const BYTE* pSrc, BYTE* pY, BYTE* pU, BYTE* pV) override;
-  void ConvertStrided(const BYTE* pSrc, LONG nSrcStride, const YUV420Planes& planes) override;
-  const char* KernelName() const override;
   void SelectKernel() override;
-
- private:
-  const colour::RgbToYuvKernels* m_pKernels = nullptr;
 };
 
 // Chroma is biased by 128 inside the arithmetic; m_nChromaOffset is not used.
@@ -72,12 +67,7 @@ class RealRGB32toYUV420Converter : public RGBtoYUV420Converter {
  public:
   RealRGB32toYUV420Converter(LONG nWidth, LONG nHeight);
   void Convert(const BYTE* pSrc, BYTE* pY, BYTE* pU, BYTE* pV) override;
-  void ConvertStrided(const BYTE* pSrc, LONG nSrcStride, const YUV420Planes& planes) override;
-  const char* KernelName() const override;
   void SelectKernel() override;
-
- private:
-  const colour::RgbToYuvKernels* m_pKernels = nullptr;
 };
 
 class YUV420toRGBConverter {

@@ -130,6 +130,33 @@ inline void RefPixel(BYTE y, const RefRgbTerms& t, BYTE* out) {
   out[2] = RefChannel(y, t.tr);
 }
 
+// One whole block by the reference: four luma samples and the chroma pair of block j.
+template <int Bpp>
+inline void RefRgbBlock(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                        int j, int offset) {
+  const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                             srcB + (2 * j + 1) * Bpp};
+  const bool clampHigh = Bpp == 3;
+  yA[2 * j] = RefLuma(px[0][2], px[0][1], px[0][0], clampHigh);
+  yA[2 * j + 1] = RefLuma(px[1][2], px[1][1], px[1][0], clampHigh);
+  yB[2 * j] = RefLuma(px[2][2], px[2][1], px[2][0], clampHigh);
+  yB[2 * j + 1] = RefLuma(px[3][2], px[3][1], px[3][0], clampHigh);
+  if constexpr (Bpp == 3)
+    RefChroma24(px, offset, u + j, v + j);
+  else
+    RefChroma32(px, u + j, v + j);
+}
+
+// The four RGB24 pixels of block j by the reference.
+inline void RefYuvBlock(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                        BYTE* outB, int j, int offset) {
+  const RefRgbTerms t = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
+  RefPixel(yA[2 * j], t, outA + 6 * j);
+  RefPixel(yA[2 * j + 1], t, outA + 6 * j + 3);
+  RefPixel(yB[2 * j], t, outB + 6 * j);
+  RefPixel(yB[2 * j + 1], t, outB + 6 * j + 3);
+}
+
 // ---- Integer forms used by the fast kernels (proven against the reference by the tests). ----
 
 // Luma: floor(N / 1000) with N = 299R + 587G + 114B + 500, except where N is a multiple of 1000:

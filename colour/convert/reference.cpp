@@ -8,30 +8,14 @@ namespace {
 template <int Bpp>
 void RgbToYuvRowPairC(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                       int blocks, int offset) {
-  for (int j = 0; j < blocks; ++j) {
-    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
-                               srcB + (2 * j + 1) * Bpp};
-    const bool clampHigh = Bpp == 3;
-    yA[2 * j] = RefLuma(px[0][2], px[0][1], px[0][0], clampHigh);
-    yA[2 * j + 1] = RefLuma(px[1][2], px[1][1], px[1][0], clampHigh);
-    yB[2 * j] = RefLuma(px[2][2], px[2][1], px[2][0], clampHigh);
-    yB[2 * j + 1] = RefLuma(px[3][2], px[3][1], px[3][0], clampHigh);
-    if constexpr (Bpp == 3)
-      RefChroma24(px, offset, u + j, v + j);
-    else
-      RefChroma32(px, u + j, v + j);
-  }
+  for (int j = 0; j < blocks; ++j)
+    RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
 }
 
 void YuvToRgb24RowPairC(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
                         BYTE* outB, int blocks, int offset) {
-  for (int j = 0; j < blocks; ++j) {
-    const RefRgbTerms t = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
-    RefPixel(yA[2 * j], t, outA + 6 * j);
-    RefPixel(yA[2 * j + 1], t, outA + 6 * j + 3);
-    RefPixel(yB[2 * j], t, outB + 6 * j);
-    RefPixel(yB[2 * j + 1], t, outB + 6 * j + 3);
-  }
+  for (int j = 0; j < blocks; ++j)
+    RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
 }
 
 // Finds, for every chroma value whose term is an exact integer, the threshold t with

@@ -209,12 +209,7 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
       }
     for (unsigned m = static_cast<unsigned>(exU | exV); m; m &= m - 1) {
       const int j = 16 * s + tab.chromaLaneBlock[__builtin_ctz(m)];
-      const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
-                                 srcB + (2 * j + 1) * Bpp};
-      if constexpr (Bpp == 3)
-        RefChroma24(px, offset, u + j, v + j);
-      else
-        RefChroma32(px, u + j, v + j);
+      RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
     }
   }
   const int done = 16 * steps;

@@ -144,11 +144,7 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
       if (bit & 1)
         continue;  // two mask bits per block
       const int j = 16 * s + bit / 2;
-      const RefRgbTerms terms = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
-      RefPixel(yA[2 * j], terms, outA + 6 * j);
-      RefPixel(yA[2 * j + 1], terms, outA + 6 * j + 3);
-      RefPixel(yB[2 * j], terms, outB + 6 * j);
-      RefPixel(yB[2 * j + 1], terms, outB + 6 * j + 3);
+      RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
     }
   }
   const int done = 16 * steps;

@@ -151,11 +151,7 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
     for (int h = 0; h < 2; ++h)
       for (unsigned m = exG2[h]; m; m &= m - 1) {
         const int j = 32 * s + il.gLaneBlock[h][__builtin_ctz(m)];
-        const RefRgbTerms terms = RefTerms(DecodeChroma(u[j], offset), DecodeChroma(v[j], offset));
-        RefPixel(yA[2 * j], terms, outA + 6 * j);
-        RefPixel(yA[2 * j + 1], terms, outA + 6 * j + 3);
-        RefPixel(yB[2 * j], terms, outB + 6 * j);
-        RefPixel(yB[2 * j + 1], terms, outB + 6 * j + 3);
+        RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
       }
   }
   const int done = 32 * steps;

@@ -83,4 +83,13 @@ void FillRandom(std::vector<std::uint8_t>& bytes, std::mt19937& rng) {
   FillRandom(bytes.data(), bytes.size(), rng);
 }
 
+long FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  if (a.size() != b.size())
+    return 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i])
+      return static_cast<long>(i);
+  return -1;
+}
+
 }  // namespace colourtest

@@ -63,6 +63,9 @@ class GuardedBuffer {
 };
 
 void FillRandom(std::vector<std::uint8_t>& bytes, std::mt19937& rng);
+
+// Index of the first byte where a and b differ (0 when their sizes differ), or -1.
+long FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 void FillRandom(std::uint8_t* bytes, std::size_t n, std::mt19937& rng);
 
 }  // namespace colourtest

@@ -15,6 +15,7 @@
 
 namespace {
 
+using colourtest::FirstDifference;
 using colourtest::GuardedBuffer;
 using colourtest::QuickMode;
 using colourtest::Variant;
@@ -75,16 +76,6 @@ Bytes Flat(int bpp, int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b
     px[i + 2] = r;
   }
   return px;
-}
-
-// Index of the first differing byte, or -1.
-long FirstDifference(const Bytes& a, const Bytes& b) {
-  if (a.size() != b.size())
-    return 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i])
-      return static_cast<long>(i);
-  return -1;
 }
 
 void ExpectSameAsReference(int bpp, int w, int h, int offset, bool invert, const Bytes& src,

@@ -15,6 +15,7 @@
 
 namespace {
 
+using colourtest::FirstDifference;
 using colourtest::GuardedBuffer;
 using colourtest::QuickMode;
 using colourtest::Variant;
@@ -50,15 +51,6 @@ Bytes ConvertFrame(RealYUV420toRGB24Converter& c, const Planes& p, std::uint8_t 
   Bytes out(static_cast<size_t>(p.w) * p.h * 3, fill);
   c.Convert(p.y.data(), p.u.data(), p.v.data(), out.data());
   return out;
-}
-
-long FirstDifference(const Bytes& a, const Bytes& b) {
-  if (a.size() != b.size())
-    return 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i])
-      return static_cast<long>(i);
-  return -1;
 }
 
 class YuvToRgb : public testing::TestWithParam<Variant> {
