@@ -16,10 +16,12 @@ TEST_F(CpuMask, FlagsAreTheDetectedFeaturesLimitedByTheMask) {
 #if defined(__x86_64__)
   EXPECT_TRUE(detected & kCpuSSE2) << "every x86-64 processor has SSE2";
 #endif
-  if (detected & kCpuAVX512BW)
+  if (detected & kCpuAVX512BW) {
     EXPECT_TRUE(detected & kCpuAVX2);
-  if (detected & (kCpuAVX512VBMI | kCpuAVX512VNNI))
+  }
+  if (detected & (kCpuAVX512VBMI | kCpuAVX512VNNI)) {
     EXPECT_TRUE(detected & kCpuAVX512BW);
+  }
   EXPECT_EQ(PlenorCpuMask(), kCpuAllFeatures);
   EXPECT_EQ(PlenorCpuFlags(), detected);
   PlenorSetCpuMask(kCpuSSE2 | kCpuAVX2);
