@@ -236,9 +236,14 @@ STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Releas
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
   if (!pReceivePin) return E_POINTER;
-  CAutoLock lock(m_pLock);
-  if (m_Connected) return VFW_E_ALREADY_CONNECTED;
-  if (!IsStopped() && !m_bCanReconnectWhenActive) return VFW_E_NOT_STOPPED;
+  {
+    CAutoLock lock(m_pLock);
+    if (m_Connected) return VFW_E_ALREADY_CONNECTED;
+    if (!IsStopped() && !m_bCanReconnectWhenActive) return VFW_E_NOT_STOPPED;
+  }
+  // The negotiation calls into the peer filter (its lock, its type offers), which may call back
+  // into filters upstream of us; holding our lock across it would order filter locks against each
+  // other. Connections are made one at a time by the graph's thread, so none can interleave.
   try {
     if (pmt) {
       CMediaType mt(*pmt);

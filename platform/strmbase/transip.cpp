@@ -13,7 +13,6 @@ CTransInPlaceInputPin::CTransInPlaceInputPin(const wchar_t* pObjectName, CTransI
 STDMETHODIMP CTransInPlaceInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
   if (!ppEnum) return E_POINTER;
   *ppEnum = nullptr;
-  CAutoLock lock(m_pLock);
   if (!m_pTIPFilter->m_pOutput || !m_pTIPFilter->m_pOutput->IsConnected()) return VFW_E_NOT_CONNECTED;
   return m_pTIPFilter->m_pOutput->GetConnected()->EnumMediaTypes(ppEnum);
 }
@@ -101,7 +100,6 @@ CTransInPlaceOutputPin::CTransInPlaceOutputPin(const wchar_t* pObjectName, CTran
 STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
   if (!ppEnum) return E_POINTER;
   *ppEnum = nullptr;
-  CAutoLock lock(m_pLock);
   if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
   return m_pTIPFilter->m_pInput->GetConnected()->EnumMediaTypes(ppEnum);
 }
