@@ -157,8 +157,9 @@ bool CBaseRenderer::WaitForRenderTime(REFERENCE_TIME tStart) {
   unsigned generation = m_WaitGeneration;
   for (;;) {
     if (m_WaitGeneration != generation) {
-      // Woken by a state change: go on waiting only if we are now running and not flushing.
-      if (m_State != State_Running || m_pInputPin->IsFlushing()) return false;
+      // Woken by a state change or flush: a flush abandons the sample; a pause keeps it waiting
+      // for the run; a run recomputes the wait.
+      if (m_pInputPin->IsFlushing()) return false;
       generation = m_WaitGeneration;
     }
     if (m_State == State_Stopped) return false;
