@@ -91,8 +91,8 @@ struct PLENOR_EXPORT ConnectionReport {
   // Problems found before any type was tried (a pin already connected, wrong direction, ...).
   std::vector<std::string> notes;
 
-  // Types that both sides accept (they pass both QueryAccepts): when there are some and the
-  // connection still failed, the refusal came later (CheckConnect, SetMediaType, allocators).
+  // Types offered by one pin that the other pin accepts: when there are some and the connection
+  // still failed, the refusal came after the type check (CheckConnect, SetMediaType, allocators).
   std::vector<MediaTypeSummary> AgreeableTypes() const;
   // A readable multi-line report naming both pins, every type and each verdict.
   std::string ToText() const;

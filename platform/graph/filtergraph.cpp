@@ -657,6 +657,8 @@ HRESULT CFilterGraph::StopLocked() {
   }
   m_state = State_Stopped;
   m_pausedAt = 0;
+  // Stopped sources rewind: the next run starts from the beginning again.
+  m_positionBase = 0;
   m_events.EndRun();
   return result;
 }

@@ -60,7 +60,9 @@ CMediaType Opaque(const GUID& subtype, ULONG sampleSize) {
 
 // ---- FrameSource ----
 
-class FrameSource::Pin : public CSourceStream {
+// The source pin also answers IMediaSeeking in media time: duration = frames x frame time, and a
+// new current position moves the next frame to deliver.
+class FrameSource::Pin : public CSourceStream, public IMediaSeeking {
  public:
   Pin(HRESULT* phr, FrameSource* f, const CMediaType& mt, int frames, LONG buffers, int failAt)
       : CSourceStream(L"frame source pin", phr, f, L"Out"),
@@ -68,7 +70,17 @@ class FrameSource::Pin : public CSourceStream {
         m_type(mt),
         m_frames(frames),
         m_buffers(buffers),
-        m_failAt(failAt) {}
+        m_failAt(failAt) {
+    const VIDEOINFOHEADER* vih = m_type.FormatLength() >= sizeof(VIDEOINFOHEADER)
+                                     ? reinterpret_cast<const VIDEOINFOHEADER*>(m_type.Format())
+                                     : nullptr;
+    m_frameTime = vih && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 400000;
+  }
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+  }
   HRESULT GetMediaType(CMediaType* pmt) override {
     *pmt = m_type;
     return S_OK;
@@ -91,19 +103,63 @@ class FrameSource::Pin : public CSourceStream {
     LONG size = std::min<LONG>(s->GetSize(), static_cast<LONG>(m_type.GetSampleSize()));
     if (size >= 4) std::memcpy(p, &m_next, 4);
     s->SetActualDataLength(size);
-    const VIDEOINFOHEADER* vih =
-        m_type.FormatLength() >= sizeof(VIDEOINFOHEADER) ? reinterpret_cast<const VIDEOINFOHEADER*>(m_type.Format()) : nullptr;
-    REFERENCE_TIME d = vih && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 400000;
-    REFERENCE_TIME t0 = m_next * d, t1 = t0 + d;
+    REFERENCE_TIME t0 = (m_next - m_first) * m_frameTime, t1 = t0 + m_frameTime;
     s->SetTime(&t0, &t1);
     s->SetSyncPoint(TRUE);
     ++m_next;
     ++m_source->filled;
     return S_OK;
   }
+  // Back to the position of the last seek (the start unless one was made).
   void Rewind() {
     CAutoLock lock(&m_csStream);
-    m_next = 0;
+    m_next = m_first;
+  }
+
+  // IMediaSeeking (application thread).
+  STDMETHODIMP GetCapabilities(DWORD* caps) override {
+    *caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos;
+    return S_OK;
+  }
+  STDMETHODIMP CheckCapabilities(DWORD* caps) override {
+    DWORD have;
+    GetCapabilities(&have);
+    DWORD asked = *caps;
+    *caps &= have;
+    return *caps == asked ? S_OK : *caps ? S_FALSE : E_FAIL;
+  }
+  STDMETHODIMP IsFormatSupported(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE; }
+  STDMETHODIMP QueryPreferredFormat(GUID* f) override {
+    *f = TIME_FORMAT_MEDIA_TIME;
+    return S_OK;
+  }
+  STDMETHODIMP GetTimeFormat(GUID* f) override { return QueryPreferredFormat(f); }
+  STDMETHODIMP IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
+  STDMETHODIMP SetTimeFormat(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG; }
+  STDMETHODIMP GetDuration(LONGLONG* d) override {
+    if (m_frames < 0) return E_NOTIMPL;
+    *d = m_frames * m_frameTime;
+    return S_OK;
+  }
+  STDMETHODIMP GetStopPosition(LONGLONG* s) override { return GetDuration(s); }
+  STDMETHODIMP GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPositions(LONGLONG* cur, DWORD curFlags, LONGLONG*, DWORD) override {
+    if ((curFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_AbsolutePositioning || !cur) return S_OK;
+    CAutoLock lock(&m_csStream);
+    m_first = m_next = static_cast<int>(*cur / m_frameTime);
+    return S_OK;
+  }
+  STDMETHODIMP GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetRate(double r) override { return r == 1.0 ? S_OK : E_INVALIDARG; }
+  STDMETHODIMP GetRate(double* r) override {
+    *r = 1.0;
+    return S_OK;
+  }
+  STDMETHODIMP GetPreroll(LONGLONG* p) override {
+    *p = 0;
+    return S_OK;
   }
 
  private:
@@ -112,8 +168,10 @@ class FrameSource::Pin : public CSourceStream {
   int m_frames;
   LONG m_buffers;
   int m_failAt;
+  REFERENCE_TIME m_frameTime;
   CCritSec m_csStream;
   int m_next = 0;
+  int m_first = 0;
 };
 
 FrameSource::FrameSource(const CMediaType& mt, int frames, LONG buffers, int failAt)

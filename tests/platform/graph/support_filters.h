@@ -27,7 +27,8 @@ CMediaType Video(const GUID& subtype, LONG width, LONG height, WORD bitCount, RE
 CMediaType Opaque(const GUID& subtype, ULONG sampleSize);
 
 // Push source with one pin "Out": frame n carries n in its first 4 bytes (when they fit) and
-// times n * duration .. (n + 1) * duration.
+// times n * duration .. (n + 1) * duration (counted from the last seek). The pin answers
+// IMediaSeeking: duration, and absolute seeks to a frame.
 class FrameSource : public CSource {
  public:
   // frames < 0: never ends. failAt >= 0: FillBuffer fails with E_FAIL at that frame.

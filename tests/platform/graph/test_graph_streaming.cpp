@@ -120,23 +120,37 @@ TEST(GraphStreaming, AFailedConnectionBetweenRealFiltersIsExplained) {
       << report;
 }
 
-TEST(GraphStreaming, PositionsComeFromTheSourceThroughThePins) {
+TEST(GraphStreaming, SeekingReachesTheSourceThroughThePins) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24), 10), L"Source");
+  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24, 400000), 10), L"Source");
   auto* pass = h.Add(Make<PassFilter>(), L"Pass");
   auto* sink = h.Add(Make<CountingRenderer>(), L"Renderer");
   ASSERT_EQ(h.graph->Connect(src->Output(), PinAt(pass, 0).Get()), S_OK);
   ASSERT_EQ(h.graph->Connect(PinAt(pass, 1).Get(), sink->Input()), S_OK);
   ComPtr<IMediaSeeking> seek = h.graph.As<IMediaSeeking>();
   ASSERT_TRUE(seek);
+  // The renderer and the in-place filter pass the questions up to the source's pin.
+  LONGLONG duration = 0;
+  ASSERT_EQ(seek->GetDuration(&duration), S_OK);
+  EXPECT_EQ(duration, 10 * 400000);
+  DWORD caps = 0;
+  ASSERT_EQ(seek->GetCapabilities(&caps), S_OK);
+  EXPECT_TRUE(caps & AM_SEEKING_CanSeekAbsolute);
+
+  LONGLONG target = 6 * 400000;
+  ASSERT_EQ(seek->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
   LONGLONG pos = -1;
   EXPECT_EQ(seek->GetCurrentPosition(&pos), S_OK);
-  EXPECT_EQ(pos, 0);
+  EXPECT_EQ(pos, target);
   ASSERT_EQ(h.control->Run(), S_OK);
   EXPECT_EQ(h.Wait(), EC_COMPLETE);
+  EXPECT_EQ(sink->rendered.load(), 4);  // frames 6 to 9
   EXPECT_EQ(seek->GetCurrentPosition(&pos), S_OK);
-  EXPECT_GE(pos, 0);
+  EXPECT_GE(pos, target);
+  EXPECT_LE(pos, duration);
   h.control->Stop();
+  EXPECT_EQ(seek->GetCurrentPosition(&pos), S_OK);
+  EXPECT_EQ(pos, 0);
 }
 
 }  // namespace
