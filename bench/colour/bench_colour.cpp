@@ -40,8 +40,9 @@ struct Variant {
 };
 const Variant kVariants[] = {
     {"C", 0, 0},
+    {"SSE41", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41, kCpuSSSE3 | kCpuSSE41},
     {"AVX2", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2, kCpuAVX2},
-    {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI},
+    {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI},
 };
 
 // Picture content: smooth gradients with noise, so that both flat runs and busy blocks occur.

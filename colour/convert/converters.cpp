@@ -10,6 +10,7 @@ namespace colour {
 namespace {
 constexpr DWORD kRgbToYuvAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI;
 constexpr DWORD kYuvToRgbAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI;
+constexpr DWORD kSSE41Needs = kCpuSSSE3 | kCpuSSE41;
 }  // namespace
 
 const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
@@ -18,6 +19,8 @@ const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
     return kRgb24ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb24ToYuvAVX2;
+  if ((cpuFlags & kSSE41Needs) == kSSE41Needs)
+    return kRgb24ToYuvSSE41;
 #endif
   (void)cpuFlags;
   return kRgb24ToYuvC;
@@ -29,6 +32,8 @@ const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
     return kRgb32ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
     return kRgb32ToYuvAVX2;
+  if ((cpuFlags & kSSE41Needs) == kSSE41Needs)
+    return kRgb32ToYuvSSE41;
 #endif
   (void)cpuFlags;
   return kRgb32ToYuvC;
@@ -41,6 +46,8 @@ const YuvToRgbKernels& SelectYuvToRgb24(DWORD cpuFlags) {
       return kYuvToRgb24AVX512;
     if (cpuFlags & kCpuAVX2)
       return kYuvToRgb24AVX2;
+    if ((cpuFlags & kSSE41Needs) == kSSE41Needs)
+      return kYuvToRgb24SSE41;
   }
 #endif
   (void)cpuFlags;

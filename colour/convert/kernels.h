@@ -32,6 +32,9 @@ extern const RgbToYuvKernels kRgb24ToYuvC;
 extern const RgbToYuvKernels kRgb32ToYuvC;
 extern const YuvToRgbKernels kYuvToRgb24C;
 #if defined(__x86_64__)
+extern const RgbToYuvKernels kRgb24ToYuvSSE41;
+extern const RgbToYuvKernels kRgb32ToYuvSSE41;
+extern const YuvToRgbKernels kYuvToRgb24SSE41;
 extern const RgbToYuvKernels kRgb24ToYuvAVX2;
 extern const RgbToYuvKernels kRgb32ToYuvAVX2;
 extern const YuvToRgbKernels kYuvToRgb24AVX2;

@@ -10,12 +10,14 @@ namespace colourtest {
 namespace {
 
 constexpr DWORD kNoSimd = 0;
+constexpr DWORD kUpToSse41 = kCpuSSE2 | kCpuSSSE3 | kCpuSSE41;
 constexpr DWORD kUpToAvx2 = kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2;
 
 }  // namespace
 
 std::vector<Variant> Rgb24Variants() {
   return {{"C", kNoSimd, 0},
+          {"SSE41", kUpToSse41, kCpuSSSE3 | kCpuSSE41},
           {"AVX2", kUpToAvx2, kCpuAVX2},
           {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI}};
 }
@@ -24,6 +26,7 @@ std::vector<Variant> Rgb32Variants() { return Rgb24Variants(); }
 
 std::vector<Variant> YuvVariants() {
   return {{"C", kNoSimd, 0},
+          {"SSE41", kUpToSse41, kCpuSSSE3 | kCpuSSE41},
           {"AVX2", kUpToAvx2, kCpuAVX2},
           {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI}};
 }
