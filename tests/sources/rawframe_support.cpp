@@ -1,0 +1,158 @@
+#include "tests/sources/rawframe_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+
+#include <unistd.h>
+
+#include "platform/com/runtime.h"
+#include "platform/strmbase/dllentry.h"
+#include "platform/strmbase/mtype.h"
+#include "platform/strmbase/uuids.h"
+#include "sources/rawframe/rawframesource.h"
+
+namespace rawtest {
+
+TempDir::TempDir() {
+  static int counter = 0;
+  m_path = std::filesystem::temp_directory_path() /
+           ("plenor-yuv-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+  std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  std::filesystem::path p = m_path / name;
+  std::filesystem::create_directories(p.parent_path());
+  return p.string();
+}
+
+BYTE FrameByte(long long n, size_t i) { return static_cast<BYTE>(n * 37 + static_cast<long long>(i) * 7 + (i >> 8)); }
+
+std::vector<BYTE> WriteYuvFile(const std::string& path, size_t frameSize, int count, size_t trailing) {
+  std::vector<BYTE> bytes;
+  bytes.reserve(frameSize * static_cast<size_t>(count) + trailing);
+  for (int n = 0; n < count; ++n)
+    for (size_t i = 0; i < frameSize; ++i) bytes.push_back(FrameByte(n, i));
+  bytes.insert(bytes.end(), trailing, 0xEE);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(out.good()) << path;
+  return bytes;
+}
+
+std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long long n) {
+  auto first = file.begin() + static_cast<std::ptrdiff_t>(frameSize * static_cast<size_t>(n));
+  return std::vector<BYTE>(first, first + static_cast<std::ptrdiff_t>(frameSize));
+}
+
+void RegisterRawFrameSource() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::string error;
+    HMODULE m = LoadLibrary(PLENOR_RAWFRAME_MODULE, &error);
+    ASSERT_TRUE(m) << error;
+    auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
+    ASSERT_TRUE(reg);
+    EXPECT_EQ(reg(), S_OK);
+    FreeLibrary(m);
+  });
+}
+
+ComPtr<IBaseFilter> CreateRawFrameSource() {
+  RegisterRawFrameSource();
+  ComPtr<IBaseFilter> filter;
+  EXPECT_EQ(CoCreateInstance(CLSID_RawFrameSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut()),
+            S_OK)
+      << CoGetLastLoadError();
+  return filter;
+}
+
+std::wstring Wide(const std::string& s) { return Utf8ToWide(s); }
+
+std::string GetParam(IUnknown* filter, const char* name) {
+  ComPtr<ISettingsInterface> settings;
+  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return "<error>";
+  char value[256];
+  int length = 0;
+  if (FAILED(settings->GetParameter(name, sizeof value, value, &length))) return "<error>";
+  return value;
+}
+
+HRESULT SetParam(IUnknown* filter, const char* name, const char* value) {
+  ComPtr<ISettingsInterface> settings;
+  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
+  if (FAILED(hr)) return hr;
+  return settings->SetParameter(name, value);
+}
+
+HRESULT LoadFile(IUnknown* filter, const std::string& path) {
+  ComPtr<IFileSourceFilter> source;
+  HRESULT hr = filter->QueryInterface(IID_IFileSourceFilter, source.AsOut());
+  if (FAILED(hr)) return hr;
+  return source->Load(Wide(path).c_str(), nullptr);
+}
+
+CMediaType OfferedType(IBaseFilter* filter) {
+  CMediaType mt;
+  ComPtr<IPin> pin = plenor::test::PinOf(filter, 0);
+  if (!pin) return mt;
+  ComPtr<IEnumMediaTypes> types;
+  if (FAILED(pin->EnumMediaTypes(&types))) return mt;
+  AM_MEDIA_TYPE* pmt = nullptr;
+  ULONG got = 0;
+  if (types->Next(1, &pmt, &got) == S_OK && pmt) {
+    mt = *pmt;
+    DeleteMediaType(pmt);
+  }
+  return mt;
+}
+
+const VIDEOINFOHEADER& Vih(const CMediaType& mt) {
+  static const VIDEOINFOHEADER empty{};
+  if (mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER)) return empty;
+  return *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+Pipeline::Pipeline(ComPtr<IBaseFilter> src) : source(std::move(src)) {
+  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut()),
+            S_OK);
+  if (!graph || !source) return;
+  control = graph.As<IMediaControl>();
+  events = graph.As<IMediaEventEx>();
+  sink = plenor::test::TestSink::Create({});
+  EXPECT_EQ(graph->AddFilter(source.Get(), L"YUV Source"), S_OK);
+  EXPECT_EQ(graph->AddFilter(sink.Get(), L"Grabber"), S_OK);
+  connected = graph->ConnectDirect(plenor::test::PinOf(source.Get(), 0).Get(), sink->InputPin(), nullptr);
+}
+
+Pipeline::~Pipeline() {
+  if (control) control->Stop();
+  if (graph) {
+    if (sink) graph->RemoveFilter(sink.Get());
+    if (source) graph->RemoveFilter(source.Get());
+  }
+}
+
+LONG Pipeline::RunToEnd(DWORD timeoutMs) {
+  if (FAILED(control->Run())) return 0;
+  LONG code = 0;
+  EXPECT_EQ(events->WaitForCompletion(static_cast<LONG>(timeoutMs), &code), S_OK);
+  return code;
+}
+
+std::vector<plenor::test::RecordedEvent> Pipeline::Drain() {
+  std::vector<plenor::test::RecordedEvent> out;
+  LONG code;
+  LONG_PTR p1, p2;
+  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) out.push_back({code, p1, p2});
+  return out;
+}
+
+}  // namespace rawtest

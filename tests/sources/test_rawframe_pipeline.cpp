@@ -1,0 +1,113 @@
+// The raw YUV source as a host uses it: registered module, graph manager, a recording sink; every
+// frame's bytes and times, end of stream after the last whole frame, and replay after Stop.
+#include <gtest/gtest.h>
+
+#include "platform/strmbase/mtype.h"
+#include "platform/strmbase/uuids.h"
+#include "tests/sources/rawframe_support.h"
+
+using namespace rawtest;
+
+namespace {
+
+// Every sample is the file's frame n with the times n x duration ... (n + 1) x duration.
+void ExpectFrames(const std::vector<plenor::test::ReceivedSample>& samples, const std::vector<BYTE>& file,
+                  size_t frameSize, size_t count, REFERENCE_TIME duration) {
+  ASSERT_EQ(samples.size(), count);
+  for (size_t n = 0; n < count; ++n) {
+    SCOPED_TRACE("frame " + std::to_string(n));
+    EXPECT_TRUE(samples[n].data == FrameOf(file, frameSize, static_cast<long long>(n)));
+    EXPECT_EQ(samples[n].timeResult, S_OK);
+    EXPECT_EQ(samples[n].start, static_cast<REFERENCE_TIME>(n) * duration);
+    EXPECT_EQ(samples[n].stop, static_cast<REFERENCE_TIME>(n + 1) * duration);
+    EXPECT_TRUE(samples[n].sync);
+  }
+}
+
+TEST(RawFramePipeline, QcifFilePlaysEveryWholeFrameAndAgainAfterStop) {
+  TempDir dir;
+  const std::string path = dir.File("foreman_qcif.yuv");
+  constexpr size_t kFrame = 176 * 144 * 3 / 2;  // 38016
+  // Seven whole frames and the start of an eighth, which is never delivered.
+  const std::vector<BYTE> file = WriteYuvFile(path, kFrame, 7, kFrame / 2);
+
+  ComPtr<IBaseFilter> filter = CreateRawFrameSource();
+  ASSERT_TRUE(filter);
+  ASSERT_EQ(LoadFile(filter.Get(), path), S_OK);
+  ASSERT_EQ(SetParam(filter.Get(), "fps", "25"), S_OK);
+  EXPECT_EQ(GetParam(filter.Get(), "yuv_format"), "0");
+  // "qcif" does not rewrite "sourcedimensions".
+  EXPECT_EQ(GetParam(filter.Get(), "sourcedimensions"), "352x288");
+
+  Pipeline p(filter);
+  ASSERT_EQ(p.connected, S_OK);
+  CMediaType mt;
+  ASSERT_EQ(p.sink->Pin()->ConnectionMediaType(&mt), S_OK);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_I420);
+  EXPECT_EQ(Vih(mt).bmiHeader.biWidth, 176);
+  EXPECT_EQ(Vih(mt).bmiHeader.biHeight, 144);
+  EXPECT_EQ(Vih(mt).bmiHeader.biSizeImage, kFrame);
+  EXPECT_EQ(Vih(mt).AvgTimePerFrame, 400000);
+
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    p.sink->ClearRecords();
+    EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
+    EXPECT_EQ(p.sink->EndOfStreamCount(), 1);
+    ExpectFrames(p.sink->Samples(), file, kFrame, 7, 400000);
+    // Stopping rewinds: the next run starts again at frame 0.
+    ASSERT_EQ(p.Stop(), S_OK);
+  }
+}
+
+TEST(RawFramePipeline, Clip444PlaysAyuvFramesUnchanged) {
+  TempDir dir;
+  const std::string path = dir.File("clip_1280x720_444.yuv");
+  constexpr size_t kFrame = 1280 * 720 * 4;  // 3686400
+  const std::vector<BYTE> file = WriteYuvFile(path, kFrame, 3, 17);
+
+  ComPtr<IBaseFilter> filter = CreateRawFrameSource();
+  ASSERT_TRUE(filter);
+  ASSERT_EQ(LoadFile(filter.Get(), path), S_OK);
+  EXPECT_EQ(GetParam(filter.Get(), "yuv_format"), "1");
+  EXPECT_EQ(GetParam(filter.Get(), "sourcedimensions"), "1280x720");
+
+  Pipeline p(filter);
+  ASSERT_EQ(p.connected, S_OK);
+  CMediaType mt;
+  ASSERT_EQ(p.sink->Pin()->ConnectionMediaType(&mt), S_OK);
+  EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_AYUV);
+  EXPECT_EQ(mt.lSampleSize, kFrame);
+  const BITMAPINFOHEADER& bmi = Vih(mt).bmiHeader;
+  EXPECT_EQ(bmi.biCompression, MAKEFOURCC('A', 'Y', 'U', 'V'));
+  EXPECT_EQ(bmi.biBitCount, 32);
+  EXPECT_EQ(bmi.biSizeImage, kFrame);
+  EXPECT_EQ(Vih(mt).AvgTimePerFrame, 333333);
+
+  EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
+  ExpectFrames(p.sink->Samples(), file, kFrame, 3, 333333);
+  ASSERT_EQ(p.Stop(), S_OK);
+}
+
+TEST(RawFramePipeline, NoWholeFrameEndsTheStreamAtOnce) {
+  TempDir dir;
+  const std::string path = dir.File("short_qcif.yuv");
+  WriteYuvFile(path, 176 * 144 * 3 / 2, 0, 38015);
+
+  for (bool load : {false, true}) {
+    SCOPED_TRACE(load ? "38015 bytes" : "no file");
+    ComPtr<IBaseFilter> filter = CreateRawFrameSource();
+    ASSERT_TRUE(filter);
+    if (load) {
+      ASSERT_EQ(LoadFile(filter.Get(), path), S_OK);
+    }
+    Pipeline p(filter);
+    ASSERT_EQ(p.connected, S_OK);
+    EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
+    EXPECT_EQ(p.sink->SampleCount(), 0u);
+    EXPECT_EQ(p.sink->EndOfStreamCount(), 1);
+  }
+}
+
+}  // namespace
