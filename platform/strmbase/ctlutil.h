@@ -1,6 +1,7 @@
 // Position control helpers: CPosPassThru answers IMediaSeeking for a transform filter's output pin
 // by passing every call to the upstream peer of its input pin (the peer pin's IMediaSeeking, else
 // its filter's), so a graph reaches the source's seeking through a chain of transforms.
+// CSourceSeeking is IMediaSeeking for a source that knows its duration, in reference time.
 #pragma once
 
 #include "platform/strmbase/amfilter.h"
@@ -37,4 +38,49 @@ class CPosPassThru : public CUnknown, public IMediaSeeking {
 
  private:
   IPin* m_pPin;  // our input pin (not referenced: it lives as long as the output pin)
+};
+
+class CSourceSeeking : public CUnknown, public IMediaSeeking {
+ public:
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // Absolute and relative positioning of start and stop, rate, duration; time format
+  // TIME_FORMAT_MEDIA_TIME only.
+  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
+  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
+  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
+  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                 const GUID* pSourceFormat) override;
+  // Under m_pLock: updates m_rtStart/m_rtStop, then calls ChangeStart/ChangeStop for what changed.
+  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
+  // Rates of 0 or below are refused (E_INVALIDARG); otherwise ChangeRate decides.
+  STDMETHODIMP SetRate(double dRate) override;
+  STDMETHODIMP GetRate(double* pdRate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+
+ protected:
+  // pLock guards the positions (usually the filter's state lock).
+  CSourceSeeking(const wchar_t* pName, LPUNKNOWN pUnk, HRESULT* phr, CCritSec* pLock);
+
+  // The source moves its reading position (called with m_pLock held).
+  virtual HRESULT ChangeStart() = 0;
+  virtual HRESULT ChangeStop() = 0;
+  virtual HRESULT ChangeRate() = 0;
+
+  REFERENCE_TIME m_rtDuration = 0;
+  REFERENCE_TIME m_rtStart = 0;
+  REFERENCE_TIME m_rtStop = 0;
+  double m_dRateSeeking = 1.0;
+  DWORD m_dwSeekingCaps;
+  CCritSec* m_pLock;
 };

@@ -540,6 +540,11 @@ ComPtr<PushSource> PushSource::Create(const PushOptions& options) {
 
 PushSource::~PushSource() { delete m_pPin; }
 
+STDMETHODIMP PushSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv && riid == IID_IMediaSeeking && m_pSeeking) return GetInterface(m_pSeeking.Get(), ppv);
+  return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
 CBasePin* PushSource::GetPin(int n) { return n == 0 ? m_pPin : nullptr; }
 IPin* PushSource::OutputPin() { return m_pPin; }
 IMemAllocator* PushSource::Allocator() { return m_pPin->PeekAllocator(); }

@@ -319,8 +319,13 @@ class PushSource : public CBaseFilter {
   // The buffer of the last pushed sample.
   BYTE* LastBuffer() const { return m_pLastBuffer; }
 
+  // Makes the filter answer IMediaSeeking with this object (as a file source would).
+  void SetSeeking(IMediaSeeking* seeking) { m_pSeeking = ComPtr<IMediaSeeking>(seeking); }
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
  private:
   explicit PushSource(const PushOptions& options);
+  ComPtr<IMediaSeeking> m_pSeeking;
   friend class PushPin;
   PushOptions m_Options;
   CCritSec m_csFilter;
