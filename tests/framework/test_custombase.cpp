@@ -8,6 +8,7 @@
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "tests/framework/testfilter/inverter.h"
+#include "tests/support/harness.h"
 
 namespace {
 
@@ -182,6 +183,52 @@ TEST(CustomBase, AllInterfacesShareOneIdentity) {
   int len = 0;
   EXPECT_EQ(settings->GetParameter("gain", sizeof buf, buf, &len), S_OK);
   EXPECT_STREQ(buf, "1");
+}
+
+TEST(CustomBase, StreamsThroughAGraph) {
+  using namespace plenor::test;
+  CMediaType type = MakeVideoType(MEDIASUBTYPE_RGB24, 4, -2, 24);  // 2 rows of 12 bytes
+  auto graph = FakeGraph::Create();
+  auto push = PushSource::Create({.offeredTypes = {type}});
+  auto sink = TestSink::Create({});
+  auto* inverter = new CTestInverter;
+  ComPtr<IBaseFilter> filter(static_cast<IBaseFilter*>(inverter));
+  ASSERT_EQ(graph->AddFilter(push.Get(), L"push"), S_OK);
+  ASSERT_EQ(graph->AddFilter(filter.Get(), L"inverter"), S_OK);
+  ASSERT_EQ(graph->AddFilter(sink.Get(), L"sink"), S_OK);
+  ASSERT_EQ(graph->Connect(push->OutputPin(), PinOf(filter.Get(), 0).Get(), &type), S_OK);
+  ASSERT_EQ(graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
+  EXPECT_EQ(inverter->InHeight(), 2);
+  EXPECT_EQ(inverter->InPixels(), 8);
+  ASSERT_EQ(graph->Run(), S_OK);
+
+  std::vector<BYTE> frame(24);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 10);
+  PushSample sample;
+  sample.data = frame;
+  sample.start = 0;
+  sample.stop = 400000;
+  sample.sync = false;
+  ASSERT_EQ(push->Push(sample), S_OK);
+  // A parameter change takes effect from the next sample.
+  ComPtr<ISettingsInterface> settings;
+  ASSERT_EQ(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()), S_OK);
+  ASSERT_EQ(settings->SetParameter("invert", "false"), S_OK);
+  ASSERT_EQ(push->PushBytes(frame, 400000, 800000), S_OK);
+  ASSERT_TRUE(sink->WaitForSamples(2, 5000));
+  graph->Stop();
+
+  std::vector<ReceivedSample> got = sink->Samples();
+  ASSERT_EQ(got.size(), 2u);
+  ASSERT_EQ(got[0].data.size(), 24u);
+  for (size_t i = 0; i < 24; ++i) {
+    EXPECT_EQ(got[0].data[i], 255 - frame[i]) << i;
+    EXPECT_EQ(got[1].data[i], frame[i]) << i;
+  }
+  EXPECT_TRUE(got[0].sync);  // every output sample is a sync point
+  EXPECT_EQ(got[0].start, 0);
+  EXPECT_EQ(got[1].stop, 800000);
+  graph->TearDown();
 }
 
 }  // namespace
