@@ -119,7 +119,7 @@ HRESULT YuvOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTI
   const CMediaType& mt = m_mt;
   if (mt.formattype != FORMAT_VideoInfo || !mt.pbFormat || mt.cbFormat < sizeof(VIDEOINFOHEADER)) return E_FAIL;
   const DWORD sizeImage = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biSizeImage;
-  if (sizeImage == 0 || sizeImage > static_cast<DWORD>(LONG_MAX)) return E_FAIL;
+  if (sizeImage == 0 || sizeImage > static_cast<DWORD>(INT_MAX)) return E_FAIL;
 
   if (pRequest->cBuffers == 0) pRequest->cBuffers = 1;
   pRequest->cbBuffer = static_cast<LONG>(sizeImage);
@@ -179,7 +179,7 @@ LONGLONG RawFrameSourceFilter::FrameBytes(int width, int height, double bytesPer
   if (width < 1 || height < 1) return -1;
   double bytes = std::trunc(static_cast<double>(width) * static_cast<double>(height) * bytesPerPixel);
   // A frame is one sample: its size must fit a sample buffer's (32-bit signed) length.
-  if (bytes > static_cast<double>(LONG_MAX)) return -1;
+  if (bytes > static_cast<double>(INT_MAX)) return -1;
   return static_cast<LONGLONG>(bytes);
 }
 

@@ -147,6 +147,18 @@ LONG Pipeline::RunToEnd(DWORD timeoutMs) {
   return code;
 }
 
+bool Pipeline::WaitForEvent(LONG code, LONG_PTR* param1, DWORD timeoutMs) {
+  LONG got = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (events->GetEvent(&got, &p1, &p2, static_cast<LONG>(timeoutMs)) == S_OK) {
+    if (got == code) {
+      if (param1) *param1 = p1;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<plenor::test::RecordedEvent> Pipeline::Drain() {
   std::vector<plenor::test::RecordedEvent> out;
   LONG code;

@@ -57,6 +57,8 @@ struct Pipeline {
   // Runs and waits for the completion (or abort) event; returns its code.
   LONG RunToEnd(DWORD timeoutMs = 20000);
   HRESULT Stop() { return control->Stop(); }
+  // Takes queued events (waiting for more) until one of code arrives; false on timeout.
+  bool WaitForEvent(LONG code, LONG_PTR* param1, DWORD timeoutMs = 20000);
   // Every event queued since the last call, oldest first.
   std::vector<plenor::test::RecordedEvent> Drain();
 
