@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/runtime.h"
-#include "tests/support/harness.h"
+#include "tests/platform/strmbase/support_filters.h"
 
 using namespace plenor::test;
 
@@ -156,6 +156,33 @@ TEST_F(SourceTest, PinsJoinAndLeaveTheFilter) {
   EXPECT_EQ(source->OutputPin(), found.Get());
   EXPECT_EQ(VFW_E_NOT_FOUND, source->FindPin(L"In", &found));
   EXPECT_EQ(nullptr, found.Get());
+}
+
+TEST_F(SourceTest, TransformFailureStopsTheSourceAndAbortsTheGraph) {
+  CMediaType out = MakeVideoType(MEDIASUBTYPE_RGB32, 4, 4, 32);
+  source = TestSource::Create({.mediaType = type, .sampleCount = -1, .sampleSize = 48});
+  auto xf = RecordingTransform::Create();
+  xf->m_inputTypes = {type};
+  xf->m_outputTypes = {out};
+  xf->m_acceptedOutputs = {out};
+  xf->m_script = [](int n, IMediaSample*, IMediaSample* o) -> HRESULT {
+    o->SetActualDataLength(0);
+    return n == 2 ? E_UNEXPECTED : S_OK;
+  };
+  sink = TestSink::Create({});
+  graph->AddFilter(source.Get(), L"source");
+  graph->AddFilter(xf.Get(), L"xf");
+  graph->AddFilter(sink.Get(), L"sink");
+  ASSERT_EQ(S_OK, graph->Connect(source->OutputPin(), PinOf(xf.Get(), 0).Get()));
+  ASSERT_EQ(S_OK, graph->Connect(PinOf(xf.Get(), 1).Get(), sink->InputPin()));
+  ASSERT_EQ(S_OK, graph->Run());
+  ASSERT_TRUE(graph->WaitForEvent(EC_ERRORABORT, 1, kWait));
+  Sleep(30);
+  // The source stopped pushing after the failed delivery.
+  EXPECT_EQ(3, source->FillCalls());
+  EXPECT_EQ(2u, sink->SampleCount());
+  EXPECT_EQ(E_UNEXPECTED, static_cast<HRESULT>(graph->Events().back().param1));
+  ASSERT_EQ(S_OK, graph->Stop());
 }
 
 }  // namespace
