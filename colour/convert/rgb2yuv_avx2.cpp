@@ -92,7 +92,9 @@ inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
   return q;
 }
 
-// floor(x / 4000) for 0 <= x < 2^20 in 32-bit lanes; *exact marks multiples of 4000.
+// floor(x / 4000) for 0 <= x < 1890000 in 32-bit lanes; *exact marks multiples of 4000.
+// floor(y / 125) = floor(y * 33555 / 2^22) holds while 71 y < 2^22 (33555 * 125 = 2^22 + 71),
+// that is for y = x >> 5 below 59074.
 inline __m256i Div4000(__m256i x, __m256i* exact) {
   const __m256i y = _mm256_srli_epi32(x, 5);
   const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
@@ -161,14 +163,11 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
       cu = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(au), bias), &exU), au);
       cv = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(av), bias), &exV), av);
     } else {
-      // Clamping x to 1 .. 1025000 keeps the result (0 and 256 saturate to 0 and 255 below)
-      // and keeps both ends away from a false exact mark.
-      const __m256i bias = _mm256_set1_epi32(512500);
-      const __m256i lo = _mm256_set1_epi32(1), hi = _mm256_set1_epi32(1025000);
-      const __m256i xu = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(au, bias), lo), hi);
-      const __m256i xv = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(av, bias), lo), hi);
-      cu = Div4000(xu, &exU);
-      cv = Div4000(xv, &exV);
+      // x below 1 becomes 1: the byte is 0 either way and 0 is kept from a false exact mark.
+      // Above, x stays below 1139801 and the quotient saturates to 255 in the byte pack.
+      const __m256i bias = _mm256_set1_epi32(512500), one = _mm256_set1_epi32(1);
+      cu = Div4000(_mm256_max_epi32(_mm256_add_epi32(au, bias), one), &exU);
+      cv = Div4000(_mm256_max_epi32(_mm256_add_epi32(av, bias), one), &exV);
     }
     const unsigned chromaFix = static_cast<unsigned>(
         _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(exU, exV))));

@@ -185,10 +185,9 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
       cu = _mm512_mask_sub_epi32(cu, _mm512_cmplt_epi32_mask(au, zero), zero, cu);
       cv = _mm512_mask_sub_epi32(cv, _mm512_cmplt_epi32_mask(av, zero), zero, cv);
     } else {
-      const __m512i bias = _mm512_set1_epi32(512500);
-      const __m512i lo = _mm512_set1_epi32(1), hi = _mm512_set1_epi32(1025000);
-      cu = Div4000(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(au, bias), lo), hi), &exU);
-      cv = Div4000(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(av, bias), lo), hi), &exV);
+      const __m512i bias = _mm512_set1_epi32(512500), one = _mm512_set1_epi32(1);
+      cu = Div4000(_mm512_max_epi32(_mm512_add_epi32(au, bias), one), &exU);
+      cv = Div4000(_mm512_max_epi32(_mm512_add_epi32(av, bias), one), &exV);
     }
     const __m512i w = _mm512_packs_epi32(cu, cv);
     __m512i c8;

@@ -134,10 +134,9 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
       cu = _mm_sign_epi32(Div4000(_mm_add_epi32(_mm_abs_epi32(au), bias), &exU), au);
       cv = _mm_sign_epi32(Div4000(_mm_add_epi32(_mm_abs_epi32(av), bias), &exV), av);
     } else {
-      const __m128i bias = _mm_set1_epi32(512500);
-      const __m128i lo = _mm_set1_epi32(1), hi = _mm_set1_epi32(1025000);
-      cu = Div4000(_mm_min_epi32(_mm_max_epi32(_mm_add_epi32(au, bias), lo), hi), &exU);
-      cv = Div4000(_mm_min_epi32(_mm_max_epi32(_mm_add_epi32(av, bias), lo), hi), &exV);
+      const __m128i bias = _mm_set1_epi32(512500), one = _mm_set1_epi32(1);
+      cu = Div4000(_mm_max_epi32(_mm_add_epi32(au, bias), one), &exU);
+      cv = Div4000(_mm_max_epi32(_mm_add_epi32(av, bias), one), &exV);
     }
     const unsigned chromaFix =
         static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(exU, exV))));
