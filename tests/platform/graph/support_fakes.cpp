@@ -6,23 +6,6 @@
 
 namespace fakes {
 
-CMediaType VideoType(const GUID& subtype, LONG width, LONG height, WORD bitCount) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  VIDEOINFOHEADER vih{};
-  vih.AvgTimePerFrame = 400000;
-  vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih.bmiHeader.biWidth = width;
-  vih.bmiHeader.biHeight = height;
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = bitCount;
-  vih.bmiHeader.biSizeImage = GetBitmapSize(&vih.bmiHeader);
-  mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof vih);
-  mt.SetSampleSize(vih.bmiHeader.biSizeImage);
-  return mt;
-}
-
 CMediaType AudioType(DWORD rate, WORD channels, WORD bits) {
   WAVEFORMATEX wfx{};
   wfx.wFormatTag = WAVE_FORMAT_PCM;

@@ -15,8 +15,6 @@
 
 namespace fakes {
 
-// A video type with a VIDEOINFOHEADER of the given size and bit count.
-CMediaType VideoType(const GUID& subtype, LONG width, LONG height, WORD bitCount);
 // A PCM audio type with a WAVEFORMATEX.
 CMediaType AudioType(DWORD rate, WORD channels, WORD bits);
 

@@ -33,23 +33,6 @@ ComPtr<IPin> PinAt(IBaseFilter* filter, int n) {
   return pin;
 }
 
-CMediaType Video(const GUID& subtype, LONG width, LONG height, WORD bitCount, REFERENCE_TIME avgTimePerFrame) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  VIDEOINFOHEADER vih{};
-  vih.AvgTimePerFrame = avgTimePerFrame;
-  vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih.bmiHeader.biWidth = width;
-  vih.bmiHeader.biHeight = height;
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = bitCount;
-  vih.bmiHeader.biSizeImage = GetBitmapSize(&vih.bmiHeader);
-  mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof vih);
-  mt.SetSampleSize(vih.bmiHeader.biSizeImage);
-  return mt;
-}
-
 CMediaType Opaque(const GUID& subtype, ULONG sampleSize) {
   CMediaType mt(&MEDIATYPE_Stream);
   mt.SetSubtype(&subtype);

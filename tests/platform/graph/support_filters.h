@@ -21,8 +21,6 @@ ComPtr<T> Make(Args&&... args) {
 // The pin of a filter at index n of its enumeration (null when absent).
 ComPtr<IPin> PinAt(IBaseFilter* filter, int n);
 
-// A video type: VIDEOINFOHEADER with biSizeImage for the picture, fixed-size samples.
-CMediaType Video(const GUID& subtype, LONG width, LONG height, WORD bitCount, REFERENCE_TIME avgTimePerFrame = 400000);
 // A type of only major type and subtype, with fixed-size samples of sampleSize bytes.
 CMediaType Opaque(const GUID& subtype, ULONG sampleSize);
 

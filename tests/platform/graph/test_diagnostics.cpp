@@ -4,6 +4,7 @@
 #include "platform/com/runtime.h"
 #include "platform/graph/diagnostics.h"
 #include "support_fakes.h"
+#include "tests/support/harness.h"
 
 using fakes::FakeFilter;
 using fakes::FakePin;
@@ -24,8 +25,8 @@ std::string TakeText(LPSTR p) {
 }
 
 TEST(MediaTypeText, NamesVideoAndAudioDetails) {
-  EXPECT_EQ(plenor::graph::DescribeMediaType(fakes::VideoType(MEDIASUBTYPE_RGB24, 320, -240, 24)),
-            "Video RGB24 VideoInfo 320x-240 24-bit 25 fps");
+  EXPECT_EQ(plenor::graph::DescribeMediaType(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 320, -240, 24)),
+            "Video RGB24 VideoInfo 320x-240 24-bit 30 fps");
   EXPECT_EQ(plenor::graph::DescribeMediaType(fakes::AudioType(48000, 2, 16)),
             "Audio PCM WaveFormatEx 48000 Hz 2 ch 16-bit");
   // An unknown subtype appears as its GUID; a format block too short is said so, not read.
@@ -48,8 +49,8 @@ struct Mismatch {
     src = FakeFilter::Create("src");
     sink = FakeFilter::Create("sink");
     out = src->AddPin(PINDIR_OUTPUT, L"Video Out",
-                      {fakes::VideoType(MEDIASUBTYPE_RGB24, 640, 480, 24), fakes::AudioType(44100, 1, 8)});
-    in = sink->AddPin(PINDIR_INPUT, L"In", {fakes::VideoType(MEDIASUBTYPE_I420, 640, 480, 12)});
+                      {plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 640, 480, 24), fakes::AudioType(44100, 1, 8)});
+    in = sink->AddPin(PINDIR_INPUT, L"In", {plenor::test::MakeVideoType(MEDIASUBTYPE_I420, 640, 480, 12)});
     g->AddFilter(src.Get(), L"Camera");
     g->AddFilter(sink.Get(), L"Encoder");
   }
@@ -95,7 +96,7 @@ TEST(ConnectionDiagnostics, AFailedConnectionNamesEveryTypeOfBothSidesAndWhoRefu
 TEST(ConnectionDiagnostics, TypesBothSidesAcceptPointPastTheTypeCheck) {
   Mismatch m;
   // The input now takes RGB24 but refuses to complete any connection.
-  CMediaType rgb = fakes::VideoType(MEDIASUBTYPE_RGB24, 640, 480, 24);
+  CMediaType rgb = plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 640, 480, 24);
   m.in->accept = [&](const AM_MEDIA_TYPE& t) { return CMediaType(t) == rgb; };
   m.in->onConnected = [](FakePin*) -> HRESULT { return VFW_E_NO_ALLOCATOR; };
   HRESULT hr = m.g->ConnectDirect(m.out, m.in, nullptr);
@@ -127,7 +128,7 @@ TEST(ConnectionDiagnostics, NotesPinsThatCannotBeConnectedAtAll) {
 TEST(GraphDot, DrawsFiltersPinsAndAgreedTypes) {
   ComPtr<IGraphBuilder> g = NewGraph();
   auto src = FakeFilter::Create("src"), mid = FakeFilter::Create("mid"), sink = FakeFilter::Create("sink");
-  CMediaType rgb = fakes::VideoType(MEDIASUBTYPE_RGB24, 176, 144, 24);
+  CMediaType rgb = plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 176, 144, 24);
   FakePin* so = src->AddPin(PINDIR_OUTPUT, L"Out", {rgb});
   FakePin* mi = mid->AddPin(PINDIR_INPUT, L"In", {rgb});
   FakePin* mo = mid->AddPin(PINDIR_OUTPUT, L"Out", {rgb});
@@ -143,7 +144,7 @@ TEST(GraphDot, DrawsFiltersPinsAndAgreedTypes) {
   EXPECT_NE(dot.find("f0 [label=\"{{}|Source \\\"A\\\"|{<p0> Out}}\"];"), std::string::npos) << dot;
   EXPECT_NE(dot.find("f1 [label=\"{{<p0> In}|Middle|{<p1> Out}}\"];"), std::string::npos) << dot;
   EXPECT_NE(dot.find("In \\<main\\>"), std::string::npos) << dot;
-  EXPECT_NE(dot.find("f0:p0 -> f1:p0 [label=\"Video RGB24 VideoInfo 176x144 24-bit 25 fps\"];"), std::string::npos)
+  EXPECT_NE(dot.find("f0:p0 -> f1:p0 [label=\"Video RGB24 VideoInfo 176x144 24-bit 30 fps\"];"), std::string::npos)
       << dot;
   EXPECT_NE(dot.find("f1:p1 -> f2:p0"), std::string::npos) << dot;
   EXPECT_EQ(dot.back(), '\n');

@@ -10,6 +10,7 @@
 
 #include "platform/com/runtime.h"
 #include "support_filters.h"
+#include "tests/support/harness.h"
 
 namespace {
 std::atomic<long long> g_allocations{0};
@@ -70,7 +71,7 @@ TEST(GraphAllocations, AFullHdStreamThroughThreeCopyTransformsAllocatesNothingPe
 
   ComPtr<IGraphBuilder> g;
   ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, g.AsOut()), S_OK);
-  auto src = Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 1920, 1080, 24), -1);
+  auto src = Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 1920, 1080, 24), -1);
   ComPtr<CopyFilter> copies[3] = {Make<CopyFilter>(), Make<CopyFilter>(), Make<CopyFilter>()};
   auto sink = Make<CountingRenderer>();
   g->AddFilter(src.Get(), L"Source");

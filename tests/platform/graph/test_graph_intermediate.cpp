@@ -6,6 +6,7 @@
 #include "platform/graph/diagnostics.h"
 #include "platform/strmbase/dllentry.h"
 #include "support_filters.h"
+#include "tests/support/harness.h"
 #include "tests/platform/graph/converter/converter.h"
 
 using namespace graphtest;
@@ -47,12 +48,12 @@ class GraphIntermediate : public testing::Test {
 };
 
 TEST_F(GraphIntermediate, ConnectInsertsTheRegisteredConverterAndTheGraphRuns) {
-  auto src = Make<FrameSource>(Video(MEDIASUBTYPE_RGB32, 64, 48, 32), 12);
+  auto src = Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, 64, 48, 32), 12);
   auto sink = Make<CountingRenderer>(MEDIASUBTYPE_RGB24);
   graph->AddFilter(src.Get(), L"Source");
   graph->AddFilter(sink.Get(), L"Renderer");
   // No direct connection is possible: the renderer refuses RGB32.
-  CMediaType rgb32 = Video(MEDIASUBTYPE_RGB32, 64, 48, 32);
+  CMediaType rgb32 = plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, 64, 48, 32);
   EXPECT_TRUE(FAILED(graph->ConnectDirect(src->Output(), sink->Input(), &rgb32)));
 
   ASSERT_EQ(graph->Connect(src->Output(), sink->Input()), S_OK);
@@ -78,7 +79,7 @@ TEST_F(GraphIntermediate, ConnectInsertsTheRegisteredConverterAndTheGraphRuns) {
 }
 
 TEST_F(GraphIntermediate, ACandidateThatCannotCompleteTheChainIsRemovedAgain) {
-  auto src = Make<FrameSource>(Video(MEDIASUBTYPE_RGB32, 64, 48, 32), 1);
+  auto src = Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, 64, 48, 32), 1);
   auto sink = Make<CountingRenderer>(MEDIASUBTYPE_I420);
   graph->AddFilter(src.Get(), L"Source");
   graph->AddFilter(sink.Get(), L"Renderer");
@@ -96,7 +97,7 @@ TEST_F(GraphIntermediate, ACandidateThatCannotCompleteTheChainIsRemovedAgain) {
 }
 
 TEST_F(GraphIntermediate, RenderFindsTheConverterForAnUnconnectedOutputOnlyWhenItLeadsSomewhere) {
-  auto src = Make<FrameSource>(Video(MEDIASUBTYPE_RGB32, 64, 48, 32), 1);
+  auto src = Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, 64, 48, 32), 1);
   graph->AddFilter(src.Get(), L"Source");
   // The converter is registered, but nothing can take its RGB24 output: nothing is left behind.
   EXPECT_EQ(graph->Render(src->Output()), VFW_E_CANNOT_RENDER);

@@ -9,6 +9,7 @@
 #include "platform/graph/diagnostics.h"
 #include "platform/strmbase/wxutil.h"
 #include "support_fakes.h"
+#include "tests/support/harness.h"
 
 using fakes::FakeFilter;
 using fakes::FakePin;
@@ -21,8 +22,8 @@ ComPtr<IGraphBuilder> NewGraph() {
   return g;
 }
 
-CMediaType Rgb(LONG w = 320, LONG h = 240) { return fakes::VideoType(MEDIASUBTYPE_RGB24, w, h, 24); }
-CMediaType Rgb32(LONG w = 320, LONG h = 240) { return fakes::VideoType(MEDIASUBTYPE_RGB32, w, h, 32); }
+CMediaType Rgb(LONG w = 320, LONG h = 240) { return plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, w, h, 24); }
+CMediaType Rgb32(LONG w = 320, LONG h = 240) { return plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, w, h, 32); }
 
 // A source with one output offering types, a sink with one input accepting them.
 struct Chain {

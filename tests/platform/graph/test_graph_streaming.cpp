@@ -4,6 +4,7 @@
 #include "platform/com/runtime.h"
 #include "platform/graph/diagnostics.h"
 #include "support_filters.h"
+#include "tests/support/harness.h"
 
 using namespace graphtest;
 
@@ -40,7 +41,7 @@ struct Host {
 
 TEST(GraphStreaming, SourceCopyInPlaceRendererRunsToCompletion) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 320, 240, 24), 30), L"Source");
+  auto* src = h.Add(Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 320, 240, 24), 30), L"Source");
   auto* copy = h.Add(Make<CopyFilter>(), L"Copy");
   auto* pass = h.Add(Make<PassFilter>(), L"Pass");
   auto* sink = h.Add(Make<CountingRenderer>(), L"Renderer");
@@ -68,7 +69,7 @@ TEST(GraphStreaming, SourceCopyInPlaceRendererRunsToCompletion) {
 
 TEST(GraphStreaming, ATransformFailureReachesTheHostAsErrorAbort) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24), -1), L"Source");
+  auto* src = h.Add(Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 64, 48, 24), -1), L"Source");
   auto* copy = h.Add(Make<CopyFilter>(5), L"Copy");
   auto* sink = h.Add(Make<CountingRenderer>(), L"Renderer");
   ASSERT_EQ(h.graph->Connect(src->Output(), PinAt(copy, 0).Get()), S_OK);
@@ -88,7 +89,7 @@ TEST(GraphStreaming, ATransformFailureReachesTheHostAsErrorAbort) {
 
 TEST(GraphStreaming, ASourceFailureReachesTheHostAsErrorAbort) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24), -1, 2, 3), L"Source");
+  auto* src = h.Add(Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 64, 48, 24), -1, 2, 3), L"Source");
   auto* sink = h.Add(Make<CountingRenderer>(), L"Renderer");
   ASSERT_EQ(h.graph->Connect(src->Output(), sink->Input()), S_OK);
   ASSERT_EQ(h.control->Run(), S_OK);
@@ -106,7 +107,7 @@ TEST(GraphStreaming, ASourceFailureReachesTheHostAsErrorAbort) {
 
 TEST(GraphStreaming, AFailedConnectionBetweenRealFiltersIsExplained) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24), 1), L"Source");
+  auto* src = h.Add(Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 64, 48, 24), 1), L"Source");
   auto* sink = h.Add(Make<CountingRenderer>(MEDIASUBTYPE_RGB32), L"Renderer");
   HRESULT hr = h.graph->Connect(src->Output(), sink->Input());
   ASSERT_TRUE(FAILED(hr));
@@ -115,14 +116,14 @@ TEST(GraphStreaming, AFailedConnectionBetweenRealFiltersIsExplained) {
   std::string report = text;
   CoTaskMemFree(text);
   EXPECT_NE(report.find("\"Source\".Out -> \"Renderer\".In failed"), std::string::npos) << report;
-  EXPECT_NE(report.find("1. Video RGB24 VideoInfo 64x48 24-bit 25 fps: refused by input pin \"Renderer\".In QueryAccept"),
+  EXPECT_NE(report.find("1. Video RGB24 VideoInfo 64x48 24-bit 30 fps: refused by input pin \"Renderer\".In QueryAccept"),
             std::string::npos)
       << report;
 }
 
 TEST(GraphStreaming, SeekingReachesTheSourceThroughThePins) {
   Host h;
-  auto* src = h.Add(Make<FrameSource>(Video(MEDIASUBTYPE_RGB24, 64, 48, 24, 400000), 10), L"Source");
+  auto* src = h.Add(Make<FrameSource>(plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 64, 48, 24, BI_RGB, 400000), 10), L"Source");
   auto* pass = h.Add(Make<PassFilter>(), L"Pass");
   auto* sink = h.Add(Make<CountingRenderer>(), L"Renderer");
   ASSERT_EQ(h.graph->Connect(src->Output(), PinAt(pass, 0).Get()), S_OK);
