@@ -1,0 +1,696 @@
+#include "utilities/testpattern.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <numeric>
+
+#include "platform/strmbase/mtype.h"
+#include "platform/strmbase/uuids.h"
+#include "utilities/common.h"
+#include "utilities/utilities.h"
+
+namespace plenor::utilities {
+
+namespace {
+
+constexpr uint64_t kUnitsPerSecond = 10000000;
+constexpr unsigned kMaxDimension = 16384;
+constexpr uint32_t kMaxSampleBytes = 64u << 20;
+
+struct FormatName {
+  const char* name;
+  const GUID* subtype;
+};
+constexpr FormatName kVideoFormats[] = {
+    {"RGB24", &MEDIASUBTYPE_RGB24}, {"RGB32", &MEDIASUBTYPE_RGB32}, {"ARGB32", &MEDIASUBTYPE_ARGB32},
+    {"AYUV", &MEDIASUBTYPE_AYUV},   {"I420", &MEDIASUBTYPE_I420},
+};
+
+// Colour bars, left to right: white, yellow, cyan, green, magenta, red, blue, black (R, G, B).
+constexpr uint8_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                 {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+
+// 3x5 digit glyphs, rows top to bottom, 3 bits per row (most significant bit on the left).
+constexpr uint16_t kDigits[10] = {
+    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111,
+    0b101'101'111'001'001, 0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'001'001'001,
+    0b111'101'111'101'111, 0b111'101'111'001'111,
+};
+
+uint64_t SplitMix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+uint8_t LumaOf(int r, int g, int b) { return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
+uint8_t CbOf(int r, int g, int b) { return static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
+uint8_t CrOf(int r, int g, int b) { return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+
+void FillRect(std::vector<uint8_t>* canvas, int width, int height, int x0, int y0, int w, int h, uint8_t v) {
+  const int x1 = std::min(width, x0 + w), y1 = std::min(height, y0 + h);
+  for (int y = std::max(0, y0); y < y1; ++y)
+    for (int x = std::max(0, x0); x < x1; ++x) {
+      uint8_t* p = canvas->data() + (static_cast<size_t>(y) * width + x) * 4;
+      p[0] = p[1] = p[2] = v;
+    }
+}
+
+// The frame number in white on a black box at the top left.
+void DrawCounter(std::vector<uint8_t>* canvas, int width, int height, uint64_t n) {
+  const std::string digits = std::to_string(n);
+  const int s = std::max(1, height / 48);
+  const int count = static_cast<int>(digits.size());
+  FillRect(canvas, width, height, s, s, (4 * count + 1) * s, 7 * s, 0);
+  for (int d = 0; d < count; ++d) {
+    const uint16_t glyph = kDigits[digits[d] - '0'];
+    const int gx = 2 * s + d * 4 * s;
+    for (int row = 0; row < 5; ++row)
+      for (int col = 0; col < 3; ++col)
+        if (glyph & (1u << (14 - (row * 3 + col)))) FillRect(canvas, width, height, gx + col * s, 2 * s + row * s, s, s, 255);
+  }
+}
+
+bool InRange(unsigned v, unsigned lo, unsigned hi) { return v >= lo && v <= hi; }
+
+}  // namespace
+
+bool ParseFrameRate(const std::string& text, uint64_t* num, uint64_t* den) {
+  constexpr uint64_t kLimit = 1000000000ull;
+  auto digits = [](const std::string& s, uint64_t* v) {
+    if (s.empty() || s.size() > 9) return false;
+    uint64_t x = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') return false;
+      x = x * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *v = x;
+    return true;
+  };
+  uint64_t n = 0, d = 1;
+  if (size_t slash = text.find('/'); slash != std::string::npos) {
+    if (!digits(text.substr(0, slash), &n) || !digits(text.substr(slash + 1), &d)) return false;
+  } else if (size_t dot = text.find('.'); dot != std::string::npos) {
+    std::string whole = text.substr(0, dot), frac = text.substr(dot + 1);
+    if (whole.empty()) whole = "0";
+    uint64_t w = 0, f = 0;
+    if (!digits(whole, &w) || (frac.size() && !digits(frac, &f))) return false;
+    d = 1;
+    for (size_t i = 0; i < frac.size(); ++i) d *= 10;
+    n = w * d + f;
+  } else if (!digits(text, &n)) {
+    return false;
+  }
+  if (n == 0 || d == 0 || n > kLimit * 10 || d > kLimit) return false;
+  const uint64_t g = std::gcd(n, d);
+  n /= g;
+  d /= g;
+  // At most a million frames per second (a frame lasts at least 10 units).
+  if (n > d * 1000000) return false;
+  *num = n;
+  *den = d;
+  return true;
+}
+
+bool ParseColour(const std::string& text, uint8_t rgb[3]) {
+  std::string s = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+  if (s.size() != 6) return false;
+  uint32_t v = 0;
+  for (char c : s) {
+    int x;
+    if (c >= '0' && c <= '9') x = c - '0';
+    else if (c >= 'a' && c <= 'f') x = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') x = c - 'A' + 10;
+    else return false;
+    v = v * 16 + static_cast<uint32_t>(x);
+  }
+  rgb[0] = static_cast<uint8_t>(v >> 16);
+  rgb[1] = static_cast<uint8_t>(v >> 8);
+  rgb[2] = static_cast<uint8_t>(v);
+  return true;
+}
+
+REFERENCE_TIME FrameTime(uint64_t n, uint64_t num, uint64_t den) {
+  const unsigned __int128 t = static_cast<unsigned __int128>(n) * kUnitsPerSecond * den * 2 + num;
+  const unsigned __int128 r = t / (static_cast<unsigned __int128>(num) * 2);
+  return r > static_cast<unsigned __int128>(INT64_MAX) ? INT64_MAX : static_cast<REFERENCE_TIME>(r);
+}
+
+uint32_t PatternSampleBytes(const PatternConfig& cfg) {
+  if (cfg.audio) return cfg.samplesPerBuffer * cfg.channels * (cfg.bits / 8);
+  const uint32_t w = static_cast<uint32_t>(cfg.width), h = static_cast<uint32_t>(cfg.height);
+  if (cfg.subtype == MEDIASUBTYPE_RGB24) return ((w * 3 + 3) & ~3u) * h;
+  if (cfg.subtype == MEDIASUBTYPE_I420) return w * h + 2 * ((w / 2) * (h / 2));
+  return w * h * 4;
+}
+
+void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_t>* canvas) {
+  const int w = cfg.width, h = cfg.height;
+  canvas->resize(static_cast<size_t>(w) * h * 4);
+  uint8_t* p = canvas->data();
+  switch (cfg.pattern) {
+    case PatternKind::Solid:
+      for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i, p += 4) {
+        p[0] = cfg.colour[2];
+        p[1] = cfg.colour[1];
+        p[2] = cfg.colour[0];
+        p[3] = 255;
+      }
+      break;
+    case PatternKind::Noise: {
+      uint64_t state = SplitMix(SplitMix(cfg.seed) ^ n);
+      for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i, p += 4) {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        const uint64_t r = state * 0x2545F4914F6CDD1Dull;
+        p[0] = static_cast<uint8_t>(r >> 40);
+        p[1] = static_cast<uint8_t>(r >> 48);
+        p[2] = static_cast<uint8_t>(r >> 56);
+        p[3] = 255;
+      }
+      break;
+    }
+    case PatternKind::Bars: {
+      // The bars move left by a 32nd of the width per frame.
+      const uint64_t step = static_cast<uint64_t>(std::max(1, w / 32));
+      const uint64_t shift = (n % static_cast<uint64_t>(w)) * step % static_cast<uint64_t>(w);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x, p += 4) {
+          const uint64_t pos = (static_cast<uint64_t>(x) + shift) % static_cast<uint64_t>(w);
+          const uint8_t* c = kBars[pos * 8 / static_cast<uint64_t>(w)];
+          p[0] = c[2];
+          p[1] = c[1];
+          p[2] = c[0];
+          p[3] = 255;
+        }
+      DrawCounter(canvas, w, h, n);
+      break;
+    }
+  }
+}
+
+void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, uint8_t* out) {
+  const int w = cfg.width, h = cfg.height;
+  const uint8_t* src = canvas.data();
+  auto pixel = [&](int x, int y) { return src + (static_cast<size_t>(y) * w + x) * 4; };
+  if (cfg.subtype == MEDIASUBTYPE_RGB24) {
+    const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
+    for (int r = 0; r < h; ++r) {  // bottom-up: the first row in memory is the bottom row
+      uint8_t* row = out + stride * r;
+      for (int x = 0; x < w; ++x) std::memcpy(row + 3 * x, pixel(x, h - 1 - r), 3);
+      std::memset(row + 3 * static_cast<size_t>(w), 0, stride - 3 * static_cast<size_t>(w));
+    }
+  } else if (cfg.subtype == MEDIASUBTYPE_RGB32 || cfg.subtype == MEDIASUBTYPE_ARGB32) {
+    const size_t stride = static_cast<size_t>(w) * 4;
+    for (int r = 0; r < h; ++r) std::memcpy(out + stride * r, pixel(0, h - 1 - r), stride);
+  } else if (cfg.subtype == MEDIASUBTYPE_AYUV) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x, out += 4) {
+        const uint8_t* p = pixel(x, y);
+        out[0] = CrOf(p[2], p[1], p[0]);
+        out[1] = CbOf(p[2], p[1], p[0]);
+        out[2] = LumaOf(p[2], p[1], p[0]);
+        out[3] = p[3];
+      }
+  } else {  // I420: Y plane, then U and V at half resolution (each from its 2x2 block's average)
+    uint8_t* yPlane = out;
+    uint8_t* uPlane = out + static_cast<size_t>(w) * h;
+    uint8_t* vPlane = uPlane + static_cast<size_t>(w / 2) * (h / 2);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint8_t* p = pixel(x, y);
+        yPlane[static_cast<size_t>(y) * w + x] = LumaOf(p[2], p[1], p[0]);
+      }
+    for (int y = 0; y < h / 2; ++y)
+      for (int x = 0; x < w / 2; ++x) {
+        int sum[3] = {0, 0, 0};
+        for (int dy = 0; dy < 2; ++dy)
+          for (int dx = 0; dx < 2; ++dx) {
+            const uint8_t* p = pixel(2 * x + dx, 2 * y + dy);
+            for (int c = 0; c < 3; ++c) sum[c] += p[c];
+          }
+        const int b = (sum[0] + 2) / 4, g = (sum[1] + 2) / 4, r = (sum[2] + 2) / 4;
+        uPlane[static_cast<size_t>(y) * (w / 2) + x] = CbOf(r, g, b);
+        vPlane[static_cast<size_t>(y) * (w / 2) + x] = CrOf(r, g, b);
+      }
+  }
+}
+
+void RenderTone(const PatternConfig& cfg, uint64_t k, uint8_t* out) {
+  constexpr double kTwoPi = 6.283185307179586476925286766559;
+  const uint64_t first = k * cfg.samplesPerBuffer;
+  for (uint32_t i = 0; i < cfg.samplesPerBuffer; ++i) {
+    const uint64_t s = first + i;
+    for (uint32_t c = 0; c < cfg.channels; ++c) {
+      // The phase is reduced exactly first so that long streams keep their precision.
+      const double cycles = std::fmod(cfg.tone[c] * static_cast<double>(s % cfg.sampleRate), cfg.sampleRate);
+      const double v = 0.5 * std::sin(kTwoPi * cycles / cfg.sampleRate);
+      if (cfg.bits == 16) {
+        const auto x = static_cast<int16_t>(std::lround(v * 32767.0));
+        *out++ = static_cast<uint8_t>(x & 0xFF);
+        *out++ = static_cast<uint8_t>((x >> 8) & 0xFF);
+      } else {
+        *out++ = static_cast<uint8_t>(128 + std::lround(v * 127.0));
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The filter
+
+CUnknown* CTestPatternSource::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
+  auto* filter = new (std::nothrow) CTestPatternSource(pUnk, phr);
+  if (!filter) {
+    if (phr) *phr = E_OUTOFMEMORY;
+    return nullptr;
+  }
+  if (!filter->m_pPin && phr && SUCCEEDED(*phr)) *phr = E_OUTOFMEMORY;
+  return filter;
+}
+
+CTestPatternSource::CTestPatternSource(LPUNKNOWN pUnk, HRESULT* phr)
+    : CSource(L"Test pattern source", pUnk, CLSID_TestPatternSource, phr),
+      CSettingsInterface(GetOwner()),
+      CStatusInterface(GetOwner()) {
+  InitParameters();
+  HRESULT hr = S_OK;
+  m_pPin = new (std::nothrow) CTestPatternPin(&hr, this);
+  if (m_pPin && FAILED(hr)) {
+    delete m_pPin;
+    m_pPin = nullptr;
+    if (phr) *phr = hr;
+  }
+}
+
+CTestPatternSource::~CTestPatternSource() { delete m_pPin; }
+
+STDMETHODIMP CTestPatternSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  HRESULT hr = QueryCommonInterfaces(riid, ppv, this, this, this);
+  if (hr != S_FALSE) return hr;
+  return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CTestPatternSource::GetPages(CAUUID* pPages) { return GetOnePage(CLSID_TestPatternSourceProperties, pPages); }
+
+void CTestPatternSource::InitParameters() {
+  AddParameter("format", &m_sFormat, "RGB24", false, {"RGB24", "RGB32", "ARGB32", "AYUV", "I420", "PCM"});
+  AddParameter("width", &m_nWidth, 320u);
+  AddParameter("height", &m_nHeight, 240u);
+  AddParameter("framerate", &m_sFrameRate, "30");
+  AddParameter("frames", &m_nFrames, 300u);
+  AddParameter("pattern", &m_sPattern, "bars", false, {"bars", "solid", "noise"});
+  AddParameter("colour", &m_sColour, "0080FF");
+  AddParameter("seed", &m_nSeed, 1u);
+  AddParameter("samplerate", &m_nSampleRate, 44100u);
+  AddParameter("channels", &m_nChannels, 2u, false, {1u, 2u});
+  AddParameter("bits", &m_nBits, 16u, false, {8u, 16u});
+  AddParameter("tone_left", &m_dToneLeft, 440.0);
+  AddParameter("tone_right", &m_dToneRight, 880.0);
+  AddParameter("samples_per_buffer", &m_nSamplesPerBuffer, 1024u);
+}
+
+STDMETHODIMP CTestPatternSource::SetParameter(const char* name, const char* value) {
+  HRESULT hr = CSettingsInterface::SetParameter(name, value);
+  if (FAILED(hr)) return hr;
+  const std::string n = name;
+  uint64_t a = 0, b = 0;
+  uint8_t rgb[3];
+  bool ok = true;
+  if (n == "width" || n == "height") ok = InRange(n == "width" ? m_nWidth : m_nHeight, 2, kMaxDimension);
+  else if (n == "framerate") ok = ParseFrameRate(m_sFrameRate, &a, &b);
+  else if (n == "colour") ok = ParseColour(m_sColour, rgb);
+  else if (n == "samplerate") ok = InRange(m_nSampleRate, 1000, 384000);
+  else if (n == "samples_per_buffer") ok = InRange(m_nSamplesPerBuffer, 1, 1u << 20);
+  else if (n == "tone_left" || n == "tone_right") {
+    const double t = n == "tone_left" ? m_dToneLeft : m_dToneRight;
+    ok = std::isfinite(t) && t >= 0 && t <= 1e6;
+  }
+  if (ok) return S_OK;
+  RevertParameter(name);
+  return E_FAIL;
+}
+
+bool CTestPatternSource::BuildConfig(PatternConfig* cfg) {
+  PatternConfig c;
+  std::string error;
+  c.audio = m_sFormat == "PCM";
+  for (const FormatName& f : kVideoFormats)
+    if (m_sFormat == f.name) c.subtype = *f.subtype;
+  c.width = static_cast<int>(std::min(m_nWidth, kMaxDimension));
+  c.height = static_cast<int>(std::min(m_nHeight, kMaxDimension));
+  c.frames = m_nFrames;
+  c.pattern = m_sPattern == "solid" ? PatternKind::Solid : m_sPattern == "noise" ? PatternKind::Noise : PatternKind::Bars;
+  c.seed = m_nSeed;
+  c.sampleRate = m_nSampleRate;
+  c.channels = m_nChannels == 1 ? 1 : 2;
+  c.bits = m_nBits == 8 ? 8 : 16;
+  c.samplesPerBuffer = m_nSamplesPerBuffer;
+  c.tone[0] = m_dToneLeft;
+  c.tone[1] = m_dToneRight;
+  if (!ParseFrameRate(m_sFrameRate, &c.rateNum, &c.rateDen)) error = "frame rate '" + m_sFrameRate + "' is not usable";
+  else if (!ParseColour(m_sColour, c.colour)) error = "colour '" + m_sColour + "' is not RRGGBB";
+  else if (!c.audio && (c.width < 2 || c.height < 2)) error = "width and height must be 2 at least";
+  else if (!c.audio && c.subtype == MEDIASUBTYPE_I420 && (c.width % 2 || c.height % 2))
+    error = "I420 needs an even width and height";
+  else if (c.audio && (!InRange(c.sampleRate, 1000, 384000) || !InRange(c.samplesPerBuffer, 1, 1u << 20)))
+    error = "sample rate or samples per buffer out of range";
+  else if (PatternSampleBytes(c) > kMaxSampleBytes)
+    error = "a sample of this size would exceed " + std::to_string(kMaxSampleBytes) + " bytes";
+  if (!error.empty()) {
+    SetLastErrorText(("Test pattern source: " + error).c_str(), true);
+    return false;
+  }
+  *cfg = c;
+  return true;
+}
+
+STDMETHODIMP CTestPatternSource::Stop() {
+  HRESULT hr = CSource::Stop();
+  // The worker thread has ended: nothing reads the position any more.
+  if (m_pPin) m_pPin->Rewind();
+  return hr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pin
+
+CTestPatternPin::CTestPatternPin(HRESULT* phr, CTestPatternSource* pFilter)
+    : CSourceStream(L"Test pattern output", phr, pFilter, L"Out") {}
+
+STDMETHODIMP CTestPatternPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CTestPatternPin::GetMediaType(CMediaType* pmt) {
+  if (!pmt) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  PatternConfig cfg;
+  if (!Source()->BuildConfig(&cfg)) return VFW_E_INVALIDMEDIATYPE;
+  pmt->InitMediaType();
+  const uint32_t bytes = PatternSampleBytes(cfg);
+  if (cfg.audio) {
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = static_cast<WORD>(cfg.channels);
+    wfx.nSamplesPerSec = cfg.sampleRate;
+    wfx.wBitsPerSample = static_cast<WORD>(cfg.bits);
+    wfx.nBlockAlign = static_cast<WORD>(cfg.channels * cfg.bits / 8);
+    wfx.nAvgBytesPerSec = cfg.sampleRate * wfx.nBlockAlign;
+    HRESULT hr = CreateAudioMediaType(&wfx, pmt, TRUE);
+    if (FAILED(hr)) return hr;
+    pmt->SetSampleSize(wfx.nBlockAlign);
+    return S_OK;
+  }
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return E_OUTOFMEMORY;
+  vih->rcSource = {0, 0, cfg.width, cfg.height};
+  vih->rcTarget = vih->rcSource;
+  vih->AvgTimePerFrame = FrameTime(1, cfg.rateNum, cfg.rateDen);
+  const double bitRate = 8.0 * bytes * static_cast<double>(cfg.rateNum) / static_cast<double>(cfg.rateDen);
+  vih->dwBitRate = bitRate > 4294967295.0 ? 0xFFFFFFFFu : static_cast<DWORD>(bitRate);
+  BITMAPINFOHEADER& bih = vih->bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = cfg.width;
+  // RGB: positive, bottom-up as a capture source delivers it; YUV: positive is top-down.
+  bih.biHeight = cfg.height;
+  bih.biPlanes = 1;
+  bih.biSizeImage = bytes;
+  if (cfg.subtype == MEDIASUBTYPE_RGB24) {
+    bih.biBitCount = 24;
+    bih.biCompression = BI_RGB;
+  } else if (cfg.subtype == MEDIASUBTYPE_I420) {
+    bih.biBitCount = 12;
+    bih.biCompression = MAKEFOURCC('I', '4', '2', '0');
+  } else if (cfg.subtype == MEDIASUBTYPE_AYUV) {
+    bih.biBitCount = 32;
+    bih.biCompression = MAKEFOURCC('A', 'Y', 'U', 'V');
+  } else {
+    bih.biBitCount = 32;
+    bih.biCompression = BI_RGB;
+  }
+  pmt->SetType(&MEDIATYPE_Video);
+  pmt->SetSubtype(&cfg.subtype);
+  pmt->SetFormatType(&FORMAT_VideoInfo);
+  pmt->SetTemporalCompression(FALSE);
+  pmt->SetSampleSize(bytes);
+  return S_OK;
+}
+
+HRESULT CTestPatternPin::SetMediaType(const CMediaType* pmt) {
+  HRESULT hr = CSourceStream::SetMediaType(pmt);
+  if (FAILED(hr)) return hr;
+  CAutoLock lock(&m_cSharedState);
+  PatternConfig cfg;
+  if (!Source()->BuildConfig(&cfg)) return VFW_E_INVALIDMEDIATYPE;
+  m_cfg = cfg;
+  m_bConfigured = true;
+  return S_OK;
+}
+
+HRESULT CTestPatternPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
+  if (!pAlloc || !pRequest) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  uint32_t bytes = 0;
+  {
+    CAutoLock shared(&m_cSharedState);
+    if (!m_bConfigured) return E_UNEXPECTED;
+    bytes = PatternSampleBytes(m_cfg);
+  }
+  if (pRequest->cBuffers < 2) pRequest->cBuffers = 2;
+  pRequest->cbBuffer = static_cast<LONG>(bytes);
+  ALLOCATOR_PROPERTIES actual{};
+  HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < pRequest->cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT CTestPatternPin::OnThreadCreate() {
+  CAutoLock lock(&m_cSharedState);
+  // Everything but the layout the connection agreed may have changed since.
+  PatternConfig fresh;
+  if (Source()->BuildConfig(&fresh)) {
+    m_cfg.frames = fresh.frames;
+    m_cfg.pattern = fresh.pattern;
+    std::memcpy(m_cfg.colour, fresh.colour, sizeof m_cfg.colour);
+    m_cfg.seed = fresh.seed;
+    m_cfg.tone[0] = fresh.tone[0];
+    m_cfg.tone[1] = fresh.tone[1];
+  }
+  if (!m_cfg.audio) m_canvas.assign(static_cast<size_t>(m_cfg.width) * m_cfg.height * 4, 0);
+  return S_OK;
+}
+
+HRESULT CTestPatternPin::OnThreadStartPlay() {
+  REFERENCE_TIME start = 0, stop = INT64_MAX;
+  {
+    CAutoLock lock(&m_cSharedState);
+    start = UnitTime(m_cfg, m_nStartUnit);
+    uint64_t end = EndUnit(m_cfg);
+    if (end != UINT64_MAX) stop = UnitTime(m_cfg, end);
+  }
+  DeliverNewSegment(start, stop, 1.0);
+  return S_OK;
+}
+
+REFERENCE_TIME CTestPatternPin::UnitTime(const PatternConfig& cfg, uint64_t n) {
+  if (cfg.audio) return FrameTime(n * cfg.samplesPerBuffer, cfg.sampleRate, 1);
+  return FrameTime(n, cfg.rateNum, cfg.rateDen);
+}
+
+uint64_t CTestPatternPin::EndUnit(const PatternConfig& cfg) const {
+  uint64_t end = cfg.frames ? cfg.frames : UINT64_MAX;
+  if (m_nStopUnit) end = std::min(end, m_nStopUnit);
+  return end;
+}
+
+// Worker thread.
+HRESULT CTestPatternPin::FillBuffer(IMediaSample* pSample) {
+  if (!pSample) return E_POINTER;
+  CAutoLock lock(&m_cSharedState);
+  if (m_nUnit >= EndUnit(m_cfg)) return S_FALSE;
+  BYTE* p = nullptr;
+  HRESULT hr = pSample->GetPointer(&p);
+  if (FAILED(hr)) return hr;
+  const uint32_t bytes = PatternSampleBytes(m_cfg);
+  if (pSample->GetSize() < static_cast<LONG>(bytes)) return E_UNEXPECTED;
+  if (m_cfg.audio) {
+    RenderTone(m_cfg, m_nUnit, p);
+  } else {
+    RenderPatternFrame(m_cfg, m_nUnit, &m_canvas);
+    PackPatternFrame(m_cfg, m_canvas, p);
+  }
+  pSample->SetActualDataLength(static_cast<LONG>(bytes));
+  const REFERENCE_TIME base = UnitTime(m_cfg, m_nStartUnit);
+  REFERENCE_TIME start = UnitTime(m_cfg, m_nUnit) - base, stop = UnitTime(m_cfg, m_nUnit + 1) - base;
+  pSample->SetTime(&start, &stop);
+  LONGLONG mediaStart = static_cast<LONGLONG>(m_cfg.audio ? m_nUnit * m_cfg.samplesPerBuffer : m_nUnit);
+  LONGLONG mediaStop = mediaStart + (m_cfg.audio ? m_cfg.samplesPerBuffer : 1);
+  pSample->SetMediaTime(&mediaStart, &mediaStop);
+  pSample->SetSyncPoint(TRUE);
+  pSample->SetDiscontinuity(m_nUnit == m_nStartUnit ? TRUE : FALSE);
+  ++m_nUnit;
+  return S_OK;
+}
+
+void CTestPatternPin::Rewind() {
+  CAutoLock lock(&m_cSharedState);
+  m_nUnit = m_nStartUnit;
+}
+
+bool CTestPatternPin::SeekConfig(PatternConfig* cfg) {
+  {
+    CAutoLock lock(&m_cSharedState);
+    if (m_bConfigured && IsConnected()) {
+      *cfg = m_cfg;
+      // The frame count may have been changed since the connection.
+      cfg->frames = Source()->m_nFrames;
+      return true;
+    }
+  }
+  return Source()->BuildConfig(cfg);
+}
+
+STDMETHODIMP CTestPatternPin::GetCapabilities(DWORD* pCapabilities) {
+  if (!pCapabilities) return E_POINTER;
+  *pCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
+                   AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
+  return S_OK;
+}
+STDMETHODIMP CTestPatternPin::CheckCapabilities(DWORD* pCapabilities) {
+  if (!pCapabilities) return E_POINTER;
+  DWORD have = 0;
+  GetCapabilities(&have);
+  const DWORD asked = *pCapabilities;
+  *pCapabilities &= have;
+  if (*pCapabilities == asked) return S_OK;
+  return *pCapabilities ? S_FALSE : E_FAIL;
+}
+STDMETHODIMP CTestPatternPin::IsFormatSupported(const GUID* pFormat) {
+  if (!pFormat) return E_POINTER;
+  return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+STDMETHODIMP CTestPatternPin::QueryPreferredFormat(GUID* pFormat) {
+  if (!pFormat) return E_POINTER;
+  *pFormat = TIME_FORMAT_MEDIA_TIME;
+  return S_OK;
+}
+STDMETHODIMP CTestPatternPin::GetTimeFormat(GUID* pFormat) { return QueryPreferredFormat(pFormat); }
+STDMETHODIMP CTestPatternPin::IsUsingTimeFormat(const GUID* pFormat) { return IsFormatSupported(pFormat); }
+STDMETHODIMP CTestPatternPin::SetTimeFormat(const GUID* pFormat) {
+  if (!pFormat) return E_POINTER;
+  return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+
+STDMETHODIMP CTestPatternPin::GetDuration(LONGLONG* pDuration) {
+  if (!pDuration) return E_POINTER;
+  PatternConfig cfg;
+  if (!SeekConfig(&cfg)) return E_FAIL;
+  if (!cfg.frames) return E_NOTIMPL;  // endless
+  *pDuration = UnitTime(cfg, cfg.frames);
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::GetStopPosition(LONGLONG* pStop) {
+  if (!pStop) return E_POINTER;
+  PatternConfig cfg;
+  if (!SeekConfig(&cfg)) return E_FAIL;
+  CAutoLock lock(&m_cSharedState);
+  const uint64_t end = EndUnit(cfg);
+  if (end == UINT64_MAX) return E_NOTIMPL;
+  *pStop = UnitTime(cfg, end);
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::GetCurrentPosition(LONGLONG* pCurrent) {
+  if (!pCurrent) return E_POINTER;
+  PatternConfig cfg;
+  if (!SeekConfig(&cfg)) return E_FAIL;
+  CAutoLock lock(&m_cSharedState);
+  *pCurrent = UnitTime(cfg, m_nUnit);
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                                const GUID* pSourceFormat) {
+  if (!pTarget) return E_POINTER;
+  auto media = [](const GUID* g) { return !g || *g == TIME_FORMAT_MEDIA_TIME; };
+  if (!media(pTargetFormat) || !media(pSourceFormat)) return E_INVALIDARG;
+  *pTarget = Source;
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                                           DWORD dwStopFlags) {
+  const DWORD how = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
+  const DWORD stopHow = dwStopFlags & AM_SEEKING_PositioningBitsMask;
+  if ((how != AM_SEEKING_NoPositioning && !pCurrent) || (stopHow != AM_SEEKING_NoPositioning && !pStop))
+    return E_POINTER;
+  // Positions change only while nothing streams; a running source would need a flush.
+  if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
+  PatternConfig cfg;
+  if (!SeekConfig(&cfg)) return E_FAIL;
+  // The unit (frame or buffer) that contains time t.
+  auto unitAt = [&](REFERENCE_TIME t) -> uint64_t {
+    if (t <= 0) return 0;
+    const unsigned __int128 scaled = cfg.audio
+        ? static_cast<unsigned __int128>(t) * cfg.sampleRate / (kUnitsPerSecond * cfg.samplesPerBuffer)
+        : static_cast<unsigned __int128>(t) * cfg.rateNum / (kUnitsPerSecond * cfg.rateDen);
+    uint64_t n = scaled > UINT32_MAX ? UINT32_MAX : static_cast<uint64_t>(scaled);
+    while (n > 0 && UnitTime(cfg, n) > t) --n;
+    while (UnitTime(cfg, n + 1) <= t) ++n;
+    return n;
+  };
+  CAutoLock lock(&m_cSharedState);
+  if (how == AM_SEEKING_AbsolutePositioning) {
+    m_nStartUnit = unitAt(*pCurrent);
+  } else if (how == AM_SEEKING_RelativePositioning || how == AM_SEEKING_IncrementalPositioning) {
+    m_nStartUnit = unitAt(UnitTime(cfg, m_nStartUnit) + *pCurrent);
+  }
+  if (stopHow != AM_SEEKING_NoPositioning) {
+    REFERENCE_TIME stop = *pStop;
+    if (stopHow != AM_SEEKING_AbsolutePositioning) stop += UnitTime(cfg, m_nStartUnit);
+    // Every unit that starts before the stop time is delivered.
+    const uint64_t n = unitAt(stop);
+    m_nStopUnit = UnitTime(cfg, n) < stop ? n + 1 : n;
+    if (m_nStopUnit == 0) m_nStopUnit = 1;
+  }
+  m_nUnit = m_nStartUnit;
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
+  if (pCurrent) {
+    HRESULT hr = GetCurrentPosition(pCurrent);
+    if (FAILED(hr)) return hr;
+  }
+  if (pStop) return GetStopPosition(pStop);
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) {
+  if (pEarliest) *pEarliest = 0;
+  if (pLatest) return GetDuration(pLatest);
+  return S_OK;
+}
+
+STDMETHODIMP CTestPatternPin::SetRate(double dRate) { return dRate == 1.0 ? S_OK : E_INVALIDARG; }
+STDMETHODIMP CTestPatternPin::GetRate(double* pdRate) {
+  if (!pdRate) return E_POINTER;
+  *pdRate = 1.0;
+  return S_OK;
+}
+STDMETHODIMP CTestPatternPin::GetPreroll(LONGLONG* pllPreroll) {
+  if (!pllPreroll) return E_POINTER;
+  *pllPreroll = 0;
+  return S_OK;
+}
+
+}  // namespace plenor::utilities
