@@ -17,9 +17,9 @@ namespace {
 struct Tables512 {
   alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
   alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
-  alignas(64) std::uint8_t lumaOrder[64];    // packed luma bytes -> [row A 0-31, row B 0-31]
+  alignas(64) std::uint16_t lowWords[32];   // words 0, 2, 4, ... of two registers
+  alignas(64) std::uint8_t lowBytes[64];    // bytes 0, 2, 4, ... of two registers
   alignas(64) std::uint8_t chromaOrder[64];  // packed chroma bytes -> [u 0-15, v 0-15]
-  std::uint8_t lumaWordPixel[32];   // word of a packed luma vector -> pixel
   std::uint8_t chromaLaneBlock[16];  // 32-bit lane of a chroma vector -> block
 };
 
@@ -34,17 +34,10 @@ Tables512 MakeTables512() {
       t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
       t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
     }
-  // packus_epi32 of two 16-pixel vectors puts, in 128-bit lane L, pixels 4L..4L+3 then
-  // 16+4L..16+4L+3; packus_epi16 of rows A and B then gives per lane [A 8 bytes, B 8 bytes].
-  for (int w = 0; w < 32; ++w) {
-    const int lane = w / 8, k = w % 8;
-    t.lumaWordPixel[w] = static_cast<std::uint8_t>(k < 4 ? 4 * lane + k : 16 + 4 * lane + k - 4);
-  }
-  for (int row = 0; row < 2; ++row)
-    for (int w = 0; w < 32; ++w) {
-      const int lane = w / 8, k = w % 8;
-      t.lumaOrder[32 * row + t.lumaWordPixel[w]] = static_cast<std::uint8_t>(16 * lane + 8 * row + k);
-    }
+  for (int i = 0; i < 32; ++i)
+    t.lowWords[i] = static_cast<std::uint16_t>(i < 16 ? 2 * i : 32 + 2 * (i - 16));
+  for (int i = 0; i < 64; ++i)
+    t.lowBytes[i] = static_cast<std::uint8_t>(i < 32 ? 2 * i : 64 + 2 * (i - 32));
   // Chroma lanes hold block p/2 at even p and block 8 + p/2 at odd p; packs_epi32(u, v) and the
   // byte pack give per 128-bit lane [u 4 bytes, v 4 bytes, u 4 bytes, v 4 bytes].
   for (int p = 0; p < 16; ++p) {
@@ -109,13 +102,18 @@ inline __m512i LumaNumerator16(const Px16& p) {
   return _mm512_dpwssd_epi32(n, p.gx, Pair16(587, 0));
 }
 
-inline __m512i Luma32(__m512i n0, __m512i n1, __mmask32* exact) {
-  const __m512i y = _mm512_packus_epi32(_mm512_srli_epi32(n0, 3), _mm512_srli_epi32(n1, 3));
+// Y = floor(N / 1000) for 32 pixels (numerators n0: pixels 0-15, n1: 16-31) as words in pixel
+// order; *exact gets the pixels whose N is a multiple of 1000.
+inline __m512i Luma32(__m512i n0, __m512i n1, __m512i lowWords, __mmask32* exact) {
+  const __m512i y =
+      _mm512_permutex2var_epi16(_mm512_srli_epi32(n0, 3), lowWords, _mm512_srli_epi32(n1, 3));
   const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(-31981)), 6);
-  const __m512i r = _mm512_sub_epi16(y, _mm512_mullo_epi16(q, _mm512_set1_epi16(125)));
+  const __mmask32 multipleOf125 =
+      _mm512_cmpeq_epi16_mask(y, _mm512_mullo_epi16(q, _mm512_set1_epi16(125)));
   const __m512i seven = _mm512_set1_epi32(7);
-  const __m512i low = _mm512_packus_epi32(_mm512_and_si512(n0, seven), _mm512_and_si512(n1, seven));
-  *exact = _mm512_cmpeq_epi16_mask(_mm512_or_si512(r, low), _mm512_setzero_si512());
+  const __mmask32 multipleOf8 =
+      _mm512_kunpackw(_mm512_testn_epi32_mask(n1, seven), _mm512_testn_epi32_mask(n0, seven));
+  *exact = multipleOf125 & multipleOf8;
   return q;
 }
 
@@ -141,7 +139,8 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
   const Tables512& tab = GetTables512();
   const __m512i idxBR[2] = {_mm512_load_si512(tab.load24BR[0]), _mm512_load_si512(tab.load24BR[1])};
   const __m512i idxG[2] = {_mm512_load_si512(tab.load24G[0]), _mm512_load_si512(tab.load24G[1])};
-  const __m512i lumaOrder = _mm512_load_si512(tab.lumaOrder);
+  const __m512i lowWords = _mm512_load_si512(tab.lowWords);
+  const __m512i lowBytes = _mm512_load_si512(tab.lowBytes);
   const __m512i chromaOrder = _mm512_load_si512(tab.chromaOrder);
   const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 16;
@@ -160,9 +159,9 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
     }
 
     __mmask32 exA, exB;
-    const __m512i qa = Luma32(LumaNumerator16(a0), LumaNumerator16(a1), &exA);
-    const __m512i qb = Luma32(LumaNumerator16(b0), LumaNumerator16(b1), &exB);
-    const __m512i ybytes = _mm512_permutexvar_epi8(lumaOrder, _mm512_packus_epi16(qa, qb));
+    const __m512i qa = Luma32(LumaNumerator16(a0), LumaNumerator16(a1), lowWords, &exA);
+    const __m512i qb = Luma32(LumaNumerator16(b0), LumaNumerator16(b1), lowWords, &exB);
+    const __m512i ybytes = _mm512_permutex2var_epi8(qa, lowBytes, qb);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
                         _mm512_extracti64x4_epi64(ybytes, 1));
@@ -202,7 +201,7 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
     // The rare pixels and blocks the integer form cannot decide.
     for (int row = 0; row < 2; ++row)
       for (unsigned m = row == 0 ? exA : exB; m; m &= m - 1) {
-        const int x = 32 * s + tab.lumaWordPixel[__builtin_ctz(m)];
+        const int x = 32 * s + __builtin_ctz(m);
         const BYTE* p = (row == 0 ? srcA : srcB) + Bpp * x;
         (row == 0 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
       }
