@@ -184,40 +184,69 @@ CBasePin* FrameDropFilter::GetPin(int n) {
   return nullptr;
 }
 
+// Pattern mode: the pair the rates give is written into "skip_frame" and "total_frames" and its
+// pattern replaces the old one. Under m_csState.
+HRESULT FrameDropFilter::BuildPattern() {
+  if (m_nMode != 0) return S_OK;
+  const double s = m_dSourceFramerate;
+  const double t = m_dTargetFramerate;
+  try {
+    m_Pattern.clear();
+    if (!(t > s)) {
+      unsigned int x = 0, y = 0;
+      ChooseSkipPair(s, t, &x, &y);
+      m_nSkipFrame = x;
+      m_nTotalFrames = y;
+      m_Pattern = BuildSkipPattern(x, y);
+    }
+  } catch (const std::bad_alloc&) {
+    m_Pattern.clear();
+    return E_OUTOFMEMORY;
+  }
+  // Run without a Stop keeps the position; one outside the new pattern starts it again.
+  if (m_nPatternPos >= m_Pattern.size()) m_nPatternPos = 0;
+  return S_OK;
+}
+
+// Sources start delivering when the graph pauses, before it runs: the pattern is built as the
+// filter leaves Stopped too, so that those first frames already follow it. Run builds it again
+// from the current rates, keeping the position.
+STDMETHODIMP FrameDropFilter::Pause() {
+  {
+    CAutoLock filterLock(&m_csFilter);
+    if (m_State == State_Stopped) {
+      CAutoLock lock(&m_csState);
+      HRESULT hr = BuildPattern();
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return CTransInPlaceFilter::Pause();
+}
+
 STDMETHODIMP FrameDropFilter::Run(REFERENCE_TIME tStart) {
   {
     CAutoLock lock(&m_csState);
-    if (m_nMode == 0) {
-      const double s = m_dSourceFramerate;
-      const double t = m_dTargetFramerate;
-      try {
-        m_Pattern.clear();
-        if (!(t > s)) {
-          unsigned int x = 0, y = 0;
-          ChooseSkipPair(s, t, &x, &y);
-          m_nSkipFrame = x;
-          m_nTotalFrames = y;
-          m_Pattern = BuildSkipPattern(x, y);
-        }
-      } catch (const std::bad_alloc&) {
-        m_Pattern.clear();
-        return E_OUTOFMEMORY;
-      }
-      // Run without a Stop keeps the position; one outside the new pattern starts it again.
-      if (m_nPatternPos >= m_Pattern.size()) m_nPatternPos = 0;
-    }
+    HRESULT hr = BuildPattern();
+    if (FAILED(hr)) return hr;
   }
   return CTransInPlaceFilter::Run(tStart);
 }
 
+void FrameDropFilter::ResetRunState() {
+  CAutoLock lock(&m_csState);
+  m_nPatternPos = 0;
+  m_Pattern.clear();
+  m_bStarted = false;
+}
+
+// The reset is done again once the base Stop has waited for the Receive in progress: a frame
+// that was still on its way would otherwise start the next run's deadline (or pattern position)
+// from this run's times.
 STDMETHODIMP FrameDropFilter::Stop() {
-  {
-    CAutoLock lock(&m_csState);
-    m_nPatternPos = 0;
-    m_Pattern.clear();
-    m_bStarted = false;
-  }
-  return CTransInPlaceFilter::Stop();
+  ResetRunState();
+  HRESULT hr = CTransInPlaceFilter::Stop();
+  ResetRunState();
+  return hr;
 }
 
 HRESULT FrameDropFilter::CheckInputType(const CMediaType* mtIn) {

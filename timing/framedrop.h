@@ -82,10 +82,13 @@ class FrameDropFilter : public CTransInPlaceFilter, public CSettingsInterface, p
 
   // Both pins on the first call; the output pin is a FrameSkippingOutputPin.
   CBasePin* GetPin(int n) override;
+  // Application thread. Pattern mode: chooses and builds the pattern when leaving Stopped, then
+  // the base Pause.
+  STDMETHODIMP Pause() override;
   // Application thread. Pattern mode: chooses and builds the pattern, then the base Run.
   STDMETHODIMP Run(REFERENCE_TIME tStart) override;
   // Application thread. Pattern and position back to the start, time-stamp mode unstarted, then
-  // the base Stop.
+  // the base Stop (which waits for a Receive in progress), then the reset once more.
   STDMETHODIMP Stop() override;
 
   // Video RGB24, RGB32 or I420 with FORMAT_VideoInfo; VFW_E_TYPE_NOT_ACCEPTED otherwise.
@@ -100,6 +103,11 @@ class FrameDropFilter : public CTransInPlaceFilter, public CSettingsInterface, p
  private:
   // Recomputes m_dRatio from the parameters. Under m_csState.
   void UpdatePassingShare();
+  // Pattern and position back to the start, time-stamp mode unstarted.
+  void ResetRunState();
+  // Pattern mode: chooses the pair, writes it into the parameters and builds its pattern.
+  // Under m_csState.
+  HRESULT BuildPattern();
 
   // The state lock. Transform (streaming thread, under the receive lock) decides each frame under
   // it; Run, Stop and every parameter read or write (application threads) make their changes

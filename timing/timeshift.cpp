@@ -110,13 +110,20 @@ STDMETHODIMP TimeShiftFilter::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
   return CPersistSettings::Write(pszPropName, pVar);
 }
 
+void TimeShiftFilter::ResetRunState() {
+  CAutoLock lock(&m_csState);
+  m_nSkew = 0;
+  m_tLastStart = 0;
+}
+
+// The reset is done again once the base Stop has waited for the Receive in progress: a sample
+// that was still on its way would otherwise leave its start as the next run's last start, and
+// the next run's samples up to that time would not be shifted.
 STDMETHODIMP TimeShiftFilter::Stop() {
-  {
-    CAutoLock lock(&m_csState);
-    m_nSkew = 0;
-    m_tLastStart = 0;
-  }
-  return CTransInPlaceFilter::Stop();
+  ResetRunState();
+  HRESULT hr = CTransInPlaceFilter::Stop();
+  ResetRunState();
+  return hr;
 }
 
 HRESULT TimeShiftFilter::CheckInputType(const CMediaType* mtIn) {

@@ -59,7 +59,8 @@ class TimeShiftFilter : public CTransInPlaceFilter,
   STDMETHODIMP Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) override;
   STDMETHODIMP Write(LPCOLESTR pszPropName, VARIANT* pVar) override;
 
-  // Application thread: offset and last start back to 0 (the settings stay clean), then the base.
+  // Application thread: offset and last start back to 0 (the settings stay clean), then the base
+  // Stop (which waits for a Receive in progress), then the reset once more.
   STDMETHODIMP Stop() override;
 
   // E_INVALIDARG for null; video with FORMAT_VideoInfo or FORMAT_VideoInfo2, any subtype;
@@ -78,6 +79,9 @@ class TimeShiftFilter : public CTransInPlaceFilter,
   // The property-bag load and save call the host's bag while holding it; the bag must not wait
   // for this filter's streaming thread.
   CCritSec m_csState;
+
+  // Offset and last start back to 0.
+  void ResetRunState();
 
   int m_nSkew = 0;                  // "skewTimestamp", 100-ns units
   REFERENCE_TIME m_tLastStart = 0;  // unshifted start of the last shifted sample

@@ -1,0 +1,139 @@
+#include "support_timing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/com/runtime.h"
+#include "platform/strmbase/dllentry.h"
+#include "platform/strmbase/uuids.h"
+
+namespace timingtest {
+
+namespace {
+
+void RegisterModule(const std::string& path) {
+  std::string error;
+  HMODULE module = LoadLibrary(path.c_str(), &error);
+  ASSERT_TRUE(module) << path << ": " << error;
+  auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(module, "DllRegisterServer"));
+  ASSERT_TRUE(reg) << path;
+  EXPECT_EQ(reg(), S_OK) << path;
+  FreeLibrary(module);
+}
+
+}  // namespace
+
+void RegisterTimingModules() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
+    ASSERT_TRUE(dir) << "PLENOR_PLUGIN_DIR is not set";
+    RegisterModule(std::string(dir) + "/FrameDropFilter.so");
+    RegisterModule(std::string(dir) + "/TimeShiftFilter.so");
+  });
+}
+
+ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
+  RegisterTimingModules();
+  ComPtr<IBaseFilter> filter;
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut()), S_OK);
+  return filter;
+}
+
+HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value) {
+  ComPtr<ISettingsInterface> settings;
+  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
+  if (FAILED(hr)) return hr;
+  return settings->SetParameter(name, value.c_str());
+}
+
+std::string GetParam(IUnknown* filter, const char* name) {
+  ComPtr<ISettingsInterface> settings;
+  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return "<failed>";
+  char value[256];
+  int length = 0;
+  if (FAILED(settings->GetParameter(name, sizeof value, value, &length))) return "<failed>";
+  return value;
+}
+
+CMediaType VideoType(REFERENCE_TIME avgTimePerFrame, const GUID& subtype) {
+  const WORD bits = subtype == MEDIASUBTYPE_RGB32 ? 32 : subtype == MEDIASUBTYPE_I420 ? 12 : 24;
+  const DWORD compression = subtype == MEDIASUBTYPE_I420 ? 0x30323449 : BI_RGB;
+  return MakeVideoType(subtype, 64, 48, bits, compression, avgTimePerFrame);
+}
+
+REFERENCE_TIME AvgTimePerFrame(const AM_MEDIA_TYPE& mt) {
+  if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
+  if (mt.formattype == FORMAT_VideoInfo2 && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+    return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
+  return -1;
+}
+
+Host::Host() {
+  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut()), S_OK);
+  control = graph.As<IMediaControl>();
+  events = graph.As<IMediaEventEx>();
+}
+
+void Host::Add(IBaseFilter* filter, const wchar_t* name) { EXPECT_TRUE(SUCCEEDED(graph->AddFilter(filter, name))); }
+
+LONG Host::WaitForCompletion(long timeoutMs) {
+  LONG code = 0;
+  EXPECT_EQ(events->WaitForCompletion(timeoutMs, &code), S_OK);
+  return code;
+}
+
+std::vector<LONG> Host::EventCodes() {
+  std::vector<LONG> codes;
+  LONG code;
+  LONG_PTR p1, p2;
+  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) codes.push_back(code);
+  return codes;
+}
+
+PushChain::PushChain(const CLSID& clsid, const CMediaType& type)
+    : push(PushSource::Create({.offeredTypes = {type}})), filter(CreateFilter(clsid)), sink(TestSink::Create({})) {
+  if (!filter) return;
+  host.Add(push.Get(), L"Push");
+  host.Add(filter.Get(), L"Filter");
+  host.Add(sink.Get(), L"Sink");
+  inputConnect = host.graph->ConnectDirect(push->OutputPin(), PinOf(filter.Get(), 0).Get(), &type);
+  if (SUCCEEDED(inputConnect)) outputConnect = host.graph->ConnectDirect(PinOf(filter.Get(), 1).Get(), sink->InputPin(), nullptr);
+}
+
+PushChain::~PushChain() {
+  if (host.control) host.control->Stop();
+  // Releasing the graph breaks its connections and lets the filters go.
+  host.control = nullptr;
+  host.events = nullptr;
+  host.graph = nullptr;
+}
+
+HRESULT PushChain::Push(std::optional<REFERENCE_TIME> start, std::optional<REFERENCE_TIME> stop) {
+  PushSample s;
+  s.data.assign(16, 0x5A);
+  s.start = start;
+  s.stop = stop;
+  return push->Push(s);
+}
+
+HRESULT PushChain::PushFrame(int frame, REFERENCE_TIME duration) {
+  return Push(frame * duration, (frame + 1) * duration);
+}
+
+std::vector<REFERENCE_TIME> PushChain::Starts() {
+  std::vector<REFERENCE_TIME> starts;
+  for (const ReceivedSample& s : sink->Samples()) starts.push_back(s.start);
+  return starts;
+}
+
+std::vector<int> PushChain::Frames(REFERENCE_TIME duration) {
+  std::vector<int> frames;
+  for (const ReceivedSample& s : sink->Samples()) frames.push_back(static_cast<int>(s.start / duration));
+  return frames;
+}
+
+}  // namespace timingtest

@@ -1,0 +1,67 @@
+// Shared pieces of the frame timing tests: the two modules registered from the plugin folder and
+// created through the runtime, parameter access by name, and filter chains in the graph manager.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/settings.h"
+#include "platform/strmbase/mtype.h"
+#include "tests/support/harness.h"
+
+namespace timingtest {
+
+using namespace plenor::test;
+
+// Registers FrameDropFilter.so and TimeShiftFilter.so (from $PLENOR_PLUGIN_DIR) in this test
+// process's registry; once per process.
+void RegisterTimingModules();
+// A filter of a registered module, created with CoCreateInstance.
+ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid);
+
+HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value);
+// The parameter's text, or "<failed>".
+std::string GetParam(IUnknown* filter, const char* name);
+
+// A 64 x 48 video type with a VIDEOINFOHEADER (RGB24 unless told otherwise).
+CMediaType VideoType(REFERENCE_TIME avgTimePerFrame = 333333, const GUID& subtype = MEDIASUBTYPE_RGB24);
+// AvgTimePerFrame of a VIDEOINFOHEADER or VIDEOINFOHEADER2 type (-1 for other types).
+REFERENCE_TIME AvgTimePerFrame(const AM_MEDIA_TYPE& mt);
+
+// The graph manager as a host uses it.
+struct Host {
+  Host();
+  void Add(IBaseFilter* filter, const wchar_t* name);
+  // Waits for the end of the stream; the completion code.
+  LONG WaitForCompletion(long timeoutMs = 20000);
+  // Codes of the events queued so far.
+  std::vector<LONG> EventCodes();
+
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEventEx> events;
+};
+
+// push source -> filter under test -> recording sink, in the graph manager. The test pushes
+// samples on its own thread while the graph runs.
+struct PushChain {
+  PushChain(const CLSID& clsid, const CMediaType& type = VideoType());
+  ~PushChain();
+  // A small sample with the given times (none when absent); the downstream Receive result.
+  HRESULT Push(std::optional<REFERENCE_TIME> start, std::optional<REFERENCE_TIME> stop);
+  // Samples whose start is frame * duration and stop one duration later.
+  HRESULT PushFrame(int frame, REFERENCE_TIME duration = 333333);
+  // The start times the sink received, in order.
+  std::vector<REFERENCE_TIME> Starts();
+  // The frame numbers (start / duration) the sink received.
+  std::vector<int> Frames(REFERENCE_TIME duration = 333333);
+
+  Host host;
+  ComPtr<PushSource> push;
+  ComPtr<IBaseFilter> filter;
+  ComPtr<TestSink> sink;
+  HRESULT inputConnect = E_FAIL;
+  HRESULT outputConnect = E_FAIL;
+};
+
+}  // namespace timingtest
