@@ -108,6 +108,35 @@ TEST(TimingThreads, FrameDropRunsStopsAndParameterWritesWhileFramesFlow) {
   EXPECT_EQ(GetParam(g.filter.Get(), "total_frames"), "3");
 }
 
+TEST(TimingThreads, FrameDropTimeStampModeRestartsItsGridWithEveryRun) {
+  // A frame still on its way when Stop resets the grid must not leave a deadline of its own run
+  // behind: each run's first frame (time 0) passes and the grid starts from it.
+  FlowingGraph g(CLSID_FrameDropFilter);
+  ASSERT_EQ(SetParam(g.filter.Get(), "mode", "1"), S_OK);
+  ASSERT_EQ(SetParam(g.filter.Get(), "target_framerate", "10"), S_OK);
+  ComPtr<ISettingsInterface> settings = g.filter.As<ISettingsInterface>();
+  {
+    Background writer([&] {
+      char text[64];
+      int length = 0;
+      settings->SetParameter("target_framerate", "10");
+      settings->SetParameter("mode", "1");
+      settings->GetParameter("target_framerate", sizeof text, text, &length);
+    });
+    for (int run = 0; run < kRuns; ++run) {
+      g.sink->ClearRecords();
+      ASSERT_EQ(g.host.control->Run(), S_OK);
+      ASSERT_TRUE(g.sink->WaitForSamples(6, 10000));
+      std::vector<ReceivedSample> got = g.sink->Samples();
+      ASSERT_EQ(g.host.control->Stop(), S_OK);
+      for (size_t k = 0; k < 6; ++k) {
+        const REFERENCE_TIME frame = k == 0 ? 0 : 1 + 3 * static_cast<REFERENCE_TIME>(k);  // 0 4 7 10 13 16
+        ASSERT_EQ(got[k].start, frame * kDuration) << "run " << run << " sample " << k;
+      }
+    }
+  }
+}
+
 TEST(TimingThreads, FrameDropModeSwitchesWhileFramesFlow) {
   // Switching modes and rates under a running stream: every frame must still be either passed
   // or dropped cleanly (no failure, no crash), and time-stamp mode restarts with each run.
