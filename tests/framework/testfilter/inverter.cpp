@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "framework/pages.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
@@ -48,17 +49,7 @@ STDMETHODIMP CTestInverter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   return CCustomBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CTestInverter::GetPages(CAUUID* pPages) {
-  if (!pPages) return E_POINTER;
-  pPages->cElems = 1;
-  pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (!pPages->pElems) {
-    pPages->cElems = 0;
-    return E_OUTOFMEMORY;
-  }
-  pPages->pElems[0] = CLSID_TestInverterProperties;
-  return S_OK;
-}
+STDMETHODIMP CTestInverter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_TestInverterProperties); }
 
 void CTestInverter::InitParameters() {
   AddParameter("gain", &m_nGain, 1);
