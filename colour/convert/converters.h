@@ -8,8 +8,10 @@
 // (and RGB pixels, in the other direction) are left as they were, and nothing outside the
 // planes or the packed frame is read or written.
 //
-// Threads: Convert runs on the streaming thread; the owner may change m_nChromaOffset and
-// m_bInvert between frames (a change made during a frame may apply to part of it).
+// Threads: Convert runs on the streaming thread. The size, m_nChromaOffset and m_bInvert are read
+// once at the start of each frame, so a change the owner makes takes effect from the next frame
+// (the members are plain fields: an owner changing them from another thread while a frame is
+// converted must accept that unsynchronised access, as the filters do).
 #pragma once
 
 #include "platform/com/wintypes.h"
