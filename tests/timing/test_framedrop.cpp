@@ -49,21 +49,14 @@ std::vector<int> AllFrames(int count) { return Without(count, {}, 1); }
 // 300 frames at 30 fps, asked for 20 fps: every third frame goes, the others keep their own times,
 // and the downstream filter is told the lowered rate.
 TEST(FrameDropGraph, ThirtyToTwentyPassesTwoHundredOfThreeHundredFrames) {
-  Host host;
-  auto source = TestSource::Create({.mediaType = VideoType(kFrame30), .sampleCount = 300, .sampleSize = 64,
-                                    .duration = kFrame30});
-  auto filter = CreateFilter(CLSID_FrameDropFilter);
-  auto sink = TestSink::Create({});
-  host.Add(source.Get(), L"Source");
-  host.Add(filter.Get(), L"Frame Skipping");
-  host.Add(sink.Get(), L"Sink");
-  ASSERT_EQ(SetParam(filter.Get(), "source_framerate", "30"), S_OK);
-  ASSERT_EQ(SetParam(filter.Get(), "target_framerate", "20"), S_OK);
-  ASSERT_EQ(host.graph->Connect(source->OutputPin(), PinOf(filter.Get(), 0).Get()), S_OK);
-  ASSERT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
-
+  SourceChain chain(CLSID_FrameDropFilter,
+                    {.mediaType = VideoType(kFrame30), .sampleCount = 300, .sampleSize = 64, .duration = kFrame30},
+                    {{"source_framerate", "30"}, {"target_framerate", "20"}});
+  Host& host = chain.host;
+  IBaseFilter* filter = chain.filter.Get();
+  TestSink* sink = chain.sink.Get();
   AM_MEDIA_TYPE in{}, out{};
-  ASSERT_EQ(PinOf(filter.Get(), 0)->ConnectionMediaType(&in), S_OK);
+  ASSERT_EQ(PinOf(filter, 0)->ConnectionMediaType(&in), S_OK);
   ASSERT_EQ(sink->InputPin()->ConnectionMediaType(&out), S_OK);
   EXPECT_EQ(AvgTimePerFrame(in), kFrame30);
   EXPECT_EQ(AvgTimePerFrame(out), static_cast<REFERENCE_TIME>(kFrame30 * 1.5));
@@ -81,26 +74,19 @@ TEST(FrameDropGraph, ThirtyToTwentyPassesTwoHundredOfThreeHundredFrames) {
       EXPECT_EQ(samples[k].start, frame * kFrame30) << k;
       EXPECT_EQ(samples[k].stop, (frame + 1) * kFrame30) << k;
     }
-    EXPECT_EQ(GetParam(filter.Get(), "skip_frame"), "1");
-    EXPECT_EQ(GetParam(filter.Get(), "total_frames"), "3");
+    EXPECT_EQ(GetParam(filter, "skip_frame"), "1");
+    EXPECT_EQ(GetParam(filter, "total_frames"), "3");
     // Stopping rewinds the source and the pattern: the second run drops the same frames.
     ASSERT_EQ(host.control->Stop(), S_OK);
   }
 }
 
 TEST(FrameDropGraph, TimeStampModeAtTenFpsPassesFramesZeroFourSevenTen) {
-  Host host;
-  auto source =
-      TestSource::Create({.mediaType = VideoType(kFrame30), .sampleCount = 30, .sampleSize = 64, .duration = kFrame30});
-  auto filter = CreateFilter(CLSID_FrameDropFilter);
-  auto sink = TestSink::Create({});
-  host.Add(source.Get(), L"Source");
-  host.Add(filter.Get(), L"Frame Skipping");
-  host.Add(sink.Get(), L"Sink");
-  ASSERT_EQ(SetParam(filter.Get(), "mode", "1"), S_OK);
-  ASSERT_EQ(SetParam(filter.Get(), "target_framerate", "10"), S_OK);
-  ASSERT_EQ(host.graph->Connect(source->OutputPin(), PinOf(filter.Get(), 0).Get()), S_OK);
-  ASSERT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
+  SourceChain chain(CLSID_FrameDropFilter,
+                    {.mediaType = VideoType(kFrame30), .sampleCount = 30, .sampleSize = 64, .duration = kFrame30},
+                    {{"mode", "1"}, {"target_framerate", "10"}});
+  Host& host = chain.host;
+  TestSink* sink = chain.sink.Get();
   ASSERT_EQ(host.control->Run(), S_OK);
   EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
   std::vector<REFERENCE_TIME> starts;

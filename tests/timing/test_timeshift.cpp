@@ -33,16 +33,11 @@ void PrintTo(const Times& t, std::ostream* os) { *os << "(" << t.start << ", " <
 // Ten frames 40 ms apart from time 0 with an offset of 10 ms: the first frame keeps its times
 // (nothing shifted yet this run), every later start and stop moves by 100,000 units.
 TEST(TimeShiftGraph, EveryFrameAfterTheFirstMovesByTheOffsetAndStopResetsIt) {
-  Host host;
-  auto source = TestSource::Create({.mediaType = VideoType(400000), .sampleCount = 10, .sampleSize = 64,
-                                    .duration = 400000});
-  auto filter = CreateFilter(CLSID_TimeShiftFilter);
-  auto sink = TestSink::Create({});
-  host.Add(source.Get(), L"Source");
-  host.Add(filter.Get(), L"Skewing");
-  host.Add(sink.Get(), L"Sink");
-  ASSERT_EQ(host.graph->Connect(source->OutputPin(), PinOf(filter.Get(), 0).Get()), S_OK);
-  ASSERT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
+  SourceChain chain(CLSID_TimeShiftFilter,
+                    {.mediaType = VideoType(400000), .sampleCount = 10, .sampleSize = 64, .duration = 400000});
+  Host& host = chain.host;
+  ComPtr<IBaseFilter> filter = chain.filter;
+  ComPtr<TestSink> sink = chain.sink;
   ASSERT_EQ(SetParam(filter.Get(), "skewTimestamp", "100000"), S_OK);
 
   ASSERT_EQ(host.control->Run(), S_OK);

@@ -20,19 +20,10 @@ constexpr REFERENCE_TIME kDuration = 333333;
 constexpr int kRuns = 25;
 constexpr size_t kChecked = 24;  // frames checked per run
 
-struct FlowingGraph {
+struct FlowingGraph : SourceChain {
   explicit FlowingGraph(const CLSID& clsid)
-      : source(TestSource::Create(
-            {.mediaType = VideoType(kDuration), .sampleCount = -1, .sampleSize = 64, .duration = kDuration})),
-        filter(CreateFilter(clsid)),
-        sink(TestSink::Create({})) {
-    host.Add(source.Get(), L"Source");
-    host.Add(filter.Get(), L"Filter");
-    host.Add(sink.Get(), L"Sink");
-    EXPECT_EQ(host.graph->Connect(source->OutputPin(), PinOf(filter.Get(), 0).Get()), S_OK);
-    EXPECT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
-  }
-  ~FlowingGraph() { host.control->Stop(); }
+      : SourceChain(clsid,
+                    {.mediaType = VideoType(kDuration), .sampleCount = -1, .sampleSize = 64, .duration = kDuration}) {}
 
   // One run: the samples that arrived before Stop was called (at least kChecked of them).
   std::vector<ReceivedSample> RunOnce() {
@@ -43,11 +34,6 @@ struct FlowingGraph {
     EXPECT_EQ(host.control->Stop(), S_OK);
     return got;
   }
-
-  Host host;
-  ComPtr<TestSource> source;
-  ComPtr<IBaseFilter> filter;
-  ComPtr<TestSink> sink;
 };
 
 // Runs body on another thread until the returned guard is destroyed.
