@@ -159,6 +159,17 @@ Status Parse(const Reader& reader, Layout* layout, std::string* message) {
       layout->dataSize = size - size % layout->format.blockAlign;
       return Status::Ok;
     }
+    if (static_cast<uint64_t>(size) > limit - body) {
+      std::string name(reinterpret_cast<const char*>(chunk), 4);
+      for (char& c : name)
+        if (c < 0x20 || c > 0x7E) c = '?';
+      if (static_cast<uint64_t>(size) > available) {
+        *message = "the file ends inside the '" + name + "' chunk at offset " + std::to_string(offset);
+        return Status::Truncated;
+      }
+      *message = "the '" + name + "' chunk runs past the end of the RIFF chunk";
+      return Status::Malformed;
+    }
     // Chunk bodies are padded to an even length.
     offset = body + size + (size & 1u);
   }
