@@ -1,8 +1,11 @@
-// The two property pages, opened on their filters in the host's property frame and driven as a
-// user would.
+// The two modules as a host sees them: what registration records, and the property pages opened
+// on their filters in the host's property frame and driven as a user would.
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "platform/com/registry.h"
+#include "platform/graph/mapper.h"
 
 #include "platform/ui/propframe.h"
 #include "support_timing.h"
@@ -23,7 +26,46 @@ std::string Text(HWND dialog, int id) { return GetWindowTextString(GetDlgItem(di
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The default value of HKEY_CLASSES_ROOT\CLSID\{clsid}.
+std::string ClassKeyName(const CLSID& clsid) {
+  wchar_t wide[40];
+  if (StringFromGUID2(clsid, wide, 40) == 0) return "<bad clsid>";
+  std::string key = "CLSID\\";
+  for (const wchar_t* p = wide; *p; ++p) key += static_cast<char>(*p);
+  HKEY hkey = nullptr;
+  if (RegOpenKeyA(HKEY_CLASSES_ROOT, key.c_str(), &hkey) != ERROR_SUCCESS) return "<no key>";
+  char value[256] = {};
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExA(hkey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(hkey);
+  return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
+}
+
 }  // namespace
+
+TEST(TimingModules, RegistrationRecordsNamesMeritAndNoPins) {
+  RegisterTimingModules();
+  const struct {
+    CLSID filter, page;
+    const wchar_t* name;
+    const char* pageName;
+  } modules[] = {
+      {CLSID_FrameDropFilter, CLSID_FrameSkippingProperties, L"Ravik Plenor Frame Skipping Filter",
+       "Frame Skipping Properties"},
+      {CLSID_TimeShiftFilter, CLSID_SkewingProperties, L"Ravik Plenor Skewing Filter", "Skewing Properties"},
+  };
+  for (const auto& m : modules) {
+    RegisteredFilter entry;
+    ASSERT_EQ(MapperGetFilter(m.filter, &entry), S_OK);
+    EXPECT_EQ(entry.name, m.name);
+    EXPECT_EQ(entry.merit, 0x200000u);
+    EXPECT_TRUE(entry.pins.empty());
+    EXPECT_EQ(ClassKeyName(m.page), m.pageName);
+    RegisteredFilter none;
+    EXPECT_EQ(MapperGetFilter(m.page, &none), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  }
+}
 
 TEST(FrameSkippingPage, ShowsTheFilterParametersInItsControls) {
   auto filter = CreateFilter(CLSID_FrameDropFilter);
