@@ -95,16 +95,4 @@ TEST_F(ChannelPickModule, PageShowsTheChannelAndAppliesTypedValues) {
   frame->Close();
 }
 
-TEST_F(ChannelPickModule, EmptyFieldAppliesAsZero) {
-  // Text without digits: the page writes it as it is, the setting parses it as 0.
-  std::unique_ptr<PropertyFrame> frame;
-  ASSERT_EQ(SetChannel(filter.Get(), "1"), S_OK);
-  ASSERT_EQ(PropertyFrame::Open(filter.Get(), &frame), S_OK);
-  ASSERT_EQ(frame->TypeText(1001, ""), S_OK);
-  EXPECT_EQ(frame->Apply(), S_OK);
-  EXPECT_EQ(GetChannel(filter.Get()), "0");
-  EXPECT_EQ(frame->IsDirty(), S_FALSE);
-  frame->Close();
-}
-
 }  // namespace
