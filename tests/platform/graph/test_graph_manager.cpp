@@ -261,6 +261,47 @@ TEST(GraphState, RunGivesEveryFilterOneStartTimeJustAheadOfTheClock) {
   mc->Stop();
 }
 
+TEST(GraphState, PausingKeepsStreamTimeWhereItWas) {
+  ComPtr<IGraphBuilder> g = NewGraph();
+  TwoChains c(g.Get());
+  ComPtr<IMediaControl> mc = g.As<IMediaControl>();
+  ASSERT_EQ(mc->Run(), S_OK);
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(g.As<IMediaFilter>()->GetSyncSource(&clock), S_OK);
+  ASSERT_TRUE(clock);
+  REFERENCE_TIME first = c.filters[0]->RunStart();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  REFERENCE_TIME beforePause, afterPause, beforeRun, afterRun;
+  clock->GetTime(&beforePause);
+  ASSERT_EQ(mc->Pause(), S_OK);
+  clock->GetTime(&afterPause);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  clock->GetTime(&beforeRun);
+  ASSERT_EQ(mc->Run(), S_OK);
+  clock->GetTime(&afterRun);
+  // The start moves on by the time spent paused, not by the time spent running, plus the 10 ms
+  // lead every Run gives the filters before the next sample is due.
+  constexpr REFERENCE_TIME kLead = 100'000;
+  REFERENCE_TIME moved = c.filters[0]->RunStart() - first;
+  EXPECT_GE(moved, beforeRun - afterPause + kLead);
+  EXPECT_LE(moved, afterRun - beforePause + kLead);
+  mc->Stop();
+}
+
+TEST(GraphState, AbortIsSeenByShouldOperationContinueUntilTheNextConnect) {
+  ComPtr<IGraphBuilder> g = NewGraph();
+  auto a = FakeFilter::Create("a"), b = FakeFilter::Create("b");
+  FakePin* out = a->AddPin(PINDIR_OUTPUT, L"Out", {Rgb()});
+  FakePin* in = b->AddPin(PINDIR_INPUT, L"In", {Rgb()});
+  g->AddFilter(a.Get(), L"A");
+  g->AddFilter(b.Get(), L"B");
+  EXPECT_EQ(g->ShouldOperationContinue(), S_OK);
+  EXPECT_EQ(g->Abort(), S_OK);
+  EXPECT_EQ(g->ShouldOperationContinue(), S_FALSE);
+  EXPECT_EQ(g->Connect(out, in), S_OK);
+  EXPECT_EQ(g->ShouldOperationContinue(), S_OK);
+}
+
 TEST(GraphState, AFailedPauseLeavesEveryFilterStopped) {
   ComPtr<IGraphBuilder> g = NewGraph();
   TwoChains c(g.Get());
