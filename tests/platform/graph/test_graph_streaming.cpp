@@ -154,4 +154,34 @@ TEST(GraphStreaming, SeekingReachesTheSourceThroughThePins) {
   EXPECT_EQ(pos, 0);
 }
 
+// The in-place base asks the graph to reconnect its input when its output agreed on another
+// type; the graph re-makes the upstream connection with the output's type, synchronously, from
+// inside the output's connection.
+TEST(GraphStreaming, AnInPlaceFilterEndsWithTheDownstreamTypeOnBothSides) {
+  Host h;
+  CMediaType rgb24 = plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 32, 16, 24);
+  CMediaType rgb32 = plenor::test::MakeVideoType(MEDIASUBTYPE_RGB32, 32, 16, 32);
+  auto* push = h.Add(plenor::test::PushSource::Create({.offeredTypes = {rgb24, rgb32}, .bufferSize = 32 * 16 * 4}),
+                     L"Push");
+  auto* pass = h.Add(Make<PassFilter>(), L"Pass");
+  auto* sink = h.Add(plenor::test::TestSink::Create({.acceptedTypes = {rgb32}, .offeredTypes = {rgb32}}), L"Sink");
+  ASSERT_EQ(h.graph->Connect(push->OutputPin(), PinAt(pass, 0).Get()), S_OK);
+  AM_MEDIA_TYPE mt{};
+  ASSERT_EQ(push->OutputPin()->ConnectionMediaType(&mt), S_OK);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);  // the source's first offer
+  FreeMediaType(mt);
+
+  ASSERT_EQ(h.graph->Connect(PinAt(pass, 1).Get(), sink->InputPin()), S_OK);
+  for (IPin* pin : {push->OutputPin(), PinAt(pass, 0).Get(), PinAt(pass, 1).Get(), sink->InputPin()}) {
+    ASSERT_EQ(pin->ConnectionMediaType(&mt), S_OK);
+    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB32);
+    FreeMediaType(mt);
+  }
+  ASSERT_EQ(h.control->Run(), S_OK);
+  EXPECT_EQ(push->PushBytes(std::vector<BYTE>(32 * 16 * 4, 7), 0, 400000), S_OK);
+  EXPECT_EQ(sink->SampleCount(), 1u);
+  EXPECT_EQ(pass->passed.load(), 1);
+  h.control->Stop();
+}
+
 }  // namespace
