@@ -120,9 +120,8 @@ inline __m512i Luma32(__m512i n0, __m512i n1, __m512i lowWords, __mmask32* exact
 inline __m512i Div4000(__m512i x, __mmask16* exact) {
   const __m512i y = _mm512_srli_epi32(x, 5);
   const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
-  *exact = _mm512_cmpeq_epi32_mask(_mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(31))),
-                                   _mm512_setzero_si512());
+  *exact = _mm512_cmpeq_epi32_mask(y, _mm512_mullo_epi16(q, Pair16(125, 0))) &
+           _mm512_testn_epi32_mask(x, _mm512_set1_epi32(31));
   return q;
 }
 
