@@ -693,12 +693,22 @@ STDMETHODIMP CFilterGraph::Stop() {
 
 STDMETHODIMP CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* State) {
   if (!State) return E_POINTER;
-  CAutoLock lock(&m_csGraph);
-  *State = m_state;
+  // The filters are asked without the graph lock: a renderer may wait for its first sample, and
+  // another thread must still be able to stop the graph meanwhile.
+  std::vector<ComPtr<IBaseFilter>> filters;
+  {
+    CAutoLock lock(&m_csGraph);
+    *State = m_state;
+    try {
+      for (const Entry& e : m_filters) filters.push_back(e.filter);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  }
   HRESULT result = S_OK;
-  for (const Entry& e : m_filters) {
+  for (const ComPtr<IBaseFilter>& f : filters) {
     FILTER_STATE fs;
-    HRESULT hr = e.filter->GetState(dwMilliSecsTimeout, &fs);
+    HRESULT hr = f->GetState(dwMilliSecsTimeout, &fs);
     if (hr == VFW_S_STATE_INTERMEDIATE) return hr;
     if (FAILED(hr)) return hr;
     if (hr != S_OK) result = hr;  // VFW_S_CANT_CUE
