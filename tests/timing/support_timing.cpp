@@ -32,6 +32,7 @@ void RegisterTimingModules() {
     ASSERT_TRUE(dir) << "PLENOR_PLUGIN_DIR is not set";
     RegisterModule(std::string(dir) + "/FrameDropFilter.so");
     RegisterModule(std::string(dir) + "/TimeShiftFilter.so");
+    RegisterModule(std::string(dir) + "/PlenorUtilities.so");
   });
 }
 
@@ -92,6 +93,50 @@ std::vector<LONG> Host::EventCodes() {
   LONG_PTR p1, p2;
   while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) codes.push_back(code);
   return codes;
+}
+
+PatternChain::PatternChain(const CLSID& clsid, const char* framerate, int frames,
+                           std::initializer_list<std::pair<const char*, const char*>> parameters)
+    : source(CreateFilter(CLSID_TestPatternSource)), filter(CreateFilter(clsid)), grabber(CreateFilter(CLSID_SampleGrabber)) {
+  if (!source || !filter || !grabber) return;
+  EXPECT_EQ(SetParam(source.Get(), "width", "64"), S_OK);
+  EXPECT_EQ(SetParam(source.Get(), "height", "48"), S_OK);
+  EXPECT_EQ(SetParam(source.Get(), "framerate", framerate), S_OK);
+  EXPECT_EQ(SetParam(source.Get(), "frames", std::to_string(frames)), S_OK);
+  host.Add(source.Get(), L"Test Pattern");
+  host.Add(filter.Get(), L"Filter");
+  host.Add(grabber.Get(), L"Grabber");
+  for (const auto& [name, value] : parameters) EXPECT_EQ(SetParam(filter.Get(), name, value), S_OK) << name;
+  EXPECT_EQ(host.graph->Connect(PinOf(source.Get(), 0).Get(), PinOf(filter.Get(), 0).Get()), S_OK);
+  EXPECT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), PinOf(grabber.Get(), 0).Get()), S_OK);
+}
+
+PatternChain::~PatternChain() {
+  if (host.control) host.control->Stop();
+}
+
+std::vector<GRABBED_SAMPLE_INFO> PatternChain::RunToEnd() {
+  std::vector<GRABBED_SAMPLE_INFO> infos;
+  EXPECT_EQ(host.control->Run(), S_OK);
+  EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
+  ComPtr<IPlenorSampleGrabber> g = grabber.As<IPlenorSampleGrabber>();
+  LONG count = 0;
+  if (!g || FAILED(g->GetSampleCount(&count))) return infos;
+  for (LONG i = 0; i < count; ++i) {
+    GRABBED_SAMPLE_INFO info{};
+    EXPECT_EQ(g->GetSampleInfo(i, &info), S_OK);
+    infos.push_back(info);
+  }
+  return infos;
+}
+
+REFERENCE_TIME PatternChain::GrabbedFrameDuration() {
+  ComPtr<IPlenorSampleGrabber> g = grabber.As<IPlenorSampleGrabber>();
+  AM_MEDIA_TYPE mt{};
+  if (!g || FAILED(g->GetMediaType(0, &mt))) return -1;
+  REFERENCE_TIME avg = AvgTimePerFrame(mt);
+  FreeMediaType(mt);
+  return avg;
 }
 
 SourceChain::SourceChain(const CLSID& clsid, const SourceOptions& options,

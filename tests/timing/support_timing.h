@@ -8,6 +8,7 @@
 #include "framework/settings.h"
 #include "platform/strmbase/mtype.h"
 #include "tests/support/harness.h"
+#include "utilities/utilities.h"
 
 namespace timingtest {
 
@@ -40,6 +41,24 @@ struct Host {
   ComPtr<IGraphBuilder> graph;
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
+};
+
+// The utilities' test pattern source (64 x 48 RGB24 at the given frame rate, frames frames) ->
+// filter under test -> the utilities' sample grabber, all from their registered modules, in the
+// graph manager; the filter's parameters are set before the pins are connected.
+struct PatternChain {
+  PatternChain(const CLSID& clsid, const char* framerate, int frames,
+               std::initializer_list<std::pair<const char*, const char*>> parameters = {});
+  ~PatternChain();
+  // Runs the graph to its end; the samples the grabber recorded.
+  std::vector<GRABBED_SAMPLE_INFO> RunToEnd();
+  // AvgTimePerFrame of the grabber's connection type.
+  REFERENCE_TIME GrabbedFrameDuration();
+
+  Host host;
+  ComPtr<IBaseFilter> source;
+  ComPtr<IBaseFilter> filter;
+  ComPtr<IBaseFilter> grabber;
 };
 
 // test source -> filter under test -> recording sink, in the graph manager; the parameters are

@@ -46,58 +46,50 @@ std::vector<int> AllFrames(int count) { return Without(count, {}, 1); }
 
 }  // namespace
 
+// The test pattern source's stamp of frame n at num/den frames per second (rounded to 100 ns).
+REFERENCE_TIME PatternStamp(int n, long long num, long long den) { return (n * 10000000LL * den * 2 + num) / (num * 2); }
+
 // 300 frames at 30 fps, asked for 20 fps: every third frame goes, the others keep their own times,
 // and the downstream filter is told the lowered rate.
 TEST(FrameDropGraph, ThirtyToTwentyPassesTwoHundredOfThreeHundredFrames) {
-  SourceChain chain(CLSID_FrameDropFilter,
-                    {.mediaType = VideoType(kFrame30), .sampleCount = 300, .sampleSize = 64, .duration = kFrame30},
-                    {{"source_framerate", "30"}, {"target_framerate", "20"}});
-  Host& host = chain.host;
-  IBaseFilter* filter = chain.filter.Get();
-  TestSink* sink = chain.sink.Get();
-  AM_MEDIA_TYPE in{}, out{};
-  ASSERT_EQ(PinOf(filter, 0)->ConnectionMediaType(&in), S_OK);
-  ASSERT_EQ(sink->InputPin()->ConnectionMediaType(&out), S_OK);
+  PatternChain chain(CLSID_FrameDropFilter, "30", 300, {{"source_framerate", "30"}, {"target_framerate", "20"}});
+  AM_MEDIA_TYPE in{};
+  ASSERT_EQ(PinOf(chain.filter.Get(), 0)->ConnectionMediaType(&in), S_OK);
   EXPECT_EQ(AvgTimePerFrame(in), kFrame30);
-  EXPECT_EQ(AvgTimePerFrame(out), static_cast<REFERENCE_TIME>(kFrame30 * 1.5));
   FreeMediaType(in);
-  FreeMediaType(out);
+  EXPECT_EQ(chain.GrabbedFrameDuration(), static_cast<REFERENCE_TIME>(kFrame30 * 1.5));
 
   for (int run = 0; run < 2; ++run) {
-    sink->ClearRecords();
-    ASSERT_EQ(host.control->Run(), S_OK);
-    EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
-    std::vector<ReceivedSample> samples = sink->Samples();
-    ASSERT_EQ(samples.size(), 200u) << "run " << run;
-    for (size_t k = 0; k < samples.size(); ++k) {
-      const REFERENCE_TIME frame = static_cast<REFERENCE_TIME>(k / 2 * 3 + k % 2);  // 0 1 3 4 6 7 ...
-      EXPECT_EQ(samples[k].start, frame * kFrame30) << k;
-      EXPECT_EQ(samples[k].stop, (frame + 1) * kFrame30) << k;
+    std::vector<GRABBED_SAMPLE_INFO> got = chain.RunToEnd();
+    ASSERT_EQ(got.size(), 200u) << "run " << run;
+    for (size_t k = 0; k < got.size(); ++k) {
+      const int frame = static_cast<int>(k / 2 * 3 + k % 2);  // 0 1 3 4 6 7 ...
+      ASSERT_TRUE(got[k].bTimeValid && got[k].bStopValid) << k;
+      EXPECT_EQ(got[k].tStart, PatternStamp(frame, 30, 1)) << k;
+      EXPECT_EQ(got[k].tStop, PatternStamp(frame + 1, 30, 1)) << k;
+      EXPECT_EQ(got[k].tMediaStart, frame) << k;
     }
-    EXPECT_EQ(GetParam(filter, "skip_frame"), "1");
-    EXPECT_EQ(GetParam(filter, "total_frames"), "3");
+    EXPECT_EQ(GetParam(chain.filter.Get(), "skip_frame"), "1");
+    EXPECT_EQ(GetParam(chain.filter.Get(), "total_frames"), "3");
     // Stopping rewinds the source and the pattern: the second run drops the same frames.
-    ASSERT_EQ(host.control->Stop(), S_OK);
+    ASSERT_EQ(chain.host.control->Stop(), S_OK);
   }
 }
 
+// Frames every 333,333 units from 0 at target 10 fps: frame 3, at 999,999 units, does not lie
+// beyond the first deadline of 0.1 s.
 TEST(FrameDropGraph, TimeStampModeAtTenFpsPassesFramesZeroFourSevenTen) {
-  SourceChain chain(CLSID_FrameDropFilter,
-                    {.mediaType = VideoType(kFrame30), .sampleCount = 30, .sampleSize = 64, .duration = kFrame30},
-                    {{"mode", "1"}, {"target_framerate", "10"}});
-  Host& host = chain.host;
-  TestSink* sink = chain.sink.Get();
-  ASSERT_EQ(host.control->Run(), S_OK);
-  EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
-  std::vector<REFERENCE_TIME> starts;
-  for (const ReceivedSample& s : sink->Samples()) starts.push_back(s.start / kFrame30);
-  // Frame 3 starts at 999,999 units: not beyond the first deadline of 0.1 s.
-  EXPECT_EQ(starts, (std::vector<REFERENCE_TIME>{0, 4, 7, 10, 13, 16, 19, 22, 25, 28}));
+  PatternChain chain(CLSID_FrameDropFilter, "10000000/333333", 30, {{"mode", "1"}, {"target_framerate", "10"}});
+  std::vector<REFERENCE_TIME> frames;
+  for (const GRABBED_SAMPLE_INFO& info : chain.RunToEnd()) {
+    EXPECT_EQ(info.tStart % kFrame30, 0);
+    frames.push_back(info.tStart / kFrame30);
+  }
+  EXPECT_EQ(frames, (std::vector<REFERENCE_TIME>{0, 4, 7, 10, 13, 16, 19, 22, 25, 28}));
   // The drops were reported once to the host.
   int qualityChanges = 0;
-  for (LONG code : host.EventCodes()) qualityChanges += code == EC_QUALITY_CHANGE;
+  for (LONG code : chain.host.EventCodes()) qualityChanges += code == EC_QUALITY_CHANGE;
   EXPECT_EQ(qualityChanges, 1);
-  EXPECT_EQ(host.control->Stop(), S_OK);
 }
 
 TEST(FrameDropPattern, WorkedPatternsAndTheirParameters) {

@@ -33,31 +33,26 @@ void PrintTo(const Times& t, std::ostream* os) { *os << "(" << t.start << ", " <
 // Ten frames 40 ms apart from time 0 with an offset of 10 ms: the first frame keeps its times
 // (nothing shifted yet this run), every later start and stop moves by 100,000 units.
 TEST(TimeShiftGraph, EveryFrameAfterTheFirstMovesByTheOffsetAndStopResetsIt) {
-  SourceChain chain(CLSID_TimeShiftFilter,
-                    {.mediaType = VideoType(400000), .sampleCount = 10, .sampleSize = 64, .duration = 400000});
-  Host& host = chain.host;
-  ComPtr<IBaseFilter> filter = chain.filter;
-  ComPtr<TestSink> sink = chain.sink;
-  ASSERT_EQ(SetParam(filter.Get(), "skewTimestamp", "100000"), S_OK);
-
-  ASSERT_EQ(host.control->Run(), S_OK);
-  EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
-  std::vector<Times> got = Received(sink.Get());
+  PatternChain chain(CLSID_TimeShiftFilter, "25", 10, {{"skewTimestamp", "100000"}});
+  std::vector<GRABBED_SAMPLE_INFO> got = chain.RunToEnd();
   ASSERT_EQ(got.size(), 10u);
-  EXPECT_EQ(got[0], (Times{0, 400000}));
-  for (int i = 1; i < 10; ++i) EXPECT_EQ(got[i], (Times{i * 400000 + 100000, (i + 1) * 400000 + 100000})) << i;
-  EXPECT_EQ(GetParam(filter.Get(), "skewTimestamp"), "100000");
+  EXPECT_EQ((Times{got[0].tStart, got[0].tStop}), (Times{0, 400000}));
+  for (int i = 1; i < 10; ++i)
+    EXPECT_EQ((Times{got[i].tStart, got[i].tStop}), (Times{i * 400000 + 100000, (i + 1) * 400000 + 100000})) << i;
+  EXPECT_EQ(GetParam(chain.filter.Get(), "skewTimestamp"), "100000");
 
-  ASSERT_EQ(host.control->Stop(), S_OK);
-  EXPECT_EQ(GetParam(filter.Get(), "skewTimestamp"), "0");
-  // Stop's reset is not a change of the saved settings: a clean filter stays clean.
-  ComPtr<IPersistStream> persist = filter.As<IPersistStream>();
+  ASSERT_EQ(chain.host.control->Stop(), S_OK);
+  EXPECT_EQ(GetParam(chain.filter.Get(), "skewTimestamp"), "0");
+  // Stop's reset is not a change of the saved settings: a clean filter stays clean, and the
+  // next run keeps every time.
+  ComPtr<IPersistStream> persist = chain.filter.As<IPersistStream>();
   ComPtr<IStream> stream;
   ASSERT_EQ(CreateStreamOnMemory(nullptr, 0, &stream), S_OK);
   ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
-  ASSERT_EQ(host.control->Run(), S_OK);
-  EXPECT_EQ(host.WaitForCompletion(), EC_COMPLETE);
-  ASSERT_EQ(host.control->Stop(), S_OK);
+  got = chain.RunToEnd();
+  ASSERT_EQ(got.size(), 10u);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(got[i].tStart, i * 400000) << i;
+  ASSERT_EQ(chain.host.control->Stop(), S_OK);
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
 }
 
