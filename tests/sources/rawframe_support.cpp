@@ -52,21 +52,30 @@ std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long 
   return std::vector<BYTE>(first, first + static_cast<std::ptrdiff_t>(frameSize));
 }
 
-void RegisterRawFrameSource() {
+namespace {
+
+void RegisterModule(const char* path) {
+  std::string error;
+  HMODULE m = LoadLibrary(path, &error);
+  ASSERT_TRUE(m) << error;
+  auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
+  ASSERT_TRUE(reg);
+  EXPECT_EQ(reg(), S_OK) << path;
+  FreeLibrary(m);
+}
+
+}  // namespace
+
+void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
-    std::string error;
-    HMODULE m = LoadLibrary(PLENOR_RAWFRAME_MODULE, &error);
-    ASSERT_TRUE(m) << error;
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-    ASSERT_TRUE(reg);
-    EXPECT_EQ(reg(), S_OK);
-    FreeLibrary(m);
+    RegisterModule(PLENOR_RAWFRAME_MODULE);
+    RegisterModule(PLENOR_UTILITIES_MODULE);
   });
 }
 
 ComPtr<IBaseFilter> CreateRawFrameSource() {
-  RegisterRawFrameSource();
+  RegisterModules();
   ComPtr<IBaseFilter> filter;
   EXPECT_EQ(CoCreateInstance(CLSID_RawFrameSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut()),
             S_OK)
@@ -126,18 +135,76 @@ Pipeline::Pipeline(ComPtr<IBaseFilter> src) : source(std::move(src)) {
   if (!graph || !source) return;
   control = graph.As<IMediaControl>();
   events = graph.As<IMediaEventEx>();
-  sink = plenor::test::TestSink::Create({});
+  RegisterModules();
+  EXPECT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             grabberFilter.AsOut()),
+            S_OK)
+      << CoGetLastLoadError();
+  if (!grabberFilter) return;
+  grabber = grabberFilter.As<IPlenorSampleGrabber>();
   EXPECT_EQ(graph->AddFilter(source.Get(), L"YUV Source"), S_OK);
-  EXPECT_EQ(graph->AddFilter(sink.Get(), L"Grabber"), S_OK);
-  connected = graph->ConnectDirect(plenor::test::PinOf(source.Get(), 0).Get(), sink->InputPin(), nullptr);
+  EXPECT_EQ(graph->AddFilter(grabberFilter.Get(), L"Grabber"), S_OK);
+  connected = graph->ConnectDirect(plenor::test::PinOf(source.Get(), 0).Get(),
+                                   plenor::test::PinOf(grabberFilter.Get(), 0).Get(), nullptr);
 }
 
 Pipeline::~Pipeline() {
   if (control) control->Stop();
   if (graph) {
-    if (sink) graph->RemoveFilter(sink.Get());
+    if (grabberFilter) graph->RemoveFilter(grabberFilter.Get());
     if (source) graph->RemoveFilter(source.Get());
   }
+}
+
+std::vector<Grabbed> Pipeline::Samples() {
+  std::vector<Grabbed> out;
+  LONG count = 0;
+  if (!grabber || FAILED(grabber->GetSampleCount(&count))) return out;
+  for (LONG i = 0; i < count; ++i) {
+    GRABBED_SAMPLE_INFO info{};
+    if (FAILED(grabber->GetSampleInfo(i, &info))) break;
+    Grabbed g;
+    g.data.resize(static_cast<size_t>(info.lActualLength));
+    LONG copied = 0;
+    grabber->GetSampleData(i, g.data.data(), info.lActualLength, &copied);
+    g.data.resize(static_cast<size_t>(copied));
+    g.start = info.tStart;
+    g.stop = info.tStop;
+    g.timeValid = info.bTimeValid && info.bStopValid;
+    g.sync = info.bSyncPoint != FALSE;
+    out.push_back(std::move(g));
+  }
+  return out;
+}
+
+size_t Pipeline::SampleCount() {
+  LONG count = 0;
+  if (grabber) grabber->GetSampleCount(&count);
+  return static_cast<size_t>(count);
+}
+
+LONG Pipeline::EndOfStreams() {
+  LONG count = 0;
+  if (grabber) grabber->GetEndOfStreamCount(&count);
+  return count;
+}
+
+bool Pipeline::WaitForSamples(LONG count, DWORD timeoutMs) {
+  return grabber && grabber->WaitForSamples(count, timeoutMs) == S_OK;
+}
+
+bool Pipeline::WaitForEndOfStream(DWORD timeoutMs) {
+  return grabber && grabber->WaitForEndOfStream(timeoutMs) == S_OK;
+}
+
+void Pipeline::Clear() {
+  if (grabber) grabber->Clear();
+}
+
+HRESULT Pipeline::ConnectionType(CMediaType* mt) {
+  ComPtr<IPin> pin = plenor::test::PinOf(source.Get(), 0);
+  if (!pin) return E_FAIL;
+  return pin->ConnectionMediaType(mt);
 }
 
 LONG Pipeline::RunToEnd(DWORD timeoutMs) {
@@ -157,14 +224,6 @@ bool Pipeline::WaitForEvent(LONG code, LONG_PTR* param1, DWORD timeoutMs) {
     }
   }
   return false;
-}
-
-std::vector<plenor::test::RecordedEvent> Pipeline::Drain() {
-  std::vector<plenor::test::RecordedEvent> out;
-  LONG code;
-  LONG_PTR p1, p2;
-  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) out.push_back({code, p1, p2});
-  return out;
 }
 
 }  // namespace rawtest

@@ -9,6 +9,7 @@
 #include "framework/settings.h"
 #include "platform/strmbase/strmif.h"
 #include "tests/support/harness.h"
+#include "utilities/utilities.h"
 
 namespace rawtest {
 
@@ -35,8 +36,9 @@ std::vector<BYTE> WriteYuvFile(const std::string& path, size_t frameSize, int co
 // Bytes of frame n of a file returned by WriteYuvFile.
 std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long long n);
 
-// Registers RawFrameSource.so in this test process's registry (once per process).
-void RegisterRawFrameSource();
+// Registers RawFrameSource.so and PlenorUtilities.so (for its sample grabber) in this test
+// process's registry (once per process).
+void RegisterModules();
 // Creates the filter through the registry, as a host does.
 ComPtr<IBaseFilter> CreateRawFrameSource();
 
@@ -50,7 +52,16 @@ HRESULT LoadFile(IUnknown* filter, const std::string& path);
 CMediaType OfferedType(IBaseFilter* filter);
 const VIDEOINFOHEADER& Vih(const CMediaType& mt);
 
-// A graph made by the graph manager with the source and a recording sink connected directly.
+// What the sample grabber recorded about one sample.
+struct Grabbed {
+  std::vector<BYTE> data;
+  REFERENCE_TIME start = 0, stop = 0;
+  bool timeValid = false;
+  bool sync = false;
+};
+
+// A graph made by the graph manager with the source connected directly to the utilities module's
+// sample grabber, as a host builds it.
 struct Pipeline {
   explicit Pipeline(ComPtr<IBaseFilter> source);
   ~Pipeline();
@@ -59,14 +70,22 @@ struct Pipeline {
   HRESULT Stop() { return control->Stop(); }
   // Takes queued events (waiting for more) until one of code arrives; false on timeout.
   bool WaitForEvent(LONG code, LONG_PTR* param1, DWORD timeoutMs = 20000);
-  // Every event queued since the last call, oldest first.
-  std::vector<plenor::test::RecordedEvent> Drain();
+  // The grabber's recording (cleared whenever the graph leaves the stopped state).
+  std::vector<Grabbed> Samples();
+  size_t SampleCount();
+  LONG EndOfStreams();
+  bool WaitForSamples(LONG count, DWORD timeoutMs);
+  bool WaitForEndOfStream(DWORD timeoutMs);
+  void Clear();
+  // The type the source's output pin was connected with.
+  HRESULT ConnectionType(CMediaType* mt);
 
   ComPtr<IGraphBuilder> graph;
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
   ComPtr<IBaseFilter> source;
-  ComPtr<plenor::test::TestSink> sink;
+  ComPtr<IBaseFilter> grabberFilter;
+  ComPtr<IPlenorSampleGrabber> grabber;
   HRESULT connected = E_FAIL;
 };
 

@@ -82,14 +82,14 @@ TEST(RawFrameFaults, AChangeThatOutgrowsTheNegotiatedBufferEndsTheStreamUncopied
     ASSERT_EQ(p.connected, S_OK);
     ASSERT_EQ(change.apply(filter.Get()), S_OK);
 
-    // The stream ends (end of stream first, so the sink's completion may come before) and the
+    // The stream ends (end of stream first, so the grabber's completion may come before) and the
     // failure reaches the host.
     ASSERT_EQ(p.control->Run(), S_OK);
     LONG_PTR code = 0;
     EXPECT_TRUE(p.WaitForEvent(EC_ERRORABORT, &code));
     EXPECT_EQ(static_cast<HRESULT>(code), VFW_E_BUFFER_OVERFLOW);
-    EXPECT_TRUE(p.sink->WaitForEndOfStream(1, 5000));
-    EXPECT_EQ(p.sink->SampleCount(), 0u);
+    EXPECT_TRUE(p.WaitForEndOfStream(5000));
+    EXPECT_EQ(p.SampleCount(), 0u);
     EXPECT_NE(LastError(filter.Get()).find("does not fit the sample buffer of 38016 bytes"), std::string::npos)
         << LastError(filter.Get());
   }
@@ -108,7 +108,7 @@ TEST(RawFrameFaults, ASmallerSizeAfterConnectionDeliversFramesOfThatSize) {
 
   // 76032 bytes hold eight whole 88 x 72 frames; each sample says how many bytes it carries.
   EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
-  const auto samples = p.sink->Samples();
+  const auto samples = p.Samples();
   ASSERT_EQ(samples.size(), 8u);
   for (size_t n = 0; n < samples.size(); ++n)
     EXPECT_TRUE(samples[n].data == FrameOf(file, 88 * 72 * 3 / 2, static_cast<long long>(n))) << n;
@@ -205,7 +205,7 @@ TEST(RawFrameFaults, EachLoadClosesTheFileLoadedBefore) {
   Pipeline p(filter);
   ASSERT_EQ(p.connected, S_OK);
   EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
-  EXPECT_EQ(p.sink->SampleCount(), 0u);
+  EXPECT_EQ(p.SampleCount(), 0u);
 }
 
 TEST(RawFrameFaults, FramesBeyondFourGibibytesPlay) {
@@ -237,7 +237,7 @@ TEST(RawFrameFaults, FramesBeyondFourGibibytesPlay) {
   Pipeline p(local.base);
   ASSERT_EQ(p.connected, S_OK);
   EXPECT_EQ(p.RunToEnd(60000), EC_COMPLETE);
-  const auto samples = p.sink->Samples();
+  const auto samples = p.Samples();
   ASSERT_EQ(samples.size(), 2u);
   for (size_t k = 0; k < 2; ++k) {
     const LONGLONG n = 1165 + static_cast<LONGLONG>(k);

@@ -1,4 +1,4 @@
-// The raw YUV source as a host uses it: registered module, graph manager, a recording sink; every
+// The raw YUV source as a host uses it: registered modules, graph manager, a sample grabber; every
 // frame's bytes and times, end of stream after the last whole frame, and replay after Stop.
 #include <gtest/gtest.h>
 
@@ -11,13 +11,13 @@ using namespace rawtest;
 namespace {
 
 // Every sample is the file's frame n with the times n x duration ... (n + 1) x duration.
-void ExpectFrames(const std::vector<plenor::test::ReceivedSample>& samples, const std::vector<BYTE>& file,
+void ExpectFrames(const std::vector<Grabbed>& samples, const std::vector<BYTE>& file,
                   size_t frameSize, size_t count, REFERENCE_TIME duration) {
   ASSERT_EQ(samples.size(), count);
   for (size_t n = 0; n < count; ++n) {
     SCOPED_TRACE("frame " + std::to_string(n));
     EXPECT_TRUE(samples[n].data == FrameOf(file, frameSize, static_cast<long long>(n)));
-    EXPECT_EQ(samples[n].timeResult, S_OK);
+    EXPECT_TRUE(samples[n].timeValid);
     EXPECT_EQ(samples[n].start, static_cast<REFERENCE_TIME>(n) * duration);
     EXPECT_EQ(samples[n].stop, static_cast<REFERENCE_TIME>(n + 1) * duration);
     EXPECT_TRUE(samples[n].sync);
@@ -42,7 +42,7 @@ TEST(RawFramePipeline, QcifFilePlaysEveryWholeFrameAndAgainAfterStop) {
   Pipeline p(filter);
   ASSERT_EQ(p.connected, S_OK);
   CMediaType mt;
-  ASSERT_EQ(p.sink->Pin()->ConnectionMediaType(&mt), S_OK);
+  ASSERT_EQ(p.ConnectionType(&mt), S_OK);
   EXPECT_EQ(mt.subtype, MEDIASUBTYPE_I420);
   EXPECT_EQ(Vih(mt).bmiHeader.biWidth, 176);
   EXPECT_EQ(Vih(mt).bmiHeader.biHeight, 144);
@@ -51,10 +51,10 @@ TEST(RawFramePipeline, QcifFilePlaysEveryWholeFrameAndAgainAfterStop) {
 
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    p.sink->ClearRecords();
+    p.Clear();
     EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
-    EXPECT_EQ(p.sink->EndOfStreamCount(), 1);
-    ExpectFrames(p.sink->Samples(), file, kFrame, 7, 400000);
+    EXPECT_EQ(p.EndOfStreams(), 1);
+    ExpectFrames(p.Samples(), file, kFrame, 7, 400000);
     // Stopping rewinds: the next run starts again at frame 0.
     ASSERT_EQ(p.Stop(), S_OK);
   }
@@ -75,7 +75,7 @@ TEST(RawFramePipeline, Clip444PlaysAyuvFramesUnchanged) {
   Pipeline p(filter);
   ASSERT_EQ(p.connected, S_OK);
   CMediaType mt;
-  ASSERT_EQ(p.sink->Pin()->ConnectionMediaType(&mt), S_OK);
+  ASSERT_EQ(p.ConnectionType(&mt), S_OK);
   EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
   EXPECT_EQ(mt.subtype, MEDIASUBTYPE_AYUV);
   EXPECT_EQ(mt.lSampleSize, kFrame);
@@ -86,7 +86,7 @@ TEST(RawFramePipeline, Clip444PlaysAyuvFramesUnchanged) {
   EXPECT_EQ(Vih(mt).AvgTimePerFrame, 333333);
 
   EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
-  ExpectFrames(p.sink->Samples(), file, kFrame, 3, 333333);
+  ExpectFrames(p.Samples(), file, kFrame, 3, 333333);
   ASSERT_EQ(p.Stop(), S_OK);
 }
 
@@ -105,8 +105,8 @@ TEST(RawFramePipeline, NoWholeFrameEndsTheStreamAtOnce) {
     Pipeline p(filter);
     ASSERT_EQ(p.connected, S_OK);
     EXPECT_EQ(p.RunToEnd(), EC_COMPLETE);
-    EXPECT_EQ(p.sink->SampleCount(), 0u);
-    EXPECT_EQ(p.sink->EndOfStreamCount(), 1);
+    EXPECT_EQ(p.SampleCount(), 0u);
+    EXPECT_EQ(p.EndOfStreams(), 1);
   }
 }
 

@@ -45,7 +45,7 @@ TEST(RawFrameThreads, SizeChangesWhileStreamingLandBetweenFrames) {
 
   // Every sample is one whole frame of one of the two sizes, taken from the place its time
   // stamp gives at that size: size, position and time were read together.
-  const auto samples = p.sink->Samples();
+  const auto samples = p.Samples();
   ASSERT_FALSE(samples.empty());
   for (const auto& s : samples) {
     const size_t size = s.data.size();
@@ -84,7 +84,7 @@ TEST(RawFrameThreads, LoadsWhileStreamingDeliverWholeFramesOfOneFile) {
   EXPECT_EQ(code, EC_COMPLETE);
 
   // A Load starts again at frame 0 of the new file; no frame mixes the two files.
-  const auto samples = p.sink->Samples();
+  const auto samples = p.Samples();
   ASSERT_GE(samples.size(), 40u);
   for (const auto& s : samples) {
     const long long n = s.start / kDuration;
@@ -108,11 +108,11 @@ TEST(RawFrameThreads, EveryRunAfterAStopAtFullSpeedStartsAtFrameZero) {
   ASSERT_EQ(p.connected, S_OK);
   for (int run = 0; run < 40; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    p.sink->ClearRecords();
+    p.Clear();
     ASSERT_EQ(p.control->Run(), S_OK);
-    ASSERT_TRUE(p.sink->WaitForSamples(static_cast<size_t>(1 + run % 3), 10000));
+    ASSERT_TRUE(p.WaitForSamples(1 + run % 3, 10000));
     ASSERT_EQ(p.Stop(), S_OK);
-    const auto samples = p.sink->Samples();
+    const auto samples = p.Samples();
     EXPECT_EQ(samples.front().start, 0);
     EXPECT_TRUE(samples.front().data == first);
   }
