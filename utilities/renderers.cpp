@@ -91,6 +91,7 @@ HRESULT CSampleGrabber::SetMediaType(const CMediaType* pmt) {
 HRESULT CSampleGrabber::OnStartStreaming() {
   SetSyncToClock(m_bSync);
   std::lock_guard lock(m_lock);
+  m_nKeep = m_nMaxSamples;
   ClearLocked();
   return S_OK;
 }
@@ -155,7 +156,7 @@ HRESULT CSampleGrabber::DoRenderSample(IMediaSample* pSample) {
     if (changed) DeleteMediaType(changed);
     {
       std::lock_guard lock(m_lock);
-      if (m_nMaxSamples == 0 || m_samples.size() < m_nMaxSamples) m_samples.push_back(std::move(r));
+      if (m_nKeep == 0 || m_samples.size() < m_nKeep) m_samples.push_back(std::move(r));
     }
     m_changed.notify_all();
     return FAILED(result) ? result : S_OK;

@@ -83,6 +83,7 @@ class CSampleGrabber : public CBaseRenderer, public CSettingsInterface, public I
 
   bool m_bSync = false;
   unsigned int m_nMaxSamples = 0;
+  size_t m_nKeep = 0;  // m_nMaxSamples when streaming started (under m_lock)
 
   std::mutex m_lock;  // everything below
   std::condition_variable m_changed;

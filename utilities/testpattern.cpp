@@ -472,20 +472,27 @@ HRESULT CTestPatternPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   return actual.cbBuffer < pRequest->cbBuffer ? E_FAIL : S_OK;
 }
 
-HRESULT CTestPatternPin::OnThreadCreate() {
-  CAutoLock lock(&m_cSharedState);
-  // Everything but the layout the connection agreed may have changed since.
-  PatternConfig fresh;
-  if (Source()->BuildConfig(&fresh)) {
-    m_cfg.frames = fresh.frames;
-    m_cfg.pattern = fresh.pattern;
-    std::memcpy(m_cfg.colour, fresh.colour, sizeof m_cfg.colour);
-    m_cfg.seed = fresh.seed;
-    m_cfg.tone[0] = fresh.tone[0];
-    m_cfg.tone[1] = fresh.tone[1];
+// Application thread, under the state lock, before the worker starts.
+HRESULT CTestPatternPin::Active() {
+  if (IsConnected()) {
+    CAutoLock lock(&m_cSharedState);
+    // Everything but the layout the connection agreed may have changed since.
+    PatternConfig fresh;
+    if (Source()->BuildConfig(&fresh)) {
+      m_cfg.frames = fresh.frames;
+      m_cfg.pattern = fresh.pattern;
+      std::memcpy(m_cfg.colour, fresh.colour, sizeof m_cfg.colour);
+      m_cfg.seed = fresh.seed;
+      m_cfg.tone[0] = fresh.tone[0];
+      m_cfg.tone[1] = fresh.tone[1];
+    }
+    try {
+      if (!m_cfg.audio) m_canvas.assign(static_cast<size_t>(m_cfg.width) * m_cfg.height * 4, 0);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
   }
-  if (!m_cfg.audio) m_canvas.assign(static_cast<size_t>(m_cfg.width) * m_cfg.height * 4, 0);
-  return S_OK;
+  return CSourceStream::Active();
 }
 
 HRESULT CTestPatternPin::OnThreadStartPlay() {

@@ -42,7 +42,8 @@ namespace plenor::utilities {
 enum class PatternKind { Bars, Solid, Noise };
 
 // Everything FillBuffer needs, taken from the parameters when the pin connects and refreshed
-// (all but the format and sizes) whenever streaming starts.
+// (all but the format and sizes) whenever streaming starts, on the application thread: the
+// worker never reads the parameters themselves.
 struct PatternConfig {
   bool audio = false;
   GUID subtype{};
@@ -133,8 +134,9 @@ class CTestPatternPin : public CSourceStream, public IMediaSeeking {
   HRESULT GetMediaType(CMediaType* pMediaType) override;
   HRESULT SetMediaType(const CMediaType* pMediaType) override;
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+  // Takes the parameters that may change between runs, then starts the worker.
+  HRESULT Active() override;
   // Worker thread.
-  HRESULT OnThreadCreate() override;
   HRESULT OnThreadStartPlay() override;
   HRESULT FillBuffer(IMediaSample* pSample) override;
 

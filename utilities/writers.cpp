@@ -205,7 +205,7 @@ HRESULT CWavWriter::WriteSample(IMediaSample* pSample, std::string* error) {
   const LONG length = std::min(pSample->GetActualDataLength(), pSample->GetSize());
   if (length <= 0) return S_OK;
   if (m_file.BytesWritten() - wav::kHeaderSize + static_cast<uint64_t>(length) > wav::kMaxDataBytes) {
-    *error = "'" + m_sFileName + "' would exceed the 4 GB a WAV file can hold";
+    *error = "'" + m_file.Target() + "' would exceed the 4 GB a WAV file can hold";
     return STG_E_MEDIUMFULL;
   }
   return m_file.Write(p, static_cast<size_t>(length), error);
@@ -409,6 +409,9 @@ HRESULT CImageWriter::BeginOutput(std::string* error) {
     *error = "the frame list '" + m_sFrames + "' is not usable";
     return E_INVALIDARG;
   }
+  // The streaming thread works with copies: the host may change the parameters meanwhile.
+  m_sPattern = m_sFileName;
+  m_nEveryRun = std::max(1u, m_nEvery);
   return S_OK;
 }
 
@@ -418,7 +421,7 @@ bool CImageWriter::Selected(uint64_t n) const {
       if (n >= r.first && n <= r.second) return true;
     return false;
   }
-  return n % std::max(1u, m_nEvery) == 0;
+  return n % m_nEveryRun == 0;
 }
 
 HRESULT CImageWriter::WriteSample(IMediaSample* pSample, std::string* error) {
@@ -467,7 +470,7 @@ HRESULT CImageWriter::WriteSample(IMediaSample* pSample, std::string* error) {
   image.format = PNG_FORMAT_BGR;
   png_alloc_size_t size = m_png.size();
   std::string name;
-  FormatFramePattern(m_sFileName, n, &name);
+  FormatFramePattern(m_sPattern, n, &name);
   if (!png_image_write_to_memory(&image, m_png.data(), &size, 0, pixels, stride, nullptr)) {
     *error = "cannot encode '" + name + "': " + image.message;
     png_image_free(&image);

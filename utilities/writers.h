@@ -150,7 +150,9 @@ class CImageWriter : public CWriterFilter {
   std::vector<uint8_t> m_rgb;  // BGR rows for RGB32 and I420 input
   std::vector<uint8_t> m_png;  // encoded image
 
-  // Per run.
+  // Per run (taken from the parameters when streaming starts).
+  std::string m_sPattern;
+  unsigned int m_nEveryRun = 1;
   uint64_t m_nFrame = 0;
   std::vector<std::pair<uint64_t, uint64_t>> m_ranges;
   OutputFile m_file;
