@@ -139,22 +139,6 @@ REFERENCE_TIME PatternChain::GrabbedFrameDuration() {
   return avg;
 }
 
-SourceChain::SourceChain(const CLSID& clsid, const SourceOptions& options,
-                         std::initializer_list<std::pair<const char*, const char*>> parameters)
-    : source(TestSource::Create(options)), filter(CreateFilter(clsid)), sink(TestSink::Create({})) {
-  if (!filter) return;
-  host.Add(source.Get(), L"Source");
-  host.Add(filter.Get(), L"Filter");
-  host.Add(sink.Get(), L"Sink");
-  for (const auto& [name, value] : parameters) EXPECT_EQ(SetParam(filter.Get(), name, value), S_OK) << name;
-  EXPECT_EQ(host.graph->Connect(source->OutputPin(), PinOf(filter.Get(), 0).Get()), S_OK);
-  EXPECT_EQ(host.graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin()), S_OK);
-}
-
-SourceChain::~SourceChain() {
-  if (host.control) host.control->Stop();
-}
-
 PushChain::PushChain(const CLSID& clsid, const CMediaType& type)
     : push(PushSource::Create({.offeredTypes = {type}})), filter(CreateFilter(clsid)), sink(TestSink::Create({})) {
   if (!filter) return;

@@ -61,19 +61,6 @@ struct PatternChain {
   ComPtr<IBaseFilter> grabber;
 };
 
-// test source -> filter under test -> recording sink, in the graph manager; the parameters are
-// set before the pins are connected.
-struct SourceChain {
-  SourceChain(const CLSID& clsid, const SourceOptions& options,
-              std::initializer_list<std::pair<const char*, const char*>> parameters = {});
-  ~SourceChain();
-
-  Host host;
-  ComPtr<TestSource> source;
-  ComPtr<IBaseFilter> filter;
-  ComPtr<TestSink> sink;
-};
-
 // push source -> filter under test -> recording sink, in the graph manager. The test pushes
 // samples on its own thread while the graph runs.
 struct PushChain {
