@@ -21,18 +21,6 @@ HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* setti
   return S_FALSE;
 }
 
-HRESULT GetOnePage(const CLSID& page, CAUUID* pPages) {
-  if (!pPages) return E_POINTER;
-  pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (!pPages->pElems) {
-    pPages->cElems = 0;
-    return E_OUTOFMEMORY;
-  }
-  pPages->cElems = 1;
-  pPages->pElems[0] = page;
-  return S_OK;
-}
-
 std::string NarrowFileName(LPCOLESTR name) { return name ? WideToUtf8(name) : std::string(); }
 
 LPOLESTR TaskWideString(const std::string& text) {
@@ -85,34 +73,20 @@ HRESULT OutputFile::Open(const std::string& target, std::string* error) {
   return S_OK;
 }
 
-HRESULT OutputFile::Write(const void* data, size_t n, std::string* error) {
-  if (m_fd < 0) {
-    if (error) *error = "'" + m_target + "' is not open for writing";
-    return E_UNEXPECTED;
-  }
-  const auto* p = static_cast<const char*>(data);
-  while (n > 0) {
-    ssize_t done = ::write(m_fd, p, n);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return Failure("write", errno, error);
-    }
-    if (done == 0) return Failure("write", ENOSPC, error);
-    p += done;
-    n -= static_cast<size_t>(done);
-    m_written += static_cast<uint64_t>(done);
-  }
-  return S_OK;
-}
+HRESULT OutputFile::Write(const void* data, size_t n, std::string* error) { return WriteAll(data, n, -1, error); }
 
 HRESULT OutputFile::WriteAt(uint64_t offset, const void* data, size_t n, std::string* error) {
+  return WriteAll(data, n, static_cast<int64_t>(offset), error);
+}
+
+HRESULT OutputFile::WriteAll(const void* data, size_t n, int64_t offset, std::string* error) {
   if (m_fd < 0) {
     if (error) *error = "'" + m_target + "' is not open for writing";
     return E_UNEXPECTED;
   }
   const auto* p = static_cast<const char*>(data);
   while (n > 0) {
-    ssize_t done = ::pwrite(m_fd, p, n, static_cast<off_t>(offset));
+    ssize_t done = offset < 0 ? ::write(m_fd, p, n) : ::pwrite(m_fd, p, n, static_cast<off_t>(offset));
     if (done < 0) {
       if (errno == EINTR) continue;
       return Failure("write", errno, error);
@@ -120,7 +94,10 @@ HRESULT OutputFile::WriteAt(uint64_t offset, const void* data, size_t n, std::st
     if (done == 0) return Failure("write", ENOSPC, error);
     p += done;
     n -= static_cast<size_t>(done);
-    offset += static_cast<uint64_t>(done);
+    if (offset < 0)
+      m_written += static_cast<uint64_t>(done);
+    else
+      offset += done;
   }
   return S_OK;
 }

@@ -18,9 +18,6 @@ namespace plenor::utilities {
 HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* settings, CStatusInterface* status,
                               ISpecifyPropertyPages* pages);
 
-// Fills *pPages with the one page class id (task memory, freed by the caller).
-HRESULT GetOnePage(const CLSID& page, CAUUID* pPages);
-
 // A wide file name as UTF-8, and back into task memory (null when out of memory).
 std::string NarrowFileName(LPCOLESTR name);
 LPOLESTR TaskWideString(const std::string& text);
@@ -55,6 +52,8 @@ class OutputFile {
 
  private:
   HRESULT Failure(const char* what, int error, std::string* message);
+  // Writes all n bytes, appending (offset < 0) or at offset.
+  HRESULT WriteAll(const void* data, size_t n, int64_t offset, std::string* error);
 
   int m_fd = -1;
   uint64_t m_written = 0;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/strmbase/mtype.h"
+#include "framework/pages.h"
 #include "utilities/common.h"
 
 namespace plenor::utilities {
@@ -31,7 +32,7 @@ STDMETHODIMP CNullRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CNullRenderer::GetPages(CAUUID* pPages) { return GetOnePage(CLSID_NullRendererProperties, pPages); }
+STDMETHODIMP CNullRenderer::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_NullRendererProperties); }
 
 void CNullRenderer::InitParameters() { AddParameter("sync", &m_bSync, false); }
 
@@ -71,7 +72,7 @@ STDMETHODIMP CSampleGrabber::NonDelegatingQueryInterface(REFIID riid, void** ppv
   return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CSampleGrabber::GetPages(CAUUID* pPages) { return GetOnePage(CLSID_SampleGrabberProperties, pPages); }
+STDMETHODIMP CSampleGrabber::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_SampleGrabberProperties); }
 
 void CSampleGrabber::InitParameters() {
   AddParameter("sync", &m_bSync, false);

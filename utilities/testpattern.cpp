@@ -8,6 +8,7 @@
 
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
+#include "framework/pages.h"
 #include "utilities/common.h"
 #include "utilities/utilities.h"
 
@@ -296,7 +297,7 @@ STDMETHODIMP CTestPatternSource::NonDelegatingQueryInterface(REFIID riid, void**
   return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CTestPatternSource::GetPages(CAUUID* pPages) { return GetOnePage(CLSID_TestPatternSourceProperties, pPages); }
+STDMETHODIMP CTestPatternSource::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_TestPatternSourceProperties); }
 
 void CTestPatternSource::InitParameters() {
   AddParameter("format", &m_sFormat, "RGB24", false, {"RGB24", "RGB32", "ARGB32", "AYUV", "I420", "PCM"});

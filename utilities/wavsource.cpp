@@ -9,6 +9,7 @@
 
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
+#include "framework/pages.h"
 #include "utilities/common.h"
 #include "utilities/utilities.h"
 
@@ -69,7 +70,7 @@ STDMETHODIMP CWavSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CWavSource::GetPages(CAUUID* pPages) { return GetOnePage(CLSID_WavSourceProperties, pPages); }
+STDMETHODIMP CWavSource::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_WavSourceProperties); }
 
 void CWavSource::InitParameters() { AddParameter("filename", &m_sFileName, ""); }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "framework/pages.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "utilities/utilities.h"
@@ -31,7 +32,7 @@ STDMETHODIMP CWriterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CWriterFilter::GetPages(CAUUID* pPages) { return GetOnePage(m_PageClsid, pPages); }
+STDMETHODIMP CWriterFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, m_PageClsid); }
 
 void CWriterFilter::InitParameters() { AddParameter("filename", &m_sFileName, ""); }
 
@@ -57,6 +58,15 @@ STDMETHODIMP CWriterFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pm
     if (m_pInputPin && m_pInputPin->IsConnected() && FAILED(CopyMediaType(pmt, &m_pInputPin->CurrentMediaType())))
       return E_OUTOFMEMORY;
   }
+  return S_OK;
+}
+
+HRESULT CWriterFilter::Payload(IMediaSample* pSample, const BYTE** data, size_t* length) {
+  BYTE* p = nullptr;
+  HRESULT hr = pSample->GetPointer(&p);
+  if (FAILED(hr)) return hr;
+  *data = p;
+  *length = static_cast<size_t>(std::max<LONG>(0, std::min(pSample->GetActualDataLength(), pSample->GetSize())));
   return S_OK;
 }
 
@@ -139,12 +149,11 @@ HRESULT CFileWriter::CheckMediaType(const CMediaType* pmt) { return pmt ? S_OK :
 HRESULT CFileWriter::BeginOutput(std::string* error) { return m_file.Open(m_sFileName, error); }
 
 HRESULT CFileWriter::WriteSample(IMediaSample* pSample, std::string* error) {
-  BYTE* p = nullptr;
-  HRESULT hr = pSample->GetPointer(&p);
-  if (FAILED(hr)) return hr;
-  const LONG length = std::min(pSample->GetActualDataLength(), pSample->GetSize());
-  if (length <= 0) return S_OK;
-  return m_file.Write(p, static_cast<size_t>(length), error);
+  const BYTE* p = nullptr;
+  size_t length = 0;
+  HRESULT hr = Payload(pSample, &p, &length);
+  if (FAILED(hr) || length == 0) return hr;
+  return m_file.Write(p, length, error);
 }
 
 HRESULT CFileWriter::FinishOutput(std::string* error) { return m_file.Commit(error); }
@@ -199,16 +208,15 @@ HRESULT CWavWriter::BeginOutput(std::string* error) {
 }
 
 HRESULT CWavWriter::WriteSample(IMediaSample* pSample, std::string* error) {
-  BYTE* p = nullptr;
-  HRESULT hr = pSample->GetPointer(&p);
-  if (FAILED(hr)) return hr;
-  const LONG length = std::min(pSample->GetActualDataLength(), pSample->GetSize());
-  if (length <= 0) return S_OK;
-  if (m_file.BytesWritten() - wav::kHeaderSize + static_cast<uint64_t>(length) > wav::kMaxDataBytes) {
+  const BYTE* p = nullptr;
+  size_t length = 0;
+  HRESULT hr = Payload(pSample, &p, &length);
+  if (FAILED(hr) || length == 0) return hr;
+  if (m_file.BytesWritten() - wav::kHeaderSize + length > wav::kMaxDataBytes) {
     *error = "'" + m_file.Target() + "' would exceed the 4 GB a WAV file can hold";
     return STG_E_MEDIUMFULL;
   }
-  return m_file.Write(p, static_cast<size_t>(length), error);
+  return m_file.Write(p, length, error);
 }
 
 HRESULT CWavWriter::FinishOutput(std::string* error) {

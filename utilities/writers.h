@@ -64,6 +64,9 @@ class CWriterFilter : public CBaseRenderer, public CSettingsInterface, public CS
   // Deletes whatever is not complete.
   virtual void AbandonOutput() = 0;
 
+  // The sample's payload (never beyond its buffer).
+  static HRESULT Payload(IMediaSample* pSample, const BYTE** data, size_t* length);
+
   std::string m_sFileName;
 
  private:
