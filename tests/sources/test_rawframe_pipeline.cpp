@@ -2,8 +2,12 @@
 // frame's bytes and times, end of stream after the last whole frame, and replay after Stop.
 #include <gtest/gtest.h>
 
+#include "platform/com/registry.h"
+#include "platform/com/runtime.h"
+#include "platform/graph/mapper.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
+#include "sources/rawframe/rawframesource.h"
 #include "tests/sources/rawframe_support.h"
 
 using namespace rawtest;
@@ -22,6 +26,46 @@ void ExpectFrames(const std::vector<Grabbed>& samples, const std::vector<BYTE>& 
     EXPECT_EQ(samples[n].stop, static_cast<REFERENCE_TIME>(n + 1) * duration);
     EXPECT_TRUE(samples[n].sync);
   }
+}
+
+std::string ClassName(REFCLSID clsid) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid)).c_str(), &key) != ERROR_SUCCESS) return "<none>";
+  char text[256] = "";
+  DWORD size = sizeof text;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ ? text : "<none>";
+}
+
+TEST(RawFramePipeline, RegistrationNamesTheFilterItsOutputPinAndItsPage) {
+  RegisterModules();
+  EXPECT_EQ(ClassName(CLSID_RawFrameSource), "Ravik Plenor YUV Source");
+  EXPECT_EQ(ClassName(CLSID_YuvProperties), "YUV Source Filter Properties");
+  RegisteredFilter entry;
+  ASSERT_EQ(MapperGetFilter(CLSID_RawFrameSource, &entry), S_OK);
+  EXPECT_EQ(entry.name, L"Ravik Plenor YUV Source");
+  EXPECT_EQ(entry.merit, 0x200000u);
+  ASSERT_EQ(entry.pins.size(), 1u);
+  const RegisteredPin& pin = entry.pins[0];
+  EXPECT_EQ(pin.name, L"Output");
+  EXPECT_TRUE(pin.output);
+  EXPECT_FALSE(pin.rendered || pin.zero || pin.many);
+  ASSERT_EQ(pin.mediaTypes.size(), 1u);
+  EXPECT_EQ(pin.mediaTypes[0].majorType, MEDIATYPE_Video);
+  EXPECT_EQ(pin.mediaTypes[0].subType, MEDIASUBTYPE_I420);
+
+  // The filter's pin is "Out"; its page is the one registered.
+  ComPtr<IBaseFilter> filter = CreateRawFrameSource();
+  ASSERT_TRUE(filter);
+  ComPtr<IPin> out;
+  EXPECT_EQ(filter->FindPin(L"Out", &out), S_OK);
+  CAUUID pages{};
+  ASSERT_EQ(filter.As<ISpecifyPropertyPages>()->GetPages(&pages), S_OK);
+  ASSERT_EQ(pages.cElems, 1u);
+  EXPECT_EQ(pages.pElems[0], CLSID_YuvProperties);
+  CoTaskMemFree(pages.pElems);
 }
 
 TEST(RawFramePipeline, QcifFilePlaysEveryWholeFrameAndAgainAfterStop) {
