@@ -9,5 +9,9 @@ namespace cli {
 int RunRegister(const std::vector<std::string>& args);
 int RunUnregister(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
+int RunInspect(const std::vector<std::string>& args);
+int RunRun(const std::vector<std::string>& args);
+int RunPage(const std::vector<std::string>& args);
+int RunGraphCommand(const std::vector<std::string>& args);
 
 }  // namespace cli

@@ -16,7 +16,12 @@ const cli::Command kCommands[] = {
      "register modules (default: every *.so of the plugin folder)",
      cli::RunRegister},
     {"unregister", "MODULE.so ...", "unregister modules", cli::RunUnregister},
-    {"list", "", "list the registered filters: name, class id, merit, module", cli::RunList},
+    {"list", "", "list the registered filters: name, short name, class id, merit, module", cli::RunList},
+    {"inspect", "FILTER", "show a filter: pins, interfaces, status, parameters, property pages", cli::RunInspect},
+    {"run", "[OPTIONS] PIPELINE", "build and run a pipeline (see below)", cli::RunRun},
+    {"page", "FILTER [P=V ...] [--set ID=V ...] [--apply]", "show and drive a filter's property page",
+     cli::RunPage},
+    {"graph", "save FILE PIPELINE | run FILE | show FILE", "save, run or show a graph file", cli::RunGraphCommand},
 };
 
 void PrintUsage(std::FILE* out) {

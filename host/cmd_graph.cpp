@@ -1,0 +1,161 @@
+// plenor graph save FILE PIPELINE | graph run [OPTIONS] FILE | graph show FILE: graph files in the
+// JSON format of platform/graph/graphfile.h.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "host/cli_util.h"
+#include "host/commands.h"
+#include "host/filters.h"
+#include "host/graphbuild.h"
+#include "host/run.h"
+#include "platform/graph/graphfile.h"
+#include "platform/graph/mapper.h"
+
+namespace cli {
+
+namespace {
+
+using plenor::graph::GraphFile;
+using plenor::graph::GraphFileFilter;
+
+void ReadFilterParameters(IBaseFilter* filter, std::vector<std::pair<std::string, std::string>>* out) {
+  ComPtr<ISettingsInterface> settings;
+  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return;
+  std::vector<ParameterInfo> params;
+  if (FAILED(ReadParameters(settings.Get(), false, &params))) return;
+  for (const ParameterInfo& p : params) out->emplace_back(p.name, p.value);
+}
+
+// Writes a saved parameter unless it already holds the value (read-only parameters keep theirs).
+HRESULT WriteFilterParameter(IBaseFilter* filter, const std::string& name, const std::string& value, std::string* error) {
+  ComPtr<ISettingsInterface> settings;
+  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
+  if (FAILED(hr)) {
+    *error = "the filter has no parameters, " + FormatHResult(hr);
+    return hr;
+  }
+  std::string current;
+  if (GetParameterText(settings.Get(), name, &current) && current == value) return S_OK;
+  return SetParameterChecked(settings.Get(), name, value, error);
+}
+
+// Reads and checks a graph file; prints the error line itself.
+bool LoadFile(const std::string& path, const char* verb, GraphFile* file) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    Fail(std::string(verb) + ": cannot open the graph file " + path + ", " +
+         FormatHResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) + "; check the path");
+    return false;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string error;
+  if (!plenor::graph::ParseGraphFile(ss.str(), file, &error)) {
+    Fail(std::string(verb) + ": graph file " + path + " is damaged: " + error + ", " + FormatHResult(E_INVALIDARG) +
+         "; save it again with plenor graph save");
+    return false;
+  }
+  return true;
+}
+
+int Save(const std::vector<std::string>& args) {
+  RunOptions options;
+  std::vector<std::string> words;
+  if (args.empty()) return UsageError("graph save: give FILE PIPELINE");
+  if (int rc = ParseRunOptions(std::vector<std::string>(args.begin() + 1, args.end()), "graph save", &options, &words))
+    return rc;
+  if (words.empty()) return UsageError("graph save: give the pipeline after the file name");
+  Pipeline pipeline;
+  std::string error;
+  if (!ParsePipeline(words, &pipeline, &error)) return UsageError("graph save: " + error);
+  BuiltGraph built;
+  if (int rc = BuildGraph(pipeline, "graph save", options.verboseNegotiation, &built)) return rc;
+  GraphFile file;
+  HRESULT hr = plenor::graph::CaptureGraph(built.graph.Get(), ReadFilterParameters, &file, &error);
+  if (FAILED(hr)) return Fail("graph save: " + error);
+  for (GraphFileFilter& f : file.filters) {
+    RegisteredFilter reg;
+    if (SUCCEEDED(MapperGetFilter(f.clsid, &reg))) f.displayName = WideToUtf8(reg.name);
+  }
+  std::ofstream out(args[0], std::ios::binary);
+  out << plenor::graph::WriteGraphFile(file);
+  out.close();
+  if (!out)
+    return Fail("graph save: cannot write " + args[0] + ", " + FormatHResult(STG_E_WRITEFAULT) +
+                "; check that its folder exists and is writable");
+  if (!options.quiet)
+    std::printf("saved %zu filters and %zu connections to %s\n", file.filters.size(), file.connections.size(),
+                args[0].c_str());
+  return kExitOk;
+}
+
+int RunFile(const std::vector<std::string>& args) {
+  RunOptions options;
+  std::vector<std::string> words;
+  if (int rc = ParseRunOptions(args, "graph run", &options, &words)) return rc;
+  if (words.size() != 1) return UsageError("graph run: give one graph file");
+  GraphFile file;
+  if (!LoadFile(words[0], "graph run", &file)) return kExitFailure;
+  BuiltGraph built;
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, built.graph.AsOut());
+  if (FAILED(hr)) return Fail("graph run: cannot create the filter graph manager, " + FormatHResult(hr));
+  std::string error;
+  hr = plenor::graph::BuildGraphFromFile(file, built.graph.Get(), WriteFilterParameter, &error);
+  if (FAILED(hr)) return Fail("graph run: " + words[0] + ": " + error);
+  for (const GraphFileFilter& f : file.filters) {
+    ComPtr<IBaseFilter> filter;
+    built.graph->FindFilterByName(Utf8ToWide(f.name).c_str(), &filter);
+    built.filters.push_back(filter);
+    built.labels.push_back("'" + f.name + "'");
+  }
+  if (!options.dotFile.empty())
+    if (int rc = WriteDot(built, options.dotFile, "graph run")) return rc;
+  return RunGraph(built, options, "graph run");
+}
+
+int Show(const std::vector<std::string>& args) {
+  if (args.size() != 1) return UsageError("graph show: give one graph file");
+  GraphFile file;
+  if (!LoadFile(args[0], "graph show", &file)) return kExitFailure;
+  std::printf("Filters\n");
+  for (const GraphFileFilter& f : file.filters) {
+    std::printf("  %s  %s%s\n", f.name.c_str(), GuidToString(f.clsid).c_str(),
+                f.displayName.empty() ? "" : ("  \"" + f.displayName + "\"").c_str());
+    if (f.fileRole != GraphFileFilter::FileRole::None)
+      std::printf("      %s file %s\n", f.fileRole == GraphFileFilter::FileRole::Source ? "reads" : "writes",
+                  f.filePath.c_str());
+    for (const auto& [name, value] : f.parameters) std::printf("      %s = \"%s\"\n", name.c_str(), value.c_str());
+    if (f.hasPersist) {
+      std::string hex;
+      char b[4];
+      for (unsigned char c : f.persist) {
+        std::snprintf(b, sizeof b, "%02X ", c);
+        hex += b;
+      }
+      if (!hex.empty()) hex.pop_back();
+      std::printf("      persisted record (%zu bytes): %s\n", f.persist.size(), hex.c_str());
+    }
+  }
+  std::printf("Connections\n");
+  for (const auto& c : file.connections)
+    std::printf("  %s.%s -> %s.%s  %s\n", c.outFilter.c_str(), c.outPin.c_str(), c.inFilter.c_str(), c.inPin.c_str(),
+                c.mediaType.description.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunGraphCommand(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError("graph: give save, run or show");
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  int rc;
+  if (args[0] == "save") rc = Save(rest);
+  else if (args[0] == "run") rc = RunFile(rest);
+  else if (args[0] == "show") rc = Show(rest);
+  else return UsageError("graph: unknown action '" + args[0] + "' (save, run or show)");
+  DropRegistryOverlay();
+  return rc;
+}
+
+}  // namespace cli
