@@ -172,7 +172,7 @@ int RunPage(const std::vector<std::string>& args) {
           std::printf("applied\n");
         }
       }
-      if (!sets.empty() || apply) std::printf("\n%s", frame->Describe().c_str());
+      if (rc == kExitOk && (!sets.empty() || apply)) std::printf("\n%s", frame->Describe().c_str());
       frame->Close();
     }
     std::printf("\n");

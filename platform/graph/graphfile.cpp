@@ -1,6 +1,7 @@
 #include "platform/graph/graphfile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <new>
@@ -14,7 +15,7 @@ namespace plenor::graph {
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "plenor-graph";
 constexpr int kVersion = 1;
@@ -22,6 +23,14 @@ constexpr int kVersion = 1;
 // damaged file cannot make the reader allocate without limit.
 constexpr size_t kMaxBlock = 16u << 20;
 constexpr size_t kMaxFilters = 4096;
+
+// "0x8003001E (STG_E_READFAULT)": the form the command-line host prints results in.
+std::string ResultText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  const char* name = HResultName(hr);
+  return std::string(code) + " (" + (name ? name : "unnamed result") + ")";
+}
 
 std::string PinId(IPin* pin) {
   LPWSTR id = nullptr;
@@ -327,7 +336,7 @@ HRESULT CaptureGraph(IFilterGraph* graph, const GraphParameterReader& readParame
     ComPtr<IEnumFilters> e;
     HRESULT hr = graph->EnumFilters(&e);
     if (FAILED(hr)) {
-      *error = "cannot list the graph's filters, " + DescribeResult(hr);
+      *error = "cannot list the graph's filters, " + ResultText(hr);
       return hr;
     }
     for (;;) {
@@ -365,7 +374,7 @@ HRESULT CaptureGraph(IFilterGraph* graph, const GraphParameterReader& readParame
       GraphFileFilter out;
       out.name = NameOf(f.Get());
       if (FAILED(hr = f->GetClassID(&out.clsid))) {
-        *error = "filter '" + out.name + "' does not tell its class id, " + DescribeResult(hr);
+        *error = "filter '" + out.name + "' does not tell its class id, " + ResultText(hr);
         return hr;
       }
       ComPtr<IFileSourceFilter> src;
@@ -385,7 +394,7 @@ HRESULT CaptureGraph(IFilterGraph* graph, const GraphParameterReader& readParame
         ComPtr<IStream> stream;
         if (FAILED(hr = CreateStreamOnMemory(nullptr, 0, &stream))) return hr;
         if (FAILED(hr = persist->Save(stream.Get(), FALSE)) || FAILED(hr = GetStreamBytes(stream.Get(), &out.persist))) {
-          *error = "filter '" + out.name + "' could not save its state (IPersistStream::Save), " + DescribeResult(hr);
+          *error = "filter '" + out.name + "' could not save its state (IPersistStream::Save), " + ResultText(hr);
           return hr;
         }
         out.hasPersist = true;
@@ -408,7 +417,7 @@ HRESULT CaptureGraph(IFilterGraph* graph, const GraphParameterReader& readParame
         c.inPin = PinId(peer.Get());
         AM_MEDIA_TYPE mt{};
         if (FAILED(hr = p->ConnectionMediaType(&mt))) {
-          *error = "pin '" + c.outPin + "' of '" + c.outFilter + "' does not tell its media type, " + DescribeResult(hr);
+          *error = "pin '" + c.outPin + "' of '" + c.outFilter + "' does not tell its media type, " + ResultText(hr);
           return hr;
         }
         GraphFileMediaType& t = c.mediaType;
@@ -483,11 +492,11 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
       HRESULT hr = CoCreateInstance(f.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut());
       if (FAILED(hr)) {
         *error = where + (f.displayName.empty() ? "" : " (" + f.displayName + ")") + ": cannot create it, " +
-                 DescribeResult(hr) + "; register its module";
+                 ResultText(hr) + "; register its module";
         return hr;
       }
       if (FAILED(hr = graph->AddFilter(filter.Get(), Utf8ToWide(f.name).c_str()))) {
-        *error = where + ": cannot add it to the graph, " + DescribeResult(hr);
+        *error = where + ": cannot add it to the graph, " + ResultText(hr);
         return hr;
       }
       if (f.fileRole != GraphFileFilter::FileRole::None) {
@@ -502,7 +511,7 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
           if (SUCCEEDED(hr)) hr = sink->SetFileName(path.c_str(), nullptr);
         }
         if (FAILED(hr)) {
-          *error = where + ": cannot open the file " + f.filePath + ", " + DescribeResult(hr);
+          *error = where + ": cannot open the file " + f.filePath + ", " + ResultText(hr);
           return hr;
         }
       }
@@ -510,7 +519,7 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
         std::string why;
         hr = writeParameter ? writeParameter(filter.Get(), name, value, &why) : E_NOTIMPL;
         if (FAILED(hr)) {
-          *error = where + ": parameter '" + name + "' = '" + value + "': " + (why.empty() ? DescribeResult(hr) : why);
+          *error = where + ": parameter '" + name + "' = '" + value + "': " + (why.empty() ? ResultText(hr) : why);
           return hr;
         }
       }
@@ -519,14 +528,14 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
         ComPtr<IStream> stream;
         hr = filter->QueryInterface(IID_IPersistStream, persist.AsOut());
         if (FAILED(hr)) {
-          *error = where + ": the file holds a persisted record but the filter has no IPersistStream, " + DescribeResult(hr);
+          *error = where + ": the file holds a persisted record but the filter has no IPersistStream, " + ResultText(hr);
           return hr;
         }
         if (SUCCEEDED(hr = CreateStreamOnMemory(f.persist.data(), static_cast<ULONG>(f.persist.size()), &stream)))
           hr = persist->Load(stream.Get());
         if (FAILED(hr)) {
           *error = where + ": its persisted record (" + std::to_string(f.persist.size()) + " bytes) was refused, " +
-                   DescribeResult(hr);
+                   ResultText(hr);
           return hr;
         }
       }
@@ -540,7 +549,7 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
       HRESULT hr = byName[c.outFilter]->FindPin(Utf8ToWide(c.outPin).c_str(), &out);
       if (SUCCEEDED(hr)) hr = byName[c.inFilter]->FindPin(Utf8ToWide(c.inPin).c_str(), &in);
       if (FAILED(hr) || !out || !in) {
-        *error = where + ": no such pin, " + DescribeResult(FAILED(hr) ? hr : VFW_E_NOT_FOUND);
+        *error = where + ": no such pin, " + ResultText(FAILED(hr) ? hr : VFW_E_NOT_FOUND);
         return FAILED(hr) ? hr : VFW_E_NOT_FOUND;
       }
       const GraphFileMediaType& t = c.mediaType;
@@ -555,7 +564,7 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
       mt.pbFormat = mt.cbFormat ? reinterpret_cast<BYTE*>(const_cast<char*>(t.format.data())) : nullptr;
       hr = graph->ConnectDirect(out.Get(), in.Get(), &mt);
       if (FAILED(hr)) {
-        *error = where + ": refused the saved type " + DescribeMediaType(mt) + ", " + DescribeResult(hr) +
+        *error = where + ": refused the saved type " + DescribeMediaType(mt) + ", " + ResultText(hr) +
                  "; the file or a filter's settings no longer match";
         return hr;
       }
