@@ -1,7 +1,7 @@
-// The test executables link strmbase, whose module entry may be pulled in by the linker (it also
-// provides template instantiations other objects need); as a module, a test binary has no
-// creatable classes.
+// The test executables link strmbase, whose module entry the linker may pull in (it also provides
+// template instantiations other objects need); as a module, a test binary has no creatable
+// classes. Weak, so that a test that defines its own table (module entry tests) takes precedence.
 #include "platform/strmbase/dllentry.h"
 
-CFactoryTemplate g_Templates[1] = {{nullptr, &CLSID_NULL, nullptr, nullptr, nullptr}};
-int g_cTemplates = 0;
+__attribute__((weak)) CFactoryTemplate g_Templates[1] = {{nullptr, &CLSID_NULL, nullptr, nullptr, nullptr}};
+__attribute__((weak)) int g_cTemplates = 0;
