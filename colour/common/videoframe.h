@@ -1,0 +1,33 @@
+// Frame geometry shared by the two conversion filters: reading a VIDEOINFOHEADER out of a media
+// type without trusting its length, the row stride of an RGB bitmap, the size limits of the
+// pictures the filters take on, and the failure report of a sample that cannot be converted.
+#pragma once
+
+#include "framework/status.h"
+#include "platform/strmbase/amvideo.h"
+
+namespace colour {
+
+// The VIDEOINFOHEADER of a FORMAT_VideoInfo type, or null when the type has another format type
+// or a block too short to hold one.
+const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& mt);
+VIDEOINFOHEADER* VideoInfoOf(AM_MEDIA_TYPE& mt);
+
+// Bytes of one row of width pixels of bytesPerPixel bytes, padded to a multiple of 4 (the row
+// of a bitmap). Computed in 64 bits.
+constexpr long long BitmapStride(long long width, int bytesPerPixel) {
+  return (width * bytesPerPixel + 3) / 4 * 4;
+}
+
+// True when the picture of bmi can be handled: width above 0, height not 0, and a frame of
+// bitmap rows of bytesPerPixel bytes per pixel (the larger of the two sides of a conversion)
+// fits in a 32-bit buffer size.
+bool PictureFits(const BITMAPINFOHEADER& bmi, int bytesPerPixel);
+
+// Formats the text (printf style, at most 255 characters) and stores it as the filter's last
+// error, notifying the host when it set an event sink; returns hr. Used for a sample that cannot
+// be converted: the failure stops the stream, and the text tells the host why.
+HRESULT ReportSampleFailure(IStatusInterface* status, HRESULT hr, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+}  // namespace colour
