@@ -20,111 +20,21 @@
 #include "platform/com/registry.h"
 #include "platform/com/runtime.h"
 #include "platform/graph/mapper.h"
+#include "tests/host/cli_process.h"
 #include "tests/platform/strmbase/testmodule/testmodule.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// A plenor process with its output going to files.
-class Process {
- public:
-  Process(const fs::path& dir, int id, const std::vector<std::string>& args,
-          const std::map<std::string, std::string>& env)
-      : m_out(dir / ("out" + std::to_string(id))), m_err(dir / ("err" + std::to_string(id))) {
-    std::vector<std::string> argStore{PLENOR_CLI_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) {
-      std::string entry = *e;
-      if (!env.count(entry.substr(0, entry.find('=')))) envStore.push_back(entry);
-    }
-    for (const auto& [k, v] : env) envStore.push_back(k + "=" + v);
-    std::vector<char*> argv, envp;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    for (std::string& s : envStore) envp.push_back(s.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&m_pid, PLENOR_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-
-  Result Wait() {
-    Result r;
-    int status = 0;
-    if (m_pid > 0 && waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-    r.out = ReadFile(m_out);
-    r.err = ReadFile(m_err);
-    return r;
-  }
-
- private:
-  fs::path m_out, m_err;
-  pid_t m_pid = -1;
-};
-
-class CliTest : public testing::Test {
- protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("plenor-cli-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    registry = (dir / "registry.db").string();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-
-  Result Run(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
-    args.insert(args.begin(), {"--registry", registry});
-    return Process(dir, next++, args, env).Wait();
-  }
-  Result RunBare(const std::vector<std::string>& args) { return Process(dir, next++, args, {}).Wait(); }
-
-  // The one error line of a failed run, after checking that there is exactly one.
-  static std::string OneErrorLine(const Result& r) {
-    std::vector<std::string> lines = Lines(r.err);
-    EXPECT_EQ(lines.size(), 1u) << r.err;
-    return lines.empty() ? std::string() : lines[0];
-  }
-
-  fs::path dir;
-  std::string registry;
-  int next = 0;
-};
+using plenor_cli_test::CliTest;
+using plenor_cli_test::Lines;
+using plenor_cli_test::Process;
+using plenor_cli_test::Result;
 
 std::string Canonical(const std::string& p) { return fs::canonical(p).string(); }
 
-// "NAME\tCLSID\tMERIT\tPATH" lines of plenor list.
+// "NAME\tSHORT NAME\tCLSID\tMERIT\tPATH" lines of plenor list.
 std::vector<std::vector<std::string>> ListRows(const std::string& out) {
   std::vector<std::vector<std::string>> rows;
   for (const std::string& line : Lines(out)) {
@@ -147,9 +57,11 @@ TEST_F(CliTest, RegisterListUnregister) {
   auto rows = ListRows(r.out);
   ASSERT_EQ(rows.size(), 2u) << r.out;
   // Highest merit first: module 2's filter.
-  EXPECT_EQ(rows[0], (std::vector<std::string>{WideToUtf8(TestFilterName(2)), GuidToString(TestFilterClsid(2)),
+  EXPECT_EQ(rows[0], (std::vector<std::string>{WideToUtf8(TestFilterName(2)), fs::path(TestModulePath(2)).stem().string(),
+                                               GuidToString(TestFilterClsid(2)),
                                                "0x00600001", Canonical(TestModulePath(2))}));
-  EXPECT_EQ(rows[1], (std::vector<std::string>{WideToUtf8(TestFilterName(1)), GuidToString(TestFilterClsid(1)),
+  EXPECT_EQ(rows[1], (std::vector<std::string>{WideToUtf8(TestFilterName(1)), fs::path(TestModulePath(1)).stem().string(),
+                                               GuidToString(TestFilterClsid(1)),
                                                "0x00600000", Canonical(TestModulePath(1))}));
 
   r = Run({"unregister", TestModulePath(2)});

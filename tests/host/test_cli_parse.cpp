@@ -1,0 +1,164 @@
+// The pipeline language and the graph-file reader without running anything: quoting, names,
+// references and branches; base64 and the refusal of damaged graph files.
+#include <gtest/gtest.h>
+
+#include "host/pipeline.h"
+#include "platform/graph/graphfile.h"
+
+namespace {
+
+using cli::ParsePipeline;
+using cli::Pipeline;
+
+Pipeline Parse(const std::vector<std::string>& args) {
+  Pipeline p;
+  std::string error;
+  EXPECT_TRUE(ParsePipeline(args, &p, &error)) << error;
+  return p;
+}
+
+std::string ParseError(const std::vector<std::string>& args) {
+  Pipeline p;
+  std::string error;
+  EXPECT_FALSE(ParsePipeline(args, &p, &error));
+  return error;
+}
+
+TEST(PipelineParse, ElementsPropertiesAndQuoting) {
+  // One argument or many give the same pipeline.
+  for (const auto& args : {std::vector<std::string>{"A x=1 ! \"Ravik Plenor Video Mixer\" 'mode of operation'=\"a b\" ! C"},
+                           std::vector<std::string>{"A", "x=1", "!", "Ravik Plenor Video Mixer", "\"mode of operation\"=a\\ b",
+                                                    "!", "C"}}) {
+    SCOPED_TRACE(args[0]);
+    Pipeline p = Parse(args);
+    ASSERT_EQ(p.elements.size(), 3u);
+    EXPECT_EQ(p.elements[0].filter, "A");
+    ASSERT_EQ(p.elements[0].params.size(), 1u);
+    EXPECT_EQ(p.elements[0].params[0], (std::pair<std::string, std::string>{"x", "1"}));
+    EXPECT_EQ(p.elements[1].filter, "Ravik Plenor Video Mixer");
+    ASSERT_EQ(p.elements[1].params.size(), 1u);
+    EXPECT_EQ(p.elements[1].params[0], (std::pair<std::string, std::string>{"mode of operation", "a b"}));
+    ASSERT_EQ(p.links.size(), 2u);
+    EXPECT_EQ(p.links[0].from, 0);
+    EXPECT_EQ(p.links[0].to, 1);
+    EXPECT_EQ(p.links[1].from, 1);
+    EXPECT_EQ(p.links[1].to, 2);
+  }
+  // '!' needs no blanks; a value keeps its '=' signs; a path is an element.
+  Pipeline p = Parse({"./build/X.so!B location=a=b.raw"});
+  ASSERT_EQ(p.elements.size(), 2u);
+  EXPECT_EQ(p.elements[0].filter, "./build/X.so");
+  EXPECT_EQ(p.elements[1].params[0], (std::pair<std::string, std::string>{"location", "a=b.raw"}));
+}
+
+TEST(PipelineParse, NamedElementsAndReferences) {
+  // Two inputs into mix, then mix continues in a third branch.
+  Pipeline p = Parse({"S1 ! mix.  S2 ! mix.  M name=mix  mix. ! R"});
+  ASSERT_EQ(p.elements.size(), 4u);
+  EXPECT_EQ(p.elements[2].name, "mix");
+  ASSERT_EQ(p.links.size(), 3u);
+  EXPECT_EQ(p.links[0].from, 0);
+  EXPECT_EQ(p.links[0].to, 2);
+  EXPECT_EQ(p.links[1].from, 1);
+  EXPECT_EQ(p.links[1].to, 2);
+  EXPECT_EQ(p.links[2].from, 2);
+  EXPECT_EQ(p.links[2].to, 3);
+  // A quoted word ending in '.' is an element, not a reference.
+  p = Parse({"\"Mr.\" ! B"});
+  EXPECT_EQ(p.elements[0].filter, "Mr.");
+}
+
+TEST(PipelineParse, MistakesAreNamed) {
+  EXPECT_NE(ParseError({"A !"}).find("ends with '!'"), std::string::npos);
+  EXPECT_NE(ParseError({"! A"}).find("'!'"), std::string::npos);
+  EXPECT_NE(ParseError({"A ! ! B"}).find("'!'"), std::string::npos);
+  EXPECT_NE(ParseError({"A ! nobody."}).find("'nobody.'"), std::string::npos);
+  EXPECT_NE(ParseError({"A name=x ! B name=x"}).find("two elements are named 'x'"), std::string::npos);
+  EXPECT_NE(ParseError({"x=1 ! A"}).find("no element before it"), std::string::npos);
+  EXPECT_NE(ParseError({"A \"unclosed ! B"}).find("unterminated quote"), std::string::npos);
+  EXPECT_NE(ParseError({"A name=a ! a."}).find("linked to itself"), std::string::npos);
+  EXPECT_NE(ParseError({""}).find("empty"), std::string::npos);
+}
+
+using plenor::graph::Base64Decode;
+using plenor::graph::Base64Encode;
+
+TEST(GraphFile, Base64RoundTripAndRefusals) {
+  for (const std::string& bytes : {std::string(), std::string("\x01"), std::string("\x01\xFF"), std::string("\x00\x01\x02", 3),
+                                   std::string(256, '\xA5')}) {
+    std::string back;
+    ASSERT_TRUE(Base64Decode(Base64Encode(bytes), &back));
+    EXPECT_EQ(back, bytes);
+  }
+  EXPECT_EQ(Base64Encode(std::string("\x01\x00\x00\x00", 4)), std::string("AQAAAA=="));
+  std::string out;
+  for (const char* bad : {"A", "AQAAAA=", "AQ*AAA==", "=AAA", "AB==", "AQAAAA==AQAAAA==x"}) EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
+}
+
+TEST(GraphFile, WrittenFilesReadBackAndDamageIsNamed) {
+  plenor::graph::GraphFile g;
+  plenor::graph::GraphFileFilter a, b;
+  a.name = "src";
+  a.clsid = GUID{0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+  a.fileRole = plenor::graph::GraphFileFilter::FileRole::Source;
+  a.filePath = "/tmp/in put.yuv";
+  a.parameters = {{"fps", "25"}, {"mode of operation", "a \"b\""}};
+  b.name = "sink";
+  b.clsid = GUID{0x87654321, 0x4321, 0x8765, {8, 7, 6, 5, 4, 3, 2, 1}};
+  b.hasPersist = true;
+  b.persist = std::string("\xFB\xFF\xFF\xFF", 4);
+  g.filters = {a, b};
+  plenor::graph::GraphFileConnection c;
+  c.outFilter = "src";
+  c.outPin = "Output";
+  c.inFilter = "sink";
+  c.inPin = "In";
+  c.mediaType.majorType = a.clsid;
+  c.mediaType.sampleSize = 4000000000u;
+  c.mediaType.fixedSizeSamples = true;
+  c.mediaType.format = std::string("\x00\x10\x20", 3);
+  g.connections = {c};
+
+  const std::string text = plenor::graph::WriteGraphFile(g);
+  plenor::graph::GraphFile back;
+  std::string error;
+  ASSERT_TRUE(plenor::graph::ParseGraphFile(text, &back, &error)) << error;
+  ASSERT_EQ(back.filters.size(), 2u);
+  EXPECT_EQ(back.filters[0].filePath, a.filePath);
+  EXPECT_EQ(back.filters[0].parameters, a.parameters);
+  EXPECT_FALSE(back.filters[0].hasPersist);
+  EXPECT_EQ(back.filters[1].persist, b.persist);
+  EXPECT_EQ(back.filters[1].clsid, b.clsid);
+  ASSERT_EQ(back.connections.size(), 1u);
+  EXPECT_EQ(back.connections[0].mediaType.format, c.mediaType.format);
+  EXPECT_EQ(back.connections[0].mediaType.sampleSize, 4000000000u);
+  EXPECT_TRUE(back.connections[0].mediaType.fixedSizeSamples);
+
+  struct Damage {
+    std::string from, to, mention;
+  };
+  for (const Damage& d : std::vector<Damage>{
+           {"\"name\": \"sink\"", "\"name\": \"src\"", "filters[1].name: 'src' names two filters"},
+           {"\"pin\": \"In\"", "\"pin\": 5", "connections[0].to.pin: not a string"},
+           {"\"role\": \"source\"", "\"role\": \"both\"", "filters[0].file.role"},
+           {"\"fixed_size\": true", "\"fixed_size\": 1", "connections[0].media_type.fixed_size"},
+           {"\"sample_size\": 4000000000", "\"sample_size\": 4294967296", "sample_size"},
+           {"\"filters\": [", "\"filters\": 3, \"x\": [", "filters: not a list"},
+           {"\"from\": {", "\"from\": {\"pin\": \"Output\"}, \"f\": {", "connections[0].from.filter: missing"},
+       }) {
+    SCOPED_TRACE(d.to);
+    size_t at = text.find(d.from);
+    ASSERT_NE(at, std::string::npos) << text;
+    std::string bad = text;
+    bad.replace(at, d.from.size(), d.to);
+    plenor::graph::GraphFile out;
+    EXPECT_FALSE(plenor::graph::ParseGraphFile(bad, &out, &error));
+    EXPECT_NE(error.find(d.mention), std::string::npos) << error;
+    EXPECT_TRUE(out.filters.empty());
+  }
+  EXPECT_FALSE(plenor::graph::ParseGraphFile("[]", &back, &error));
+  EXPECT_FALSE(plenor::graph::ParseGraphFile("", &back, &error));
+  EXPECT_NE(error.find("not valid JSON"), std::string::npos);
+}
+
+}  // namespace

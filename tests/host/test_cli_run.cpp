@@ -1,0 +1,237 @@
+// plenor inspect, run, page and graph as a user runs them, over the real utility modules and
+// ChannelPickFilter: outputs and their bytes, every kind of error with its one line and exit
+// code, saved graphs that play back identically and damaged ones that are refused.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "tests/host/cli_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using plenor_cli_test::CliTest;
+using plenor_cli_test::Lines;
+using plenor_cli_test::ReadFile;
+using plenor_cli_test::Result;
+
+std::string Module(const char* name) { return (fs::path(PLENOR_BUILT_PLUGIN_DIR) / name).string(); }
+
+class CliRunTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    Result r = Run({"register", Module("PlenorUtilities.so"), Module("ChannelPickFilter.so")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+};
+
+// The 16-bit samples of a canonical 44-byte-header WAV file.
+std::vector<int16_t> WavSamples(const std::string& bytes) {
+  std::vector<int16_t> s;
+  if (bytes.size() < 44) return s;
+  s.resize((bytes.size() - 44) / 2);
+  std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
+  return s;
+}
+
+TEST_F(CliRunTest, PipelineOverUtilitiesWritesTheExpectedFiles) {
+  // Video: three 16x8 RGB24 frames straight into a file.
+  Result r = Run({"run", "TestPatternSource", "width=16", "height=8", "frames=3", "!", "FileWriter",
+                  "location=" + Path("v.rgb")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("v.rgb")), 3u * 16 * 8 * 3);
+  EXPECT_NE(r.out.find("finished: end of stream"), std::string::npos) << r.out;
+
+  // Audio: the stereo test tone, and the same tone through ChannelPickFilter keeping the right
+  // channel. The mono file holds exactly every second sample of the stereo one.
+  r = Run({"run", "TestPatternSource format=PCM frames=4 ! WavWriter location=" + Path("stereo.wav")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Run({"run", "--quiet", "TestPatternSource", "format=PCM", "frames=4", "!", "\"Ravik Plenor Stereo2Mono Filter\"",
+           "channel=1", "!", "wavwriter", "location=" + Path("mono.wav")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  std::vector<int16_t> stereo = WavSamples(ReadFile(Path("stereo.wav")));
+  std::vector<int16_t> mono = WavSamples(ReadFile(Path("mono.wav")));
+  ASSERT_GT(mono.size(), 1000u);
+  ASSERT_EQ(stereo.size(), 2 * mono.size());
+  size_t differ = 0;
+  for (size_t i = 0; i < mono.size(); ++i) differ += mono[i] != stereo[2 * i + 1];
+  EXPECT_EQ(differ, 0u);
+  size_t leftDiffers = 0;
+  for (size_t i = 0; i < mono.size(); ++i) leftDiffers += mono[i] != stereo[2 * i];
+  EXPECT_GT(leftDiffers, mono.size() / 2) << "the left and right tones should differ";
+}
+
+TEST_F(CliRunTest, ReferencesNamesAndLimits) {
+  // "w." at the start of a branch continues from the element named w; --frames stops an endless
+  // source after that many frames.
+  Result r = Run({"run", "--frames", "5", "TestPatternSource width=8 height=8 frames=0 name=w   w. ! FileWriter location=" +
+                                               Path("five.rgb")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("five.rgb")), 5u * 8 * 8 * 3);
+
+  r = Run({"run", "--dot", Path("g.dot"), "TestPatternSource frames=1 ! NullRenderer"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string dot = ReadFile(Path("g.dot"));
+  EXPECT_NE(dot.find("digraph"), std::string::npos);
+  EXPECT_NE(dot.find("RGB24"), std::string::npos) << dot;
+
+  // A module given by path is used without registering it.
+  fs::remove(registry);
+  r = Run({"run", Module("PlenorUtilities.so") + ":TestPatternSource", "frames=2", "width=4", "height=4", "!",
+           Module("PlenorUtilities.so") + ":FileWriter", "location=" + Path("bypath.rgb")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("bypath.rgb")), 2u * 4 * 4 * 3);
+  r = Run({"list"});
+  EXPECT_EQ(r.out, "") << "running from a module path must not register it";
+}
+
+TEST_F(CliRunTest, ErrorsAreOneLineWithTheCulpritTheCodeAndTheExitStatus) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> mentions;
+  };
+  const std::string missing = Path("no-such.wav");
+  const std::vector<Case> cases = {
+      {{"run", "Bogus ! NullRenderer"}, 1, {"'Bogus'", "0x80040154 (REGDB_E_CLASSNOTREG)", "plenor list"}},
+      {{"run", "TestPatternSource pattern=stripes ! NullRenderer"},
+       1,
+       {"parameter 'pattern'", "'stripes'", "0x80004005 (E_FAIL)", "TestPatternSource (element 1)"}},
+      {{"run", "TestPatternSource colour_depth=3 ! NullRenderer"}, 1, {"'colour_depth' unknown", "pattern"}},
+      {{"run", "TestPatternSource ! WavWriter location=" + Path("x.wav")},
+       1,
+       {"cannot connect TestPatternSource (element 1) pin \"Out\" to WavWriter (element 2) pin \"In\"", "0x8004",
+        "Video RGB24"}},
+      {{"run", "WavSource location=" + missing + " ! NullRenderer"},
+       1,
+       {missing, "0x80070002 (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))", "does not exist"}},
+      {{"run", "NullRenderer location=" + Path("y")}, 1, {"takes no location", "0x80004002"}},
+      {{"run", "TestPatternSource !"}, 2, {"ends with '!'"}},
+      {{"run", "TestPatternSource ! x."}, 2, {"'x.'"}},
+      {{"run", "--frames", "zero", "TestPatternSource"}, 2, {"--frames"}},
+      {{"run"}, 2, {"pipeline"}},
+      {{"page", "ChannelPickFilter", "--set", "7777=1"}, 1, {"control 7777", "0x80070057"}},
+      {{"inspect"}, 2, {"inspect"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    std::string line = OneErrorLine(r);
+    for (const std::string& m : c.mentions) EXPECT_NE(line.find(m), std::string::npos) << m << "\n" << line;
+  }
+}
+
+TEST_F(CliRunTest, SavedGraphPlaysBackTheSameBytesAndRestoresPersistedState) {
+  const std::string pipeline = "TestPatternSource format=PCM frames=3 ! ChannelPickFilter channel=1 name=pick ! WavWriter";
+  Result r = Run({"run", pipeline + " location=" + Path("direct.wav")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Run({"graph", "save", Path("g.json"), pipeline + " location=" + Path("saved.wav")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_FALSE(fs::exists(Path("saved.wav"))) << "saving does not run the graph";
+  r = Run({"graph", "run", Path("g.json")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string direct = ReadFile(Path("direct.wav"));
+  EXPECT_GT(direct.size(), 44u);
+  EXPECT_EQ(ReadFile(Path("saved.wav")), direct);
+
+  r = Run({"graph", "show", Path("g.json")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("persisted record (4 bytes): 01 00 00 00"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("pick.XForm Out -> "), std::string::npos) << r.out;
+
+  // The persisted record wins over the parameter text: a file whose "channel" text says 0 but
+  // whose record says 1 still picks the right channel.
+  std::string json = ReadFile(Path("g.json"));
+  std::string edited = std::regex_replace(json, std::regex("\"name\": \"channel\",\\s*\"value\": \"1\""),
+                                          "\"name\": \"channel\", \"value\": \"0\"");
+  ASSERT_NE(edited, json);
+  std::ofstream(Path("edited.json")) << edited;
+  fs::remove(Path("saved.wav"));
+  r = Run({"graph", "run", "--quiet", Path("edited.json")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(Path("saved.wav")), direct);
+}
+
+TEST_F(CliRunTest, DamagedGraphFilesAreRefusedNamingWhatIsWrong) {
+  Result r = Run({"graph", "save", Path("g.json"), "TestPatternSource format=PCM frames=1 ! ChannelPickFilter ! NullRenderer"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string good = ReadFile(Path("g.json"));
+  struct Damage {
+    std::string from, to, mention;
+  };
+  const std::vector<Damage> damages = {
+      {"\"version\": 1", "\"version\": 7", "version"},
+      {"\"persist\": \"AAAAAA==\"", "\"persist\": \"AA*AAA==\"", "filters[1].persist: not valid base64"},
+      {"\"persist\": \"AAAAAA==\"", "\"persist\": \"AAAA\"", "persisted record (3 bytes) was refused"},
+      {"\"filter\": \"NullRenderer3\"", "\"filter\": \"Nobody\"", "connections[1].to.filter: 'Nobody'"},
+      {"\"format\": \"plenor-graph\"", "\"format\": \"other\"", "format"},
+      {"\"sample_size\": 4", "\"sample_size\": -4", "sample_size"},
+      {"{FA2FAD18-03E5-4A8B-9462-D45AE1582868}", "{FA2FAD18-03E5-4A8B-9462}", "filters[0].clsid"},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.to);
+    size_t at = good.find(d.from);
+    ASSERT_NE(at, std::string::npos) << good;
+    std::string bad = good;
+    bad.replace(at, d.from.size(), d.to);
+    std::ofstream(Path("bad.json"), std::ios::trunc) << bad;
+    r = Run({"graph", "run", Path("bad.json")});
+    EXPECT_EQ(r.exitCode, 1);
+    std::string line = OneErrorLine(r);
+    EXPECT_NE(line.find(d.mention), std::string::npos) << line;
+    EXPECT_NE(line.find("bad.json"), std::string::npos) << line;
+  }
+  std::ofstream(Path("cut.json"), std::ios::trunc) << good.substr(0, good.size() / 2);
+  r = Run({"graph", "show", Path("cut.json")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(OneErrorLine(r).find("not valid JSON"), std::string::npos);
+}
+
+TEST_F(CliRunTest, PageSetAndApplyChangeTheParameterThroughThePage) {
+  Result r = Run({"page", "ChannelPickFilter", "--set", "1001=1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("edit 1001 \"Channel:\" = \"1\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("channel = \"0\""), std::string::npos) << "not applied: the filter keeps its value\n" << r.out;
+
+  r = Run({"page", "ChannelPickFilter", "--set", "1001=1", "--apply"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("applied"), std::string::npos);
+  EXPECT_NE(r.out.find("channel = \"1\""), std::string::npos) << r.out;
+
+  // Parameters given first show in the page; the up-down arrow steps the value.
+  r = Run({"page", "ChannelPickFilter", "channel=1", "--set", "1002=-1", "--apply"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("edit 1001 \"Channel:\" = \"1\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("channel = \"0\""), std::string::npos) << r.out;
+
+  // A list item by its text.
+  r = Run({"page", "TestPatternSource", "--set", "1011=noise", "--apply"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("pattern = \"noise\""), std::string::npos) << r.out;
+}
+
+TEST_F(CliRunTest, InspectShowsParametersAndPageControls) {
+  Result r = Run({"inspect", "channelpickfilter"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const char* text : {"Ravik Plenor Stereo2Mono Filter", "Short name    ChannelPickFilter", "Audio / PCM",
+                           "ISettingsInterface", "IPersistStream", "channel  signed integer", "read-write",
+                           "\"Ravik STEREO2MONO Properties\"", "edit 1001 \"Channel:\" = \"0\"", "range 0..32767"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+
+  r = Run({"inspect", "TestPatternSource"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const char* text : {"width               unsigned integer", "format              text", "tone_left           real number",
+                           "list 1001 \"Format:\""})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
+}  // namespace
