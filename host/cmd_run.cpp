@@ -101,7 +101,6 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
     }
     failure = "cannot start the graph, " + FormatHResult(hr) + texts;
   }
-  std::string lastNote;
   while (failure.empty() && outcome.empty()) {
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;
@@ -117,15 +116,9 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
         }
         failure = std::string(code == EC_ERRORABORT ? "the stream failed" : "the stream was aborted") + ", " +
                   FormatHResult(why) + texts;
-      } else if (code == EC_PLENOR_LAST_ERROR) {
-        for (size_t i = 0; i < built.filters.size(); ++i) {
-          std::string t = LastErrorText(built.filters[i].Get());
-          if (!t.empty() && t != lastNote) {
-            lastNote = t;
-            if (!options.quiet) Note(v + ": " + built.labels[i] + " reports: " + t);
-          }
-        }
       }
+      // EC_PLENOR_LAST_ERROR needs nothing here: a failure also aborts the stream (its text goes
+      // into the error line), and texts of filters that carried on appear in the summary.
       events->FreeEventParams(code, p1, p2);
     }
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -142,7 +142,15 @@ int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiati
       report.connectResult = hr;
       if (verboseNegotiation) std::fprintf(stderr, "%s", report.ToText().c_str());
       std::string why;
-      if (!report.AgreeableTypes().empty())
+      bool upInputFree = false;
+      for (ComPtr<IPin>& p : Pins(up)) {
+        ComPtr<IPin> peer;
+        if (Direction(p.Get()) == PINDIR_INPUT && (p->ConnectedTo(&peer) != S_OK || !peer)) upInputFree = true;
+      }
+      if (upInputFree)
+        why = upLabel + " has an input that is not linked yet, and a transform offers its output type only once its "
+              "input is connected; link something into it first";
+      else if (!report.AgreeableTypes().empty())
         why = "a type both accept exists, so the refusal came later (CheckConnect, SetMediaType or buffers); "
               "check the filters' parameters";
       else
