@@ -10,8 +10,27 @@
 #include "framework/status.h"
 #include "platform/strmbase/combase.h"
 #include "platform/strmbase/strmif.h"
+#include "platform/strmbase/wxutil.h"
 
 namespace plenor::utilities {
+
+// The settings object of the utility filters. Reads and writes of parameters through the
+// interface are serialised with the filter's own copies of them (taken under m_csParams, on the
+// application thread, when it connects or starts streaming), so a host changing a value on one
+// thread never tears a text the filter copies on another. The streaming threads only ever see
+// those copies.
+class CUtilitySettings : public CSettingsInterface {
+ public:
+  using CSettingsInterface::CSettingsInterface;
+
+  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
+  STDMETHODIMP SetParameter(const char* name, const char* value) override;
+  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
+  bool RevertParameter(const char* name) override;
+
+ protected:
+  CCritSec m_csParams;
+};
 
 // ISettingsInterface, IStatusInterface and ISpecifyPropertyPages of a utility filter; S_FALSE
 // (nothing written) for any other interface id, so the caller goes on with its base class.

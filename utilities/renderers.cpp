@@ -21,7 +21,7 @@ CUnknown* CNullRenderer::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 }
 
 CNullRenderer::CNullRenderer(LPUNKNOWN pUnk, HRESULT* phr)
-    : CBaseRenderer(CLSID_NullRenderer, L"Null renderer", pUnk, phr), CSettingsInterface(GetOwner()) {
+    : CBaseRenderer(CLSID_NullRenderer, L"Null renderer", pUnk, phr), CUtilitySettings(GetOwner()) {
   InitParameters();
 }
 
@@ -40,6 +40,7 @@ HRESULT CNullRenderer::CheckMediaType(const CMediaType* pmt) { return pmt ? S_OK
 
 HRESULT CNullRenderer::OnStartStreaming() {
   // Taken when the graph leaves the stopped state; a change while running waits for the next run.
+  CAutoLock params(&m_csParams);
   SetSyncToClock(m_bSync);
   m_nRendered = 0;
   return S_OK;
@@ -60,7 +61,7 @@ CUnknown* CSampleGrabber::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 }
 
 CSampleGrabber::CSampleGrabber(LPUNKNOWN pUnk, HRESULT* phr)
-    : CBaseRenderer(CLSID_SampleGrabber, L"Sample grabber", pUnk, phr), CSettingsInterface(GetOwner()) {
+    : CBaseRenderer(CLSID_SampleGrabber, L"Sample grabber", pUnk, phr), CUtilitySettings(GetOwner()) {
   InitParameters();
 }
 
@@ -90,6 +91,7 @@ HRESULT CSampleGrabber::SetMediaType(const CMediaType* pmt) {
 }
 
 HRESULT CSampleGrabber::OnStartStreaming() {
+  CAutoLock params(&m_csParams);
   SetSyncToClock(m_bSync);
   std::lock_guard lock(m_lock);
   m_nKeep = m_nMaxSamples;

@@ -18,12 +18,13 @@
 
 #include "framework/settings.h"
 #include "framework/status.h"
+#include "utilities/common.h"
 #include "platform/strmbase/renbase.h"
 #include "utilities/utilities.h"
 
 namespace plenor::utilities {
 
-class CNullRenderer : public CBaseRenderer, public CSettingsInterface, public ISpecifyPropertyPages {
+class CNullRenderer : public CBaseRenderer, public CUtilitySettings, public ISpecifyPropertyPages {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
 
@@ -45,7 +46,7 @@ class CNullRenderer : public CBaseRenderer, public CSettingsInterface, public IS
   std::atomic<LONG> m_nRendered{0};
 };
 
-class CSampleGrabber : public CBaseRenderer, public CSettingsInterface, public ISpecifyPropertyPages,
+class CSampleGrabber : public CBaseRenderer, public CUtilitySettings, public ISpecifyPropertyPages,
                        public IPlenorSampleGrabber {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);

@@ -276,7 +276,7 @@ CUnknown* CTestPatternSource::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 
 CTestPatternSource::CTestPatternSource(LPUNKNOWN pUnk, HRESULT* phr)
     : CSource(L"Test pattern source", pUnk, CLSID_TestPatternSource, phr),
-      CSettingsInterface(GetOwner()),
+      CUtilitySettings(GetOwner()),
       CStatusInterface(GetOwner()) {
   InitParameters();
   HRESULT hr = S_OK;
@@ -317,7 +317,8 @@ void CTestPatternSource::InitParameters() {
 }
 
 STDMETHODIMP CTestPatternSource::SetParameter(const char* name, const char* value) {
-  HRESULT hr = CSettingsInterface::SetParameter(name, value);
+  CAutoLock lock(&m_csParams);
+  HRESULT hr = CUtilitySettings::SetParameter(name, value);
   if (FAILED(hr)) return hr;
   const std::string n = name;
   uint64_t a = 0, b = 0;
@@ -338,6 +339,7 @@ STDMETHODIMP CTestPatternSource::SetParameter(const char* name, const char* valu
 }
 
 bool CTestPatternSource::BuildConfig(PatternConfig* cfg) {
+  CAutoLock lock(&m_csParams);
   PatternConfig c;
   std::string error;
   c.audio = m_sFormat == "PCM";
@@ -559,6 +561,7 @@ bool CTestPatternPin::SeekConfig(PatternConfig* cfg) {
     if (m_bConfigured && IsConnected()) {
       *cfg = m_cfg;
       // The frame count may have been changed since the connection.
+      CAutoLock params(&Source()->m_csParams);
       cfg->frames = Source()->m_nFrames;
       return true;
     }

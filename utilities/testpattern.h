@@ -35,6 +35,7 @@
 
 #include "framework/settings.h"
 #include "framework/status.h"
+#include "utilities/common.h"
 #include "platform/strmbase/source.h"
 
 namespace plenor::utilities {
@@ -80,7 +81,7 @@ void RenderTone(const PatternConfig& cfg, uint64_t k, uint8_t* out);
 
 class CTestPatternPin;
 
-class CTestPatternSource : public CSource, public CSettingsInterface, public CStatusInterface,
+class CTestPatternSource : public CSource, public CUtilitySettings, public CStatusInterface,
                            public ISpecifyPropertyPages {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);

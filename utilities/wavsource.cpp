@@ -49,7 +49,7 @@ CUnknown* CWavSource::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 }
 
 CWavSource::CWavSource(LPUNKNOWN pUnk, HRESULT* phr)
-    : CSource(L"WAV source", pUnk, CLSID_WavSource, phr), CSettingsInterface(GetOwner()), CStatusInterface(GetOwner()) {
+    : CSource(L"WAV source", pUnk, CLSID_WavSource, phr), CUtilitySettings(GetOwner()), CStatusInterface(GetOwner()) {
   InitParameters();
   HRESULT hr = S_OK;
   m_pPin = new (std::nothrow) CWavSourcePin(&hr, this);
@@ -75,9 +75,15 @@ STDMETHODIMP CWavSource::GetPages(CAUUID* pPages) { return GetSinglePropertyPage
 void CWavSource::InitParameters() { AddParameter("filename", &m_sFileName, ""); }
 
 STDMETHODIMP CWavSource::SetParameter(const char* name, const char* value) {
-  HRESULT hr = CSettingsInterface::SetParameter(name, value);
-  if (FAILED(hr) || std::strcmp(name, "filename") != 0) return hr;
-  hr = LoadFile(m_sFileName);
+  std::string path;
+  {
+    CAutoLock lock(&m_csParams);
+    HRESULT hr = CUtilitySettings::SetParameter(name, value);
+    if (FAILED(hr) || std::strcmp(name, "filename") != 0) return hr;
+    path = m_sFileName;
+  }
+  // Loading takes the filter lock, never while the parameter lock is held.
+  HRESULT hr = LoadFile(path);
   if (FAILED(hr)) RevertParameter(name);
   return hr;
 }
@@ -87,7 +93,10 @@ STDMETHODIMP CWavSource::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*
   try {
     std::string path = NarrowFileName(pszFileName);
     HRESULT hr = LoadFile(path);
-    if (SUCCEEDED(hr)) m_sFileName = path;
+    if (SUCCEEDED(hr)) {
+      CAutoLock lock(&m_csParams);
+      m_sFileName = path;
+    }
     return hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

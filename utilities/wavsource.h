@@ -16,6 +16,7 @@
 
 #include "framework/settings.h"
 #include "framework/status.h"
+#include "utilities/common.h"
 #include "platform/strmbase/source.h"
 #include "utilities/wavfile.h"
 
@@ -23,7 +24,7 @@ namespace plenor::utilities {
 
 class CWavSourcePin;
 
-class CWavSource : public CSource, public CSettingsInterface, public CStatusInterface, public IFileSourceFilter,
+class CWavSource : public CSource, public CUtilitySettings, public CStatusInterface, public IFileSourceFilter,
                    public ISpecifyPropertyPages {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);

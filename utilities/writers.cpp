@@ -19,7 +19,7 @@ namespace plenor::utilities {
 CWriterFilter::CWriterFilter(REFCLSID clsid, const wchar_t* pName, const char* displayName, const CLSID& page,
                              LPUNKNOWN pUnk, HRESULT* phr)
     : CBaseRenderer(clsid, pName, pUnk, phr),
-      CSettingsInterface(GetOwner()),
+      CUtilitySettings(GetOwner()),
       CStatusInterface(GetOwner()),
       m_pDisplayName(displayName),
       m_PageClsid(page) {}
@@ -50,8 +50,13 @@ STDMETHODIMP CWriterFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pm
   if (!ppszFileName) return E_POINTER;
   *ppszFileName = nullptr;
   CAutoLock lock(&m_InterfaceLock);
-  if (m_sFileName.empty()) return E_FAIL;
-  *ppszFileName = TaskWideString(m_sFileName);
+  std::string name;
+  {
+    CAutoLock params(&m_csParams);
+    name = m_sFileName;
+  }
+  if (name.empty()) return E_FAIL;
+  *ppszFileName = TaskWideString(name);
   if (!*ppszFileName) return E_OUTOFMEMORY;
   if (pmt) {
     std::memset(pmt, 0, sizeof *pmt);
@@ -80,6 +85,7 @@ void CWriterFilter::Fail(HRESULT hr, const std::string& message) {
 
 HRESULT CWriterFilter::OnStartStreaming() {
   CAutoLock lock(&m_WriteLock);
+  CAutoLock params(&m_csParams);  // BeginOutput copies the parameters
   m_hrFailure = S_OK;
   m_bFinished = false;
   std::string error;
@@ -341,6 +347,7 @@ void CImageWriter::InitParameters() {
 }
 
 STDMETHODIMP CImageWriter::SetParameter(const char* name, const char* value) {
+  CAutoLock lock(&m_csParams);
   HRESULT hr = CWriterFilter::SetParameter(name, value);
   if (FAILED(hr)) return hr;
   const std::string n = name;

@@ -30,7 +30,7 @@
 
 namespace plenor::utilities {
 
-class CWriterFilter : public CBaseRenderer, public CSettingsInterface, public CStatusInterface,
+class CWriterFilter : public CBaseRenderer, public CUtilitySettings, public CStatusInterface,
                       public IFileSinkFilter, public ISpecifyPropertyPages {
  public:
   DECLARE_IUNKNOWN
