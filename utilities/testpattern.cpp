@@ -569,37 +569,6 @@ bool CTestPatternPin::SeekConfig(PatternConfig* cfg) {
   return Source()->BuildConfig(cfg);
 }
 
-STDMETHODIMP CTestPatternPin::GetCapabilities(DWORD* pCapabilities) {
-  if (!pCapabilities) return E_POINTER;
-  *pCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-                   AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-  return S_OK;
-}
-STDMETHODIMP CTestPatternPin::CheckCapabilities(DWORD* pCapabilities) {
-  if (!pCapabilities) return E_POINTER;
-  DWORD have = 0;
-  GetCapabilities(&have);
-  const DWORD asked = *pCapabilities;
-  *pCapabilities &= have;
-  if (*pCapabilities == asked) return S_OK;
-  return *pCapabilities ? S_FALSE : E_FAIL;
-}
-STDMETHODIMP CTestPatternPin::IsFormatSupported(const GUID* pFormat) {
-  if (!pFormat) return E_POINTER;
-  return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-STDMETHODIMP CTestPatternPin::QueryPreferredFormat(GUID* pFormat) {
-  if (!pFormat) return E_POINTER;
-  *pFormat = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-STDMETHODIMP CTestPatternPin::GetTimeFormat(GUID* pFormat) { return QueryPreferredFormat(pFormat); }
-STDMETHODIMP CTestPatternPin::IsUsingTimeFormat(const GUID* pFormat) { return IsFormatSupported(pFormat); }
-STDMETHODIMP CTestPatternPin::SetTimeFormat(const GUID* pFormat) {
-  if (!pFormat) return E_POINTER;
-  return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
 STDMETHODIMP CTestPatternPin::GetDuration(LONGLONG* pDuration) {
   if (!pDuration) return E_POINTER;
   PatternConfig cfg;
@@ -629,21 +598,12 @@ STDMETHODIMP CTestPatternPin::GetCurrentPosition(LONGLONG* pCurrent) {
   return S_OK;
 }
 
-STDMETHODIMP CTestPatternPin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                                const GUID* pSourceFormat) {
-  if (!pTarget) return E_POINTER;
-  auto media = [](const GUID* g) { return !g || *g == TIME_FORMAT_MEDIA_TIME; };
-  if (!media(pTargetFormat) || !media(pSourceFormat)) return E_INVALIDARG;
-  *pTarget = Source;
-  return S_OK;
-}
-
 STDMETHODIMP CTestPatternPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                            DWORD dwStopFlags) {
+  HRESULT hr = CheckPositionArguments(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+  if (FAILED(hr)) return hr;
   const DWORD how = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
   const DWORD stopHow = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-  if ((how != AM_SEEKING_NoPositioning && !pCurrent) || (stopHow != AM_SEEKING_NoPositioning && !pStop))
-    return E_POINTER;
   // Positions change only while nothing streams; a running source would need a flush.
   if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
   PatternConfig cfg;
@@ -674,33 +634,6 @@ STDMETHODIMP CTestPatternPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFl
     if (m_nStopUnit == 0) m_nStopUnit = 1;
   }
   m_nUnit = m_nStartUnit;
-  return S_OK;
-}
-
-STDMETHODIMP CTestPatternPin::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
-  if (pCurrent) {
-    HRESULT hr = GetCurrentPosition(pCurrent);
-    if (FAILED(hr)) return hr;
-  }
-  if (pStop) return GetStopPosition(pStop);
-  return S_OK;
-}
-
-STDMETHODIMP CTestPatternPin::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) {
-  if (pEarliest) *pEarliest = 0;
-  if (pLatest) return GetDuration(pLatest);
-  return S_OK;
-}
-
-STDMETHODIMP CTestPatternPin::SetRate(double dRate) { return dRate == 1.0 ? S_OK : E_INVALIDARG; }
-STDMETHODIMP CTestPatternPin::GetRate(double* pdRate) {
-  if (!pdRate) return E_POINTER;
-  *pdRate = 1.0;
-  return S_OK;
-}
-STDMETHODIMP CTestPatternPin::GetPreroll(LONGLONG* pllPreroll) {
-  if (!pllPreroll) return E_POINTER;
-  *pllPreroll = 0;
   return S_OK;
 }
 

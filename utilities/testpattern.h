@@ -37,6 +37,7 @@
 #include "framework/status.h"
 #include "utilities/common.h"
 #include "platform/strmbase/source.h"
+#include "utilities/seeking.h"
 
 namespace plenor::utilities {
 
@@ -124,7 +125,7 @@ class CTestPatternSource : public CSource, public CUtilitySettings, public CStat
   unsigned int m_nSamplesPerBuffer = 0;
 };
 
-class CTestPatternPin : public CSourceStream, public IMediaSeeking {
+class CTestPatternPin : public CSourceStream, public CMediaTimeSeeking {
  public:
   CTestPatternPin(HRESULT* phr, CTestPatternSource* pFilter);
 
@@ -144,25 +145,12 @@ class CTestPatternPin : public CSourceStream, public IMediaSeeking {
   // Application thread, after the worker has stopped.
   void Rewind();
 
-  // IMediaSeeking (media time only).
-  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
-  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
+  // IMediaSeeking (the rest in CMediaTimeSeeking).
   STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
   STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
   STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                 const GUID* pSourceFormat) override;
+  // Only while the filter is stopped (VFW_E_NOT_STOPPED otherwise).
   STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-  STDMETHODIMP SetRate(double dRate) override;
-  STDMETHODIMP GetRate(double* pdRate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
 
  private:
   CTestPatternSource* Source() const { return static_cast<CTestPatternSource*>(m_pFilter); }

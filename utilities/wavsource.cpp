@@ -138,7 +138,7 @@ HRESULT CWavSource::LoadFile(const std::string& path) {
   m_layout = layout;
   m_sLoaded = path;
   // A new file may have a new format: the pin offers it from now on.
-  if (m_pPin) m_pPin->Rewind();
+  if (m_pPin) m_pPin->ResetPositions();
   return S_OK;
 }
 
@@ -171,6 +171,80 @@ CWavSourcePin::CWavSourcePin(HRESULT* phr, CWavSource* pFilter)
 
 CWavSourcePin::~CWavSourcePin() {
   if (m_file) std::fclose(m_file);
+}
+
+STDMETHODIMP CWavSourcePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+uint64_t CWavSourcePin::TotalFrames() const {
+  const wav::Layout& layout = Source()->m_layout;
+  return layout.format.blockAlign ? layout.dataSize / layout.format.blockAlign : 0;
+}
+
+uint64_t CWavSourcePin::EndFrame() const {
+  const uint64_t total = TotalFrames();
+  return m_nStopFrame ? std::min(total, m_nStopFrame) : total;
+}
+
+STDMETHODIMP CWavSourcePin::GetDuration(LONGLONG* pDuration) {
+  if (!pDuration) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (Source()->m_sLoaded.empty()) return E_UNEXPECTED;
+  *pDuration = SampleTime(TotalFrames(), Source()->m_layout.format.sampleRate);
+  return S_OK;
+}
+
+STDMETHODIMP CWavSourcePin::GetStopPosition(LONGLONG* pStop) {
+  if (!pStop) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (Source()->m_sLoaded.empty()) return E_UNEXPECTED;
+  CAutoLock shared(&m_cSharedState);
+  *pStop = SampleTime(EndFrame(), Source()->m_layout.format.sampleRate);
+  return S_OK;
+}
+
+STDMETHODIMP CWavSourcePin::GetCurrentPosition(LONGLONG* pCurrent) {
+  if (!pCurrent) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (Source()->m_sLoaded.empty()) return E_UNEXPECTED;
+  CAutoLock shared(&m_cSharedState);
+  *pCurrent = SampleTime(m_nFrame, Source()->m_layout.format.sampleRate);
+  return S_OK;
+}
+
+STDMETHODIMP CWavSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                                         DWORD dwStopFlags) {
+  HRESULT hr = CheckPositionArguments(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+  if (FAILED(hr)) return hr;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (Source()->m_sLoaded.empty()) return E_UNEXPECTED;
+  // Positions change only while nothing streams; a running source would need a flush.
+  if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
+  const uint32_t rate = Source()->m_layout.format.sampleRate;
+  const uint64_t total = TotalFrames();
+  // The frame at time t, rounded down (up for a stop, so that its last sample plays).
+  auto frameAt = [&](REFERENCE_TIME t, bool up) -> uint64_t {
+    if (t <= 0) return 0;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(t) * rate + (up ? 9999999u : 0u);
+    const unsigned __int128 f = scaled / 10000000u;
+    return f > total ? total : static_cast<uint64_t>(f);
+  };
+  CAutoLock shared(&m_cSharedState);
+  const DWORD how = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
+  if (how == AM_SEEKING_AbsolutePositioning)
+    m_nStartFrame = frameAt(*pCurrent, false);
+  else if (how != AM_SEEKING_NoPositioning)
+    m_nStartFrame = frameAt(SampleTime(m_nStartFrame, rate) + *pCurrent, false);
+  const DWORD stopHow = dwStopFlags & AM_SEEKING_PositioningBitsMask;
+  if (stopHow == AM_SEEKING_AbsolutePositioning)
+    m_nStopFrame = std::max<uint64_t>(1, frameAt(*pStop, true));
+  else if (stopHow != AM_SEEKING_NoPositioning)
+    m_nStopFrame = std::max<uint64_t>(1, frameAt(SampleTime(m_nStartFrame, rate) + *pStop, true));
+  m_nFrame = m_nStartFrame;
+  return S_OK;
 }
 
 uint32_t CWavSourcePin::FramesPerBuffer() const {
@@ -234,7 +308,7 @@ HRESULT CWavSourcePin::FillBuffer(IMediaSample* pSample) {
   CAutoLock lock(&m_cSharedState);
   if (!m_file) return E_UNEXPECTED;
   const wav::Layout& layout = Source()->m_layout;
-  const uint64_t totalFrames = layout.dataSize / layout.format.blockAlign;
+  const uint64_t totalFrames = EndFrame();
   if (m_nFrame >= totalFrames) return S_FALSE;
   BYTE* p = nullptr;
   HRESULT hr = pSample->GetPointer(&p);
@@ -252,19 +326,25 @@ HRESULT CWavSourcePin::FillBuffer(IMediaSample* pSample) {
   }
   pSample->SetActualDataLength(static_cast<LONG>(bytes));
   const uint32_t rate = layout.format.sampleRate;
-  REFERENCE_TIME start = SampleTime(m_nFrame, rate), stop = SampleTime(m_nFrame + frames, rate);
+  const REFERENCE_TIME base = SampleTime(m_nStartFrame, rate);
+  REFERENCE_TIME start = SampleTime(m_nFrame, rate) - base, stop = SampleTime(m_nFrame + frames, rate) - base;
   pSample->SetTime(&start, &stop);
   LONGLONG mediaStart = static_cast<LONGLONG>(m_nFrame), mediaStop = static_cast<LONGLONG>(m_nFrame + frames);
   pSample->SetMediaTime(&mediaStart, &mediaStop);
   pSample->SetSyncPoint(TRUE);
-  pSample->SetDiscontinuity(m_nFrame == 0 ? TRUE : FALSE);
+  pSample->SetDiscontinuity(m_nFrame == m_nStartFrame ? TRUE : FALSE);
   m_nFrame += frames;
   return S_OK;
 }
 
 void CWavSourcePin::Rewind() {
   CAutoLock lock(&m_cSharedState);
-  m_nFrame = 0;
+  m_nFrame = m_nStartFrame;
+}
+
+void CWavSourcePin::ResetPositions() {
+  CAutoLock lock(&m_cSharedState);
+  m_nFrame = m_nStartFrame = m_nStopFrame = 0;
 }
 
 }  // namespace plenor::utilities

@@ -8,6 +8,10 @@
 // truncated, non-PCM or malformed file fails the load with a message naming the file in the
 // last error text (IStatusInterface). A file that shrinks while playing ends the stream with
 // EC_ERRORABORT.
+//
+// The output pin "Out" answers IMediaSeeking in media time: the file's duration and, while the
+// filter is stopped, a start and stop position (to the sample frame). Times of a run start at 0
+// at the start position; media times stay the sample frame numbers of the file.
 #pragma once
 
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include "framework/status.h"
 #include "utilities/common.h"
 #include "platform/strmbase/source.h"
+#include "utilities/seeking.h"
 #include "utilities/wavfile.h"
 
 namespace plenor::utilities {
@@ -59,10 +64,20 @@ class CWavSource : public CSource, public CUtilitySettings, public CStatusInterf
   wav::Layout m_layout;
 };
 
-class CWavSourcePin : public CSourceStream {
+class CWavSourcePin : public CSourceStream, public CMediaTimeSeeking {
  public:
   CWavSourcePin(HRESULT* phr, CWavSource* pFilter);
   ~CWavSourcePin() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IMediaSeeking (the rest in CMediaTimeSeeking). E_UNEXPECTED while no file is loaded.
+  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+  // Only while the filter is stopped (VFW_E_NOT_STOPPED otherwise).
+  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
 
   HRESULT GetMediaType(CMediaType* pMediaType) override;
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
@@ -70,14 +85,21 @@ class CWavSourcePin : public CSourceStream {
   HRESULT OnThreadDestroy() override;
   HRESULT FillBuffer(IMediaSample* pSample) override;
   void Rewind();
+  // A new file: positions back to its whole length.
+  void ResetPositions();
 
  private:
   CWavSource* Source() const { return static_cast<CWavSource*>(m_pFilter); }
   uint32_t FramesPerBuffer() const;
+  uint64_t TotalFrames() const;
+  // The frame after the last one to play.
+  uint64_t EndFrame() const;
 
   CCritSec m_cSharedState;
   std::FILE* m_file = nullptr;  // open while the worker runs
   uint64_t m_nFrame = 0;        // next sample frame
+  uint64_t m_nStartFrame = 0;   // first frame of a run
+  uint64_t m_nStopFrame = 0;    // 0: the end of the file
 };
 
 }  // namespace plenor::utilities

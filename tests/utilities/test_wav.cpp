@@ -148,6 +148,38 @@ TEST(Wav, WrittenFileReadsBackIdentically) {
   EXPECT_EQ(ReadFile(b), fa);
 }
 
+TEST(Wav, DurationAndPositionsThroughTheGraph) {
+  ScratchDir dir;
+  const std::string a = dir.File("a.wav");
+  ASSERT_EQ(WriteWav(Tone({{"samplerate", "8000"}, {"samples_per_buffer", "333"}, {"frames", "7"}}).Get(), a),
+            EC_COMPLETE);  // 2331 frames
+  ComPtr<IBaseFilter> source = CreateFilter(CLSID_WavSource);
+  ASSERT_EQ(Load(source.Get(), a), S_OK);
+  ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
+  Graph g;
+  ASSERT_EQ(g.Add(source.Get()), S_OK);
+  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
+  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ComPtr<IMediaSeeking> seeking = g.builder.As<IMediaSeeking>();
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_EQ(duration, 2331LL * 10000000 / 8000);
+  // 0.1 s to 0.25 s: frames 800 to 2000, two buffers, times from 0.
+  LONGLONG current = 1000000, stop = 2500000;
+  ASSERT_EQ(seeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning),
+            S_OK);
+  ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
+  std::vector<Grabbed> samples = ReadGrabber(grabber.Get());
+  ASSERT_EQ(samples.size(), 2u);
+  EXPECT_EQ(samples[0].info.tMediaStart, 800);
+  EXPECT_EQ(samples[0].info.tStart, 0);
+  EXPECT_TRUE(samples[0].info.bDiscontinuity);
+  EXPECT_EQ(samples[1].info.tMediaStop, 2000);
+  EXPECT_EQ(samples[1].info.tStop, 1500000);
+  const std::vector<BYTE> file = ReadFile(a);
+  EXPECT_TRUE(std::equal(samples[0].bytes.begin(), samples[0].bytes.end(), file.begin() + 44 + 800 * 4));
+}
+
 TEST(Wav, OddDataLengthIsPaddedAndStillReadsBack) {
   ScratchDir dir;
   const std::string a = dir.File("odd.wav"), b = dir.File("copy.wav");
