@@ -84,6 +84,9 @@ int Save(const std::vector<std::string>& args) {
   if (!out)
     return Fail("graph save: cannot write " + args[0] + ", " + FormatHResult(STG_E_WRITEFAULT) +
                 "; check that its folder exists and is writable");
+  if (RegistryOverlayActive())
+    Note("graph save: modules given by path were used without registering them; register them "
+         "(plenor register MODULE.so) before plenor graph run " + args[0]);
   if (!options.quiet)
     std::printf("saved %zu filters and %zu connections to %s\n", file.filters.size(), file.connections.size(),
                 args[0].c_str());

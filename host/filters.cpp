@@ -116,6 +116,8 @@ std::string ShortNameFor(const RegisteredFilter& f, const std::string& module, i
 
 void DropRegistryOverlay() { g_overlay.Drop(); }
 
+bool RegistryOverlayActive() { return !g_overlay.path.empty(); }
+
 std::string ModulePathOf(REFCLSID clsid) {
   const std::string key = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
   HKEY hkey = nullptr;

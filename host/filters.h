@@ -42,6 +42,8 @@ HRESULT CreateFilter(const FilterEntry& entry, ComPtr<IBaseFilter>& filter, std:
 
 // Removes the private registry copy made for module paths (also done at exit).
 void DropRegistryOverlay();
+// Whether a module given by path has been registered into the private copy.
+bool RegistryOverlayActive();
 
 // One parameter as far as the settings interface reveals it.
 struct ParameterInfo {
