@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <string>
 
 #include "colour/convert/converters.h"
 #include "platform/com/cpu.h"
+#include "platform/com/runtime.h"
+#include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
+#include "tests/utilities/support_utilities.h"
 
 namespace colourfilter {
 
@@ -94,6 +100,24 @@ Bytes ReferenceRgb24(const Bytes& i420, int width, int height, bool bottomUp, in
   converter.ConvertStrided(i420.data(), width, i420.data() + pixels, width / 2, i420.data() + pixels + chroma,
                            width / 2, out.data(), dstStride);
   return out;
+}
+
+void RegisterModules() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    utiltest::RegisterUtilities();
+    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
+    for (const char* module : {"RgbToI420Filter.so", "I420ToRgbFilter.so"}) {
+      const std::string path = std::string(dir ? dir : PLENOR_UTILITIES_PLUGIN_DIR) + "/" + module;
+      std::string error;
+      HMODULE m = LoadLibrary(path.c_str(), &error);
+      ASSERT_TRUE(m) << error;
+      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
+      ASSERT_TRUE(reg);
+      ASSERT_EQ(reg(), S_OK) << module;
+      FreeLibrary(m);
+    }
+  });
 }
 
 }  // namespace colourfilter

@@ -36,6 +36,10 @@ Bytes ReferenceI420(const Bytes& rgb, int width, int height, int bytesPerPixel, 
 // RGB24 output with rows of dstStride bytes (padding zero); bottomUp: bottom row first.
 Bytes ReferenceRgb24(const Bytes& i420, int width, int height, bool bottomUp, int offset, long dstStride);
 
+// Registers RgbToI420Filter.so, I420ToRgbFilter.so and PlenorUtilities.so from the plugin folder
+// in the test's registry (once per process).
+void RegisterModules();
+
 // push -> Filter -> sink on a fake graph, connected with the given input type and running; the
 // filter's status object reports to the fake graph.
 template <class Filter>
