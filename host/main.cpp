@@ -18,7 +18,7 @@ const cli::Command kCommands[] = {
     {"unregister", "MODULE.so ...", "unregister modules", cli::RunUnregister},
     {"list", "", "list the registered filters: name, short name, class id, merit, module", cli::RunList},
     {"inspect", "FILTER", "show a filter: pins, interfaces, status, parameters, property pages", cli::RunInspect},
-    {"run", "[OPTIONS] PIPELINE", "build and run a pipeline (see below)", cli::RunRun},
+    {"run", "[OPTIONS] PIPELINE", "build and run a pipeline until it ends, Ctrl-C or a limit", cli::RunRun},
     {"page", "FILTER [P=V ...] [--set ID=V ...] [--apply]", "show and drive a filter's property page",
      cli::RunPage},
     {"graph", "save FILE PIPELINE | run FILE | show FILE", "save, run or show a graph file", cli::RunGraphCommand},
@@ -36,9 +36,19 @@ void PrintUsage(std::FILE* out) {
                "commands:\n");
   for (const cli::Command& c : kCommands) {
     std::string head = std::string(c.name) + (*c.synopsis ? " " : "") + c.synopsis;
-    std::fprintf(out, "  %-28s %s\n", head.c_str(), c.summary);
+    if (head.size() > 28)
+      std::fprintf(out, "  %s\n  %-28s %s\n", head.c_str(), "", c.summary);
+    else
+      std::fprintf(out, "  %-28s %s\n", head.c_str(), c.summary);
   }
   std::fprintf(out,
+               "\n"
+               "FILTER: a short name (RawFrameSource, TestPatternSource, FileWriter, ...; see plenor list),\n"
+               "  a \"display name\", a {class id}, or a module path (PATH.so[:NAME]) used without registering it\n"
+               "PIPELINE: FILTER [name=ID] [PARAM=VALUE ...] ! FILTER ... ; ID. links to or from a named element\n"
+               "  plenor run TestPatternSource frames=30 ! FileWriter location=out.rgb\n"
+               "  plenor run WavSource location=in.wav ! ChannelPickFilter channel=1 ! WavWriter location=mono.wav\n"
+               "run options: --frames N, --seconds S, --quiet, --dot FILE, --verbose-negotiation\n"
                "\n"
                "plugin folder: $PLENOR_PLUGIN_DIR if set, else %s\n"
                "exit status: 0 success, 1 a command failed, 2 wrong command line\n",
