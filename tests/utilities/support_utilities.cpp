@@ -97,6 +97,14 @@ HRESULT Graph::Add(IBaseFilter* filter) {
   return hr;
 }
 
+HRESULT Graph::Build(std::initializer_list<IBaseFilter*> chain) {
+  for (IBaseFilter* f : chain) {
+    HRESULT hr = Add(f);
+    if (FAILED(hr)) return hr;
+  }
+  return ConnectChain();
+}
+
 HRESULT Graph::ConnectChain() {
   for (size_t i = 0; i + 1 < filters.size(); ++i) {
     ComPtr<IPin> out = FirstPin(filters[i].Get(), PINDIR_OUTPUT);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct Graph {
   HRESULT Add(IBaseFilter* filter);
   // Connects the first output pin of filter i to the first input pin of filter i + 1, directly.
   HRESULT ConnectChain();
+  // Add for each filter, then ConnectChain.
+  HRESULT Build(std::initializer_list<IBaseFilter*> chain);
   // Runs until a terminal event (EC_COMPLETE, EC_ERRORABORT, ...) or the timeout; returns the
   // event code (0 on timeout) and stops the graph.
   LONG RunToEnd(DWORD timeoutMs = 20000);

@@ -64,9 +64,7 @@ TEST(SampleGrabber, RecordsFlagsTypeChangesAndCallsBack) {
   auto callback = plenor::test::MakeObject<CountingCallback>();
   ASSERT_EQ(grabber.As<IPlenorSampleGrabber>()->SetCallback(callback.Get()), S_OK);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
   std::vector<Grabbed> s = ReadGrabber(grabber.Get());
   ASSERT_EQ(s.size(), 4u);
@@ -109,9 +107,7 @@ TEST(SampleGrabber, KeepsAtMostMaxSamplesAndACallbackFailureStopsTheStream) {
   auto callback = plenor::test::MakeObject<CountingCallback>();
   ASSERT_EQ(grabber.As<IPlenorSampleGrabber>()->SetCallback(callback.Get()), S_OK);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
   EXPECT_EQ(ReadGrabber(grabber.Get()).size(), 3u);
   EXPECT_EQ(callback->calls.load(), 10);  // every sample still reaches the callback
@@ -138,9 +134,7 @@ TEST(NullRenderer, RendersInStepWithTheClockOnlyWhenSync) {
     ComPtr<IBaseFilter> renderer = CreateFilter(CLSID_NullRenderer);
     EXPECT_EQ(Set(renderer.Get(), "sync", sync ? "1" : "0"), S_OK);
     Graph g;
-    EXPECT_EQ(g.Add(source.Get()), S_OK);
-    EXPECT_EQ(g.Add(renderer.Get()), S_OK);
-    EXPECT_EQ(g.ConnectChain(), S_OK);
+    EXPECT_EQ(g.Build({source.Get(), renderer.Get()}), S_OK);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(g.RunToEnd(), EC_COMPLETE);
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();

@@ -28,9 +28,7 @@ void RunPattern(const std::map<std::string, std::string>& params, PatternRun* ru
   ASSERT_TRUE(source && grabber);
   for (const auto& [name, value] : params) ASSERT_EQ(Set(source.Get(), name.c_str(), value), S_OK) << name;
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   run->endCode = g.RunToEnd();
   run->samples = ReadGrabber(grabber.Get());
   run->type = GrabberType(grabber.Get());
@@ -217,9 +215,7 @@ TEST(TestPattern, DurationAndPositionsThroughTheGraph) {
   ASSERT_EQ(Set(source.Get(), "width", "8"), S_OK);
   ASSERT_EQ(Set(source.Get(), "height", "8"), S_OK);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   ComPtr<IMediaSeeking> seeking = g.builder.As<IMediaSeeking>();
   ASSERT_TRUE(seeking);
   LONGLONG duration = 0;

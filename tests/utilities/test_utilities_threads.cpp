@@ -19,9 +19,7 @@ TEST(UtilityThreads, HostReadsTheGrabberAndChangesParametersWhileStreaming) {
   ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
   ASSERT_EQ(Set(grabber.Get(), "max_samples", "50"), S_OK);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   ComPtr<IMediaControl> mc = g.builder.As<IMediaControl>();
   ComPtr<IPlenorSampleGrabber> queue = grabber.As<IPlenorSampleGrabber>();
 
@@ -61,9 +59,7 @@ TEST(UtilityThreads, StoppingAtFullSpeedAlwaysLeavesOneCompleteFile) {
   ComPtr<IBaseFilter> writer = CreateFilter(CLSID_FileWriter);
   ASSERT_EQ(Set(writer.Get(), "filename", path), S_OK);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(writer.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), writer.Get()}), S_OK);
   ComPtr<IMediaControl> mc = g.builder.As<IMediaControl>();
   const size_t frame = 32 * 32 * 3;
   for (int run = 0; run < 30; ++run) {

@@ -70,9 +70,7 @@ LONG WriteWav(IBaseFilter* source, const std::string& path) {
   ComPtr<IBaseFilter> writer = CreateFilter(CLSID_WavWriter);
   EXPECT_EQ(writer.As<IFileSinkFilter>()->SetFileName(Utf8ToWide(path).c_str(), nullptr), S_OK);
   Graph g;
-  EXPECT_EQ(g.Add(source), S_OK);
-  EXPECT_EQ(g.Add(writer.Get()), S_OK);
-  EXPECT_EQ(g.ConnectChain(), S_OK);
+  EXPECT_EQ(g.Build({source, writer.Get()}), S_OK);
   return g.RunToEnd();
 }
 
@@ -114,9 +112,7 @@ TEST(Wav, WrittenFileReadsBackIdentically) {
         Tone({{"samplerate", "8000"}, {"samples_per_buffer", "333"}, {"frames", "7"}, {"tone_left", "440"}});
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
     Graph g;
-    ASSERT_EQ(g.Add(again.Get()), S_OK);
-    ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-    ASSERT_EQ(g.ConnectChain(), S_OK);
+    ASSERT_EQ(g.Build({again.Get(), grabber.Get()}), S_OK);
     ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
     std::vector<BYTE> all;
     for (const Grabbed& s : ReadGrabber(grabber.Get())) all.insert(all.end(), s.bytes.begin(), s.bytes.end());
@@ -130,9 +126,7 @@ TEST(Wav, WrittenFileReadsBackIdentically) {
   {
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
     Graph g;
-    ASSERT_EQ(g.Add(source.Get()), S_OK);
-    ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-    ASSERT_EQ(g.ConnectChain(), S_OK);
+    ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
     ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
     std::vector<Grabbed> samples = ReadGrabber(grabber.Get());
     ASSERT_EQ(samples.size(), 3u);  // 2331 frames: 800 + 800 + 731
@@ -157,9 +151,7 @@ TEST(Wav, DurationAndPositionsThroughTheGraph) {
   ASSERT_EQ(Load(source.Get(), a), S_OK);
   ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
   Graph g;
-  ASSERT_EQ(g.Add(source.Get()), S_OK);
-  ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
   ComPtr<IMediaSeeking> seeking = g.builder.As<IMediaSeeking>();
   LONGLONG duration = 0;
   ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
@@ -236,9 +228,7 @@ TEST(Wav, FilesWithMoreThanTheCanonicalHeaderPlay) {
     ASSERT_EQ(Load(source.Get(), dir.File(c.name)), S_OK) << LastError(source.Get());
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
     Graph g;
-    ASSERT_EQ(g.Add(source.Get()), S_OK);
-    ASSERT_EQ(g.Add(grabber.Get()), S_OK);
-    ASSERT_EQ(g.ConnectChain(), S_OK);
+    ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
     ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
     AM_MEDIA_TYPE mt = GrabberType(grabber.Get());
     ASSERT_EQ(mt.formattype, FORMAT_WaveFormatEx);

@@ -50,9 +50,7 @@ ComPtr<IBaseFilter> Pattern(const std::map<std::string, std::string>& params) {
 
 // source -> sink, run to the end; the end code.
 LONG RunInto(IBaseFilter* source, IBaseFilter* sink, Graph* g) {
-  EXPECT_EQ(g->Add(source), S_OK);
-  EXPECT_EQ(g->Add(sink), S_OK);
-  EXPECT_EQ(g->ConnectChain(), S_OK);
+  EXPECT_EQ(g->Build({source, sink}), S_OK);
   return g->RunToEnd();
 }
 
@@ -313,9 +311,7 @@ TEST(Writers, StoppingBeforeTheEndCompletesAValidWavFile) {
   ComPtr<IBaseFilter> writer = Writer(CLSID_WavWriter, path);
   ComPtr<IBaseFilter> endless = Pattern({{"format", "PCM"}, {"samplerate", "8000"}, {"frames", "0"}});
   Graph g;
-  ASSERT_EQ(g.Add(endless.Get()), S_OK);
-  ASSERT_EQ(g.Add(writer.Get()), S_OK);
-  ASSERT_EQ(g.ConnectChain(), S_OK);
+  ASSERT_EQ(g.Build({endless.Get(), writer.Get()}), S_OK);
   ComPtr<IMediaControl> mc = g.builder.As<IMediaControl>();
   ASSERT_EQ(mc->Run(), S_OK);
   // While running only the temporary file exists.
