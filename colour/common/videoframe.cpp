@@ -23,6 +23,25 @@ bool PictureFits(const BITMAPINFOHEADER& bmi, int bytesPerPixel) {
   return BitmapStride(width, bytesPerPixel) * height <= INT32_MAX;
 }
 
+HRESULT CopyConnectionType(IPin* pin, CMediaType* pMediaType) {
+  AM_MEDIA_TYPE connected{};
+  HRESULT hr = pin->ConnectionMediaType(&connected);
+  if (FAILED(hr)) return hr;
+  hr = pMediaType->Set(connected);
+  FreeMediaType(connected);
+  return hr;
+}
+
+HRESULT SetBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp, LONG bytes) {
+  pProp->cbBuffer = bytes;
+  if (pProp->cbAlign == 0) pProp->cbAlign = 1;
+  if (pProp->cBuffers == 0) pProp->cBuffers = 1;
+  ALLOCATOR_PROPERTIES actual{};
+  HRESULT hr = pAlloc->SetProperties(pProp, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < pProp->cbBuffer ? E_FAIL : S_OK;
+}
+
 HRESULT ReportSampleFailure(IStatusInterface* status, HRESULT hr, const char* format, ...) {
   char text[256];
   va_list args;

@@ -5,6 +5,7 @@
 
 #include "framework/status.h"
 #include "platform/strmbase/amvideo.h"
+#include "platform/strmbase/mtype.h"
 
 namespace colour {
 
@@ -23,6 +24,14 @@ constexpr long long BitmapStride(long long width, int bytesPerPixel) {
 // bitmap rows of bytesPerPixel bytes per pixel (the larger of the two sides of a conversion)
 // fits in a 32-bit buffer size.
 bool PictureFits(const BITMAPINFOHEADER& bmi, int bytesPerPixel);
+
+// Fills *pMediaType with a copy of the type pin is connected with (the pin's failure when it is
+// not connected).
+HRESULT CopyConnectionType(IPin* pin, CMediaType* pMediaType);
+
+// Asks the allocator for buffers of bytes each (an alignment or buffer count of 0 becomes 1).
+// The allocator's failure, E_FAIL when it grants smaller buffers, else S_OK.
+HRESULT SetBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp, LONG bytes);
 
 // Formats the text (printf style, at most 255 characters) and stores it as the filter's last
 // error, notifying the host when it set an event sink; returns hr. Used for a sample that cannot

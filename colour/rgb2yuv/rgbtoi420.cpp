@@ -89,11 +89,7 @@ HRESULT RgbToI420Filter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  AM_MEDIA_TYPE input{};
-  HRESULT hr = m_pInput->ConnectionMediaType(&input);
-  if (FAILED(hr)) return hr;
-  hr = pMediaType->Set(input);
-  FreeMediaType(input);
+  HRESULT hr = colour::CopyConnectionType(m_pInput, pMediaType);
   if (FAILED(hr)) return hr;
   pMediaType->SetType(&MEDIATYPE_Video);
   pMediaType->SetSubtype(&MEDIASUBTYPE_I420);
@@ -115,13 +111,7 @@ HRESULT RgbToI420Filter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   HRESULT hr = m_pOutput->ConnectionMediaType(&output);
   if (FAILED(hr)) return hr;
   FreeMediaType(output);
-  pProp->cbBuffer = static_cast<LONG>(FrameBytes());
-  if (pProp->cbAlign == 0) pProp->cbAlign = 1;
-  if (pProp->cBuffers == 0) pProp->cBuffers = 1;
-  ALLOCATOR_PROPERTIES actual{};
-  hr = pAlloc->SetProperties(pProp, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cbBuffer < pProp->cbBuffer ? E_FAIL : S_OK;
+  return colour::SetBufferSize(pAlloc, pProp, static_cast<LONG>(FrameBytes()));
 }
 
 HRESULT RgbToI420Filter::SetMediaType(PIN_DIRECTION direction, const CMediaType* pmt) {

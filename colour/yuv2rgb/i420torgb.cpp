@@ -84,11 +84,7 @@ HRESULT I420ToRgbFilter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  AM_MEDIA_TYPE input{};
-  HRESULT hr = m_pInput->ConnectionMediaType(&input);
-  if (FAILED(hr)) return hr;
-  hr = pMediaType->Set(input);
-  FreeMediaType(input);
+  HRESULT hr = colour::CopyConnectionType(m_pInput, pMediaType);
   if (FAILED(hr)) return hr;
   VIDEOINFOHEADER* vih = VideoInfoOf(*pMediaType);
   if (!vih) return E_UNEXPECTED;  // the input check lets no such type through
@@ -117,14 +113,7 @@ HRESULT I420ToRgbFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   }
   FreeMediaType(output);
   if (bytes <= 0 || bytes > INT32_MAX) return E_FAIL;
-
-  pProp->cbBuffer = static_cast<LONG>(bytes);
-  if (pProp->cbAlign == 0) pProp->cbAlign = 1;
-  if (pProp->cBuffers == 0) pProp->cBuffers = 1;
-  ALLOCATOR_PROPERTIES actual{};
-  hr = pAlloc->SetProperties(pProp, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cbBuffer < pProp->cbBuffer ? E_FAIL : S_OK;
+  return colour::SetBufferSize(pAlloc, pProp, static_cast<LONG>(bytes));
 }
 
 HRESULT I420ToRgbFilter::SetMediaType(PIN_DIRECTION direction, const CMediaType* pmt) {

@@ -34,50 +34,33 @@ testing::AssertionResult IsSolidYuv(const Bytes& yuv, int w, int h, int y, int u
   return testing::AssertionSuccess();
 }
 
-struct Worked {
-  const char* name;
-  BYTE r, g, b;
-  const char* offset;
-  int y, u, v;
-};
-
-TEST(RgbToI420Filter, Rgb24ColoursGiveTheirWorkedValues) {
-  const Worked cases[] = {
-      {"grey", 100, 100, 100, "128", 100, 128, 128}, {"red", 255, 0, 0, "128", 76, 91, 255},
-      {"blue", 0, 0, 255, "128", 29, 239, 102},      {"green", 0, 255, 0, "128", 150, 54, 0},
-      {"white", 255, 255, 255, "128", 255, 128, 128}, {"grey offset 0", 100, 100, 100, "0", 100, 0, 0},
-      {"red offset 0", 255, 0, 0, "0", 76, 219, 127}, {"grey offset 300", 100, 100, 100, "300", 100, 44, 44},
-      {"red offset 300", 255, 0, 0, "300", 76, 7, 171},
+// RGB32 chroma carries its own bias of 128 and ignores the offset. RGB32 white gives V = 128: the
+// four V terms sum to just under 512, and (SV + 0.5) / 4 still truncates to 128.
+TEST(RgbToI420Filter, ColoursGiveTheirWorkedValues) {
+  const struct {
+    int bpp;
+    const char* name;
+    BYTE r, g, b;
+    const char* offset;
+    int y, u, v;
+  } cases[] = {
+      {3, "grey", 100, 100, 100, "128", 100, 128, 128},         {3, "red", 255, 0, 0, "128", 76, 91, 255},
+      {3, "blue", 0, 0, 255, "128", 29, 239, 102},              {3, "green", 0, 255, 0, "128", 150, 54, 0},
+      {3, "white", 255, 255, 255, "128", 255, 128, 128},        {3, "grey offset 0", 100, 100, 100, "0", 100, 0, 0},
+      {3, "red offset 0", 255, 0, 0, "0", 76, 219, 127},        {3, "grey offset 300", 100, 100, 100, "300", 100, 44, 44},
+      {3, "red offset 300", 255, 0, 0, "300", 76, 7, 171},      {4, "grey", 100, 100, 100, "128", 100, 128, 128},
+      {4, "red", 255, 0, 0, "128", 76, 90, 255},                {4, "green", 0, 255, 0, "128", 150, 54, 0},
+      {4, "blue", 0, 0, 255, "128", 29, 239, 102},              {4, "white", 255, 255, 255, "128", 255, 128, 128},
+      {4, "grey offset 0", 100, 100, 100, "0", 100, 128, 128},  {4, "red offset 300", 255, 0, 0, "300", 76, 90, 255},
   };
   const int w = 4, h = 2;
-  for (const Worked& c : cases) {
-    SCOPED_TRACE(c.name);
-    RgbChain chain(RgbType(MEDIASUBTYPE_RGB24, w, h), 64);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "RGB" << 8 * c.bpp << " " << c.name);
+    RgbChain chain(RgbType(c.bpp == 4 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24, w, h), 64);
     ASSERT_EQ(chain.outputConnect, S_OK);
     ASSERT_EQ(Set(chain.Base(), "chrominanceoffset", c.offset), S_OK);
     Bytes out;
-    ASSERT_EQ(chain.PushFrame(SolidRgb(w, h, 3, BitmapStride(w, 3), c.r, c.g, c.b), &out), S_OK);
-    EXPECT_TRUE(IsSolidYuv(out, w, h, c.y, c.u, c.v));
-  }
-}
-
-// RGB32 chroma carries its own bias of 128 and ignores the offset. White gives V = 128: the four
-// V terms sum to just under 512, and (SV + 0.5) / 4 still truncates to 128.
-TEST(RgbToI420Filter, Rgb32ColoursGiveTheirWorkedValuesWhateverTheOffset) {
-  const Worked cases[] = {
-      {"grey", 100, 100, 100, "128", 100, 128, 128}, {"red", 255, 0, 0, "128", 76, 90, 255},
-      {"green", 0, 255, 0, "128", 150, 54, 0},       {"blue", 0, 0, 255, "128", 29, 239, 102},
-      {"white", 255, 255, 255, "128", 255, 128, 128}, {"grey offset 0", 100, 100, 100, "0", 100, 128, 128},
-      {"red offset 300", 255, 0, 0, "300", 76, 90, 255},
-  };
-  const int w = 4, h = 2;
-  for (const Worked& c : cases) {
-    SCOPED_TRACE(c.name);
-    RgbChain chain(RgbType(MEDIASUBTYPE_RGB32, w, h), 64);
-    ASSERT_EQ(chain.outputConnect, S_OK);
-    ASSERT_EQ(Set(chain.Base(), "chrominanceoffset", c.offset), S_OK);
-    Bytes out;
-    ASSERT_EQ(chain.PushFrame(SolidRgb(w, h, 4, 4 * w, c.r, c.g, c.b), &out), S_OK);
+    ASSERT_EQ(chain.PushFrame(SolidRgb(w, h, c.bpp, BitmapStride(w, c.bpp), c.r, c.g, c.b), &out), S_OK);
     EXPECT_TRUE(IsSolidYuv(out, w, h, c.y, c.u, c.v));
   }
 }
