@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <string_view>
 
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
@@ -81,7 +82,7 @@ bool InRange(unsigned v, unsigned lo, unsigned hi) { return v >= lo && v <= hi; 
 
 bool ParseFrameRate(const std::string& text, uint64_t* num, uint64_t* den) {
   constexpr uint64_t kLimit = 1000000000ull;
-  auto digits = [](const std::string& s, uint64_t* v) {
+  auto digits = [](std::string_view s, uint64_t* v) {
     if (s.empty() || s.size() > 9) return false;
     uint64_t x = 0;
     for (char c : s) {
@@ -91,18 +92,18 @@ bool ParseFrameRate(const std::string& text, uint64_t* num, uint64_t* den) {
     *v = x;
     return true;
   };
+  const std::string_view t = text;
   uint64_t n = 0, d = 1;
-  if (size_t slash = text.find('/'); slash != std::string::npos) {
-    if (!digits(text.substr(0, slash), &n) || !digits(text.substr(slash + 1), &d)) return false;
-  } else if (size_t dot = text.find('.'); dot != std::string::npos) {
-    std::string whole = text.substr(0, dot), frac = text.substr(dot + 1);
-    if (whole.empty()) whole = "0";
+  if (size_t slash = t.find('/'); slash != std::string_view::npos) {
+    if (!digits(t.substr(0, slash), &n) || !digits(t.substr(slash + 1), &d)) return false;
+  } else if (size_t dot = t.find('.'); dot != std::string_view::npos) {
+    std::string_view whole = dot ? t.substr(0, dot) : std::string_view("0"), frac = t.substr(dot + 1);
     uint64_t w = 0, f = 0;
     if (!digits(whole, &w) || (frac.size() && !digits(frac, &f))) return false;
     d = 1;
     for (size_t i = 0; i < frac.size(); ++i) d *= 10;
     n = w * d + f;
-  } else if (!digits(text, &n)) {
+  } else if (!digits(t, &n)) {
     return false;
   }
   if (n == 0 || d == 0 || n > kLimit * 10 || d > kLimit) return false;
