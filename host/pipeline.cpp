@@ -69,10 +69,15 @@ bool IsReference(const Word& w) {
 bool ParsePipeline(const std::vector<std::string>& args, Pipeline* pipeline, std::string* error) {
   std::string line;
   for (const std::string& a : args) {
-    // An argument with blanks that are not inside quotes came quoted from the shell: keep it one
-    // word by quoting it again, unless it already holds the pipeline's own syntax.
-    bool whole = a.find_first_of(" \t") != std::string::npos && a.find_first_of("!\"'=") == std::string::npos;
-    line += (line.empty() ? "" : " ") + (whole ? "\"" + a + "\"" : a);
+    // An argument with blanks came quoted from the shell. Unless it holds the pipeline's own
+    // syntax (a whole pipeline in one argument), it is one word: a name with blanks, or
+    // PARAM=VALUE whose value has blanks (location="/my clips/a.yuv"). Quote it again.
+    std::string word = a;
+    if (a.find_first_of(" \t") != std::string::npos && a.find_first_of("!\"'") == std::string::npos) {
+      size_t eq = a.find('=');
+      word = eq == std::string::npos ? "\"" + a + "\"" : a.substr(0, eq + 1) + "\"" + a.substr(eq + 1) + "\"";
+    }
+    line += (line.empty() ? "" : " ") + word;
   }
   std::vector<Word> words;
   if (!Lex(line, &words, error)) return false;

@@ -44,8 +44,12 @@ TEST(PipelineParse, ElementsPropertiesAndQuoting) {
     EXPECT_EQ(p.links[1].from, 1);
     EXPECT_EQ(p.links[1].to, 2);
   }
+  // A value with blanks arrives from the shell as one argument.
+  Pipeline p = Parse({"A", "location=/my clips/a b.yuv", "!", "B"});
+  ASSERT_EQ(p.elements.size(), 2u);
+  EXPECT_EQ(p.elements[0].params[0], (std::pair<std::string, std::string>{"location", "/my clips/a b.yuv"}));
   // '!' needs no blanks; a value keeps its '=' signs; a path is an element.
-  Pipeline p = Parse({"./build/X.so!B location=a=b.raw"});
+  p = Parse({"./build/X.so!B location=a=b.raw"});
   ASSERT_EQ(p.elements.size(), 2u);
   EXPECT_EQ(p.elements[0].filter, "./build/X.so");
   EXPECT_EQ(p.elements[1].params[0], (std::pair<std::string, std::string>{"location", "a=b.raw"}));
