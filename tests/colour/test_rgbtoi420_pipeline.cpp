@@ -161,7 +161,9 @@ TEST_P(TopDownPipeline, RowOrderFollowsTheSignsOfTheHeights) {
     ASSERT_EQ(graph.Add(f), S_OK);
   ASSERT_EQ(graph.ConnectChain(), S_OK);
   EXPECT_EQ(Get(forward.Get(), "invert"), "0");
-  EXPECT_EQ(VideoInfo(GrabberType(grabber.Get())).bmiHeader.biHeight, invert ? h : -h);
+  AM_MEDIA_TYPE connected = GrabberType(grabber.Get());
+  EXPECT_EQ(VideoInfo(connected).bmiHeader.biHeight, invert ? h : -h);
+  FreeMediaType(connected);
 
   ComPtr<IMediaControl> control = graph.builder.As<IMediaControl>();
   ASSERT_EQ(control->Run(), S_OK);
