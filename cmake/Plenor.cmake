@@ -1,12 +1,12 @@
 # plenor_add_plugin(NAME SOURCES...): a filter module (NAME.so in the plugin folder) that links
-# strmbase and exports only the COM entry points.
+# strmbase and the module entry (strmbase_module) and exports only the COM entry points.
 function(plenor_add_plugin name)
   add_library(${name} MODULE ${ARGN})
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${PLENOR_PLUGIN_DIR})
-  target_link_libraries(${name} PRIVATE strmbase)
-  # The entry points live in strmbase (a static library): --undefined pulls them into the module.
+  target_link_libraries(${name} PRIVATE strmbase_module strmbase)
+  # The entry points live in a static library: --undefined pulls them into the module.
   target_link_options(${name} PRIVATE
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/plugin.map -Wl,--no-undefined
     -Wl,--undefined=DllGetClassObject -Wl,--undefined=DllCanUnloadNow

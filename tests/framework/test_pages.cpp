@@ -75,7 +75,7 @@ class PageTest : public testing::Test {
   void SetUp() override {
     baseline = GetWindowCount();
     parent = CreateContainerWindow(nullptr, "frame", RECT{0, 0, 400, 300}, WS_POPUP, 0);
-    filter = ComPtr<IUnknown>(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(new CTestInverter)));
+    filter = ComPtr<IUnknown>(AsUnknown(new CTestInverter));
   }
   void TearDown() override {
     page = nullptr;
@@ -101,7 +101,7 @@ class PageTest : public testing::Test {
 };
 
 TEST_F(PageTest, ObjectWithoutSettingsInterfaceIsRefused) {
-  ComPtr<IUnknown> plain(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(new CUnknown(L"plain", nullptr))));
+  ComPtr<IUnknown> plain(AsUnknown(new CUnknown(L"plain", nullptr)));
   IUnknown* objects[] = {plain.Get()};
   EXPECT_EQ(page->SetObjects(1, objects), E_NOINTERFACE);
   EXPECT_EQ(page->Activate(parent, &rc, FALSE), E_UNEXPECTED);
@@ -192,7 +192,7 @@ TEST_F(PageTest, OpeningMarksDirtySoApplyRewritesEveryParameter) {
 }
 
 TEST_F(PageTest, UnregisteredParameterLeavesTheFieldEmptyAndApplyChangesNothing) {
-  filter = ComPtr<IUnknown>(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(new InvertOnly)));
+  filter = ComPtr<IUnknown>(AsUnknown(new InvertOnly));
   ASSERT_EQ(Connect(), S_OK);
   ASSERT_EQ(page->Activate(parent, &rc, FALSE), S_OK);  // the failed read does not stop activation
   char text[16] = "x";
@@ -222,7 +222,7 @@ TEST_F(PageTest, ApplyAfterDeactivationWritesNoEmptyValues) {
 
 TEST(PropertyFrame, SwitchingPagesAppliesTheDirtyOneAndCloseReleasesEverything) {
   const size_t baseline = GetWindowCount();
-  ComPtr<IUnknown> filter(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(new CTestInverter)));
+  ComPtr<IUnknown> filter(AsUnknown(new CTestInverter));
   std::vector<ComPtr<IPropertyPage>> pages{NewPage(), NewPage()};
   ComPtr<IPropertyPage> watch = pages[0];
   std::unique_ptr<PropertyFrame> frame;
@@ -296,7 +296,7 @@ TEST_F(RegisteredModuleTest, FrameDrivesThePageEndToEnd) {
 }
 
 TEST(PropertyFrameOpen, ObjectWithoutPagesIsRefused) {
-  ComPtr<IUnknown> plain(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(new InvertOnly)));
+  ComPtr<IUnknown> plain(AsUnknown(new InvertOnly));
   std::unique_ptr<PropertyFrame> frame;
   EXPECT_EQ(PropertyFrame::Open(plain.Get(), &frame), E_NOINTERFACE);
   EXPECT_FALSE(frame);

@@ -82,11 +82,17 @@ TEST_F(CliTest, RegisterListUnregister) {
 }
 
 TEST_F(CliTest, RegisterWithoutArgumentsTakesThePluginFolder) {
+  // Every module of the folder registers (other test folders put their test modules there too,
+  // each with one filter).
+  size_t modules = 0;
+  for (const auto& e : fs::directory_iterator(PLENOR_TEST_PLUGIN_DIR))
+    if (e.path().extension() == ".so") ++modules;
+  ASSERT_GE(modules, static_cast<size_t>(kTestModuleCount));
   Result r = Run({"register"}, {{"PLENOR_PLUGIN_DIR", PLENOR_TEST_PLUGIN_DIR}});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Lines(r.out).size(), static_cast<size_t>(kTestModuleCount));
+  EXPECT_EQ(Lines(r.out).size(), modules);
   r = Run({"list"});
-  EXPECT_EQ(ListRows(r.out).size(), static_cast<size_t>(kTestModuleCount));
+  EXPECT_EQ(ListRows(r.out).size(), modules);
 
   fs::create_directories(dir / "empty");
   r = Run({"register"}, {{"PLENOR_PLUGIN_DIR", (dir / "empty").string()}});
