@@ -98,12 +98,12 @@ int RunPage(const std::vector<std::string>& args) {
     if (a == "--apply") {
       apply = true;
     } else if (a == "--set" || a.rfind("--set=", 0) == 0) {
-      std::string spec = a == "--set" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(6);
-      size_t eq = spec.find('=');
+      std::string setting = a == "--set" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(6);
+      size_t eq = setting.find('=');
       long id = 0;
-      if (eq == std::string::npos || !ParseInt(spec.substr(0, eq), &id))
+      if (eq == std::string::npos || !ParseInt(setting.substr(0, eq), &id))
         return UsageError("page: --set takes CONTROL_ID=VALUE, e.g. --set 1001=2");
-      sets.emplace_back(static_cast<int>(id), spec.substr(eq + 1));
+      sets.emplace_back(static_cast<int>(id), setting.substr(eq + 1));
     } else if (!a.empty() && a[0] == '-') {
       return UsageError("page: unknown option '" + a + "'");
     } else {
