@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "framework/pages.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
@@ -54,15 +55,7 @@ STDMETHODIMP ChannelPickFilter::NonDelegatingQueryInterface(REFIID riid, void** 
 }
 
 STDMETHODIMP ChannelPickFilter::GetPages(CAUUID* pPages) {
-  if (!pPages) return E_POINTER;
-  pPages->cElems = 1;
-  pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (!pPages->pElems) {
-    pPages->cElems = 0;
-    return E_OUTOFMEMORY;
-  }
-  pPages->pElems[0] = CLSID_Stereo2MonoProperties;
-  return S_OK;
+  return GetSinglePropertyPage(pPages, CLSID_Stereo2MonoProperties);
 }
 
 void ChannelPickFilter::InitParameters() { AddParameter("channel", &m_nChannel, 0); }

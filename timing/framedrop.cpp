@@ -6,7 +6,7 @@
 
 #include "platform/strmbase/amvideo.h"
 #include "platform/strmbase/uuids.h"
-#include "timing/pagelist.h"
+#include "framework/pages.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ STDMETHODIMP FrameDropFilter::NonDelegatingQueryInterface(REFIID riid, void** pp
   return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP FrameDropFilter::GetPages(CAUUID* pPages) { return SinglePropertyPage(pPages, CLSID_FrameSkippingProperties); }
+STDMETHODIMP FrameDropFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_FrameSkippingProperties); }
 
 void FrameDropFilter::InitParameters() {
   CAutoLock lock(&m_csState);

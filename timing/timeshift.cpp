@@ -4,7 +4,7 @@
 #include <new>
 
 #include "platform/strmbase/uuids.h"
-#include "timing/pagelist.h"
+#include "framework/pages.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ STDMETHODIMP TimeShiftFilter::NonDelegatingQueryInterface(REFIID riid, void** pp
   return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP TimeShiftFilter::GetPages(CAUUID* pPages) { return SinglePropertyPage(pPages, CLSID_SkewingProperties); }
+STDMETHODIMP TimeShiftFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_SkewingProperties); }
 
 void TimeShiftFilter::InitParameters() {
   CAutoLock lock(&m_csState);
