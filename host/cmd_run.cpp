@@ -42,6 +42,36 @@ REFERENCE_TIME FrameDuration(const BuiltGraph& built) {
   return 0;
 }
 
+// Samples the filter's input pins have accepted so far, or -1 when it has no input pin that
+// counts them (a source).
+LONGLONG SamplesIn(IBaseFilter* filter) {
+  LONGLONG total = -1;
+  for (ComPtr<IPin>& p : Pins(filter)) {
+    if (Direction(p.Get()) != PINDIR_INPUT) continue;
+    ComPtr<IPinSampleCount> counter = p.As<IPinSampleCount>();
+    LONGLONG n = 0;
+    if (counter && SUCCEEDED(counter->GetSampleCount(&n))) total = (total < 0 ? 0 : total) + n;
+  }
+  return total;
+}
+
+// Samples that reached the end of the pipeline: those accepted by filters with no connected
+// output pin (renderers and writers).
+LONGLONG SamplesRendered(const BuiltGraph& built) {
+  LONGLONG total = 0;
+  for (const auto& f : built.filters) {
+    bool feedsOthers = false;
+    for (ComPtr<IPin>& p : Pins(f.Get())) {
+      ComPtr<IPin> peer;
+      if (Direction(p.Get()) == PINDIR_OUTPUT && SUCCEEDED(p->ConnectedTo(&peer)) && peer) feedsOthers = true;
+    }
+    if (feedsOthers) continue;
+    LONGLONG n = SamplesIn(f.Get());
+    if (n > 0) total += n;
+  }
+  return total;
+}
+
 std::string Seconds(double s) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.3f s", s);
@@ -130,7 +160,11 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
       if (options.frames > 0 && pos >= limit) outcome = "frame limit";
     }
     if (progress) {
-      std::string line = "\rplenor: running " + Seconds(elapsed) + "  position " + Seconds(pos / 1e7);
+      LONGLONG rendered = SamplesRendered(built);
+      char rate[64];
+      std::snprintf(rate, sizeof rate, "  %lld samples rendered  %.1f/s", static_cast<long long>(rendered),
+                    elapsed > 0 ? static_cast<double>(rendered) / elapsed : 0.0);
+      std::string line = "\rplenor: running " + Seconds(elapsed) + rate + "  position " + Seconds(pos / 1e7);
       if (knowsDuration) line += " / " + Seconds(duration / 1e7);
       std::fprintf(stderr, "%s   ", line.c_str());
     }
@@ -150,9 +184,14 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
     std::printf("stream time: %s%s\n", Seconds(pos / 1e7).c_str(),
                 knowsDuration ? (" of " + Seconds(duration / 1e7)).c_str() : "");
     if (limit > 0) std::printf("stop position: %s\n", Seconds(limit / 1e7).c_str());
+    const LONGLONG rendered = SamplesRendered(built);
+    std::printf("rendered: %lld samples, %.2f per second of wall time\n", static_cast<long long>(rendered),
+                wall > 0 ? static_cast<double>(rendered) / wall : 0.0);
     for (size_t i = 0; i < built.filters.size(); ++i) {
       std::string t = LastErrorText(built.filters[i].Get());
-      std::printf("  %s%s\n", built.labels[i].c_str(), t.empty() ? "" : (": " + t).c_str());
+      LONGLONG in = SamplesIn(built.filters[i].Get());
+      std::string count = in < 0 ? "" : " (" + std::to_string(in) + " samples in)";
+      std::printf("  %s%s%s\n", built.labels[i].c_str(), count.c_str(), t.empty() ? "" : (": " + t).c_str());
     }
   }
   return kExitOk;

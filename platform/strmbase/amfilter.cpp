@@ -745,6 +745,7 @@ CBaseInputPin::~CBaseInputPin() = default;
 STDMETHODIMP CBaseInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (riid == IID_IMemInputPin) return GetInterface(static_cast<IMemInputPin*>(this), ppv);
+  if (riid == IID_IPinSampleCount) return GetInterface(static_cast<IPinSampleCount*>(this), ppv);
   return CBasePin::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -819,6 +820,7 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
     pSample->GetPointer(&m_SampleProps.pbBuffer);
     m_SampleProps.lActual = pSample->GetActualDataLength();
     m_SampleProps.cbBuffer = pSample->GetSize();
+    m_cSamplesAccepted.fetch_add(1, std::memory_order_relaxed);
     return S_OK;
   }
 
@@ -832,6 +834,13 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
       return VFW_E_INVALIDMEDIATYPE;
     }
   }
+  m_cSamplesAccepted.fetch_add(1, std::memory_order_relaxed);
+  return S_OK;
+}
+
+STDMETHODIMP CBaseInputPin::GetSampleCount(LONGLONG* pCount) {
+  if (!pCount) return E_POINTER;
+  *pCount = m_cSamplesAccepted.load(std::memory_order_relaxed);
   return S_OK;
 }
 

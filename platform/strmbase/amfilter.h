@@ -299,7 +299,7 @@ class CBaseOutputPin : public CBasePin {
 // ---------------------------------------------------------------------------------------------
 // CBaseInputPin
 
-class CBaseInputPin : public CBasePin, public IMemInputPin {
+class CBaseInputPin : public CBasePin, public IMemInputPin, public IPinSampleCount {
  public:
   CBaseInputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName);
   ~CBaseInputPin() override;
@@ -322,6 +322,9 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) override;
   // S_OK when the filter has no output pin or a connected output pin's peer can block.
   STDMETHODIMP ReceiveCanBlock() override;
+
+  // IPinSampleCount: samples accepted by Receive's checks since the pin was created.
+  STDMETHODIMP GetSampleCount(LONGLONG* pCount) override;
 
   // Flushing flag (under the filter lock); EndFlush also clears a run-time error.
   STDMETHODIMP BeginFlush() override;
@@ -349,6 +352,9 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   bool m_bReadOnly = false;
   std::atomic<bool> m_bFlushing{false};
   AM_SAMPLE2_PROPERTIES m_SampleProps{};
+
+ private:
+  std::atomic<LONGLONG> m_cSamplesAccepted{0};
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -434,6 +434,18 @@ struct IPropertyPage : IUnknown {
   ~IPropertyPage() = default;
 };
 
+// The number of media samples an input pin has accepted (samples that passed its receive checks)
+// since the pin was created. Every input pin built on CBaseInputPin answers it; hosts use it for
+// per-filter counts and frame rates.
+PLENOR_GUID(IID_IPinSampleCount, 0xda42a316, 0x8681, 0x43af, 0xad, 0xa2, 0x8c, 0xc3, 0xfd, 0x13, 0x6d, 0x7a);
+struct IPinSampleCount : IUnknown {
+  static constexpr const IID& iid = IID_IPinSampleCount;
+  STDMETHOD(GetSampleCount)(LONGLONG* pCount) PURE;
+
+ protected:
+  ~IPinSampleCount() = default;
+};
+
 struct IAMovieSetup : IUnknown {
   static constexpr const IID& iid = IID_IAMovieSetup;
   STDMETHOD(Register)() PURE;

@@ -48,6 +48,9 @@ TEST_F(CliRunTest, PipelineOverUtilitiesWritesTheExpectedFiles) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(fs::file_size(Path("v.rgb")), 3u * 16 * 8 * 3);
   EXPECT_NE(r.out.find("finished: end of stream"), std::string::npos) << r.out;
+  // The summary counts what each filter took in and what reached the end of the pipeline.
+  EXPECT_NE(r.out.find("rendered: 3 samples"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("FileWriter (element 2) (3 samples in)"), std::string::npos) << r.out;
 
   // Audio: the stereo test tone, and the same tone through ChannelPickFilter keeping the right
   // channel. The mono file holds exactly every second sample of the stereo one.
