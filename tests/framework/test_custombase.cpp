@@ -67,7 +67,7 @@ struct Allocator {
     EXPECT_EQ(alloc->GetBuffer(s.ReleaseAndGetAddressOf(), nullptr, nullptr, 0), S_OK);
     BYTE* p = nullptr;
     s->GetPointer(&p);
-    std::memcpy(p, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
     s->SetActualDataLength(static_cast<LONG>(bytes.size()));
     s->SetSyncPoint(FALSE);
     return s;
