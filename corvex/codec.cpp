@@ -137,7 +137,7 @@ void DecoderDeleter::operator()(ISVCDecoder* p) const {
 CorvexCodec::CorvexCodec() {
   for (int i = 0; i < kParamCount; ++i) {
     m_aValue[i] = kParams[i].nDefault;
-    if (kParams[i].eKind == Kind::Compat) m_aText[i] = "0";
+    if (kParams[i].eKind == Kind::Compat) m_aText[i].push_back('0');
   }
 }
 
