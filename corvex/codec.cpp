@@ -109,6 +109,23 @@ void StripStartCode(const uint8_t*& p, int& nLength) {
   }
 }
 
+// Calls f(payload, length) for every NAL unit of a coded frame, start codes removed; f returns
+// false to stop the walk.
+template <typename F>
+void ForEachUnit(const SFrameBSInfo& info, F&& f) {
+  for (int l = 0; l < info.iLayerNum; ++l) {
+    const SLayerBSInfo& layer = info.sLayerInfo[l];
+    const uint8_t* p = layer.pBsBuf;
+    for (int n = 0; n < layer.iNalCount; ++n) {
+      const uint8_t* pUnit = p;
+      int nLength = layer.pNalLengthInByte[n];
+      p += nLength;
+      StripStartCode(pUnit, nLength);
+      if (nLength > 0 && !f(pUnit, static_cast<size_t>(nLength))) return;
+    }
+  }
+}
+
 }  // namespace
 
 // Runs one entry of the interface; an allocation failure becomes a failed call, never an
@@ -406,27 +423,24 @@ int CorvexCodec::CodeParameterSet(int nType, unsigned char* pOut, size_t nLimit)
     return Fail("The H.264 encoder could not write its parameter sets.");
   }
   const int nWanted = nType == 2 ? 7 : 8;
-  for (int l = 0; l < info.iLayerNum; ++l) {
-    const SLayerBSInfo& layer = info.sLayerInfo[l];
-    const uint8_t* p = layer.pBsBuf;
-    for (int n = 0; n < layer.iNalCount; ++n) {
-      const uint8_t* pUnit = p;
-      int nLength = layer.pNalLengthInByte[n];
-      p += nLength;
-      StripStartCode(pUnit, nLength);
-      if (nLength <= 0 || (pUnit[0] & 0x1F) != nWanted) continue;
-      const size_t nTotal = 4 + static_cast<size_t>(nLength);
-      if (nTotal > nLimit) {
-        return Fail(std::string(nType == 2 ? "The sequence" : "The picture") +
-                    " parameter set takes " + std::to_string(nTotal * 8) +
-                    " bits, more than the frame bit limit of " + std::to_string(nLimit * 8) + ".");
-      }
-      std::memcpy(pOut, kStartCode, 4);
-      std::memcpy(pOut + 4, pUnit, static_cast<size_t>(nLength));
-      m_nCompressedLength = static_cast<int>(nTotal);
-      return 1;
+  int nResult = -1;
+  ForEachUnit(info, [&](const uint8_t* pUnit, size_t nLength) {
+    if ((pUnit[0] & 0x1F) != nWanted) return true;
+    const size_t nTotal = 4 + nLength;
+    if (nTotal > nLimit) {
+      nResult = Fail(std::string(nType == 2 ? "The sequence" : "The picture") +
+                     " parameter set takes " + std::to_string(nTotal * 8) +
+                     " bits, more than the frame bit limit of " + std::to_string(nLimit * 8) +
+                     ".");
+      return false;
     }
-  }
+    std::memcpy(pOut, kStartCode, 4);
+    std::memcpy(pOut + 4, pUnit, nLength);
+    m_nCompressedLength = static_cast<int>(nTotal);
+    nResult = 1;
+    return false;
+  });
+  if (nResult >= 0) return nResult;
   return Fail("The H.264 encoder wrote no parameter set of the kind asked for.");
 }
 
@@ -468,24 +482,16 @@ int CorvexCodec::CodePicture(const unsigned char* pPicture, unsigned char* pOut,
   // Two passes: the size first, so that nothing is written when the picture exceeds the limit.
   for (int nPass = 0; nPass < 2; ++nPass) {
     size_t nTotal = 0;
-    for (int l = 0; l < info.iLayerNum; ++l) {
-      const SLayerBSInfo& layer = info.sLayerInfo[l];
-      const uint8_t* p = layer.pBsBuf;
-      for (int n = 0; n < layer.iNalCount; ++n) {
-        const uint8_t* pUnit = p;
-        int nLength = layer.pNalLengthInByte[n];
-        p += nLength;
-        StripStartCode(pUnit, nLength);
-        if (nLength <= 0) continue;
-        const int nUnitType = pUnit[0] & 0x1F;
-        if (!bKeepSets && (nUnitType == 7 || nUnitType == 8)) continue;
-        if (nPass == 1) {
-          std::memcpy(pOut + nTotal, kStartCode, 4);
-          std::memcpy(pOut + nTotal + 4, pUnit, static_cast<size_t>(nLength));
-        }
-        nTotal += 4 + static_cast<size_t>(nLength);
+    ForEachUnit(info, [&](const uint8_t* pUnit, size_t nLength) {
+      const int nUnitType = pUnit[0] & 0x1F;
+      if (!bKeepSets && (nUnitType == 7 || nUnitType == 8)) return true;
+      if (nPass == 1) {
+        std::memcpy(pOut + nTotal, kStartCode, 4);
+        std::memcpy(pOut + nTotal + 4, pUnit, nLength);
       }
-    }
+      nTotal += 4 + nLength;
+      return true;
+    });
     if (nPass == 0 && nTotal > nLimit) {
       // The picture is lost to the stream: the next one must not refer to it.
       m_pEncoder->ForceIntraFrame(true);
