@@ -36,6 +36,7 @@ struct ParamDef {
 
 constexpr int kMaxSide = 4096;
 constexpr int kMinSide = 16;
+constexpr int kMaxRateQp = 42;  // highest quantiser rate control may choose
 constexpr int64_t kMaxPixels = 4096 * 2304;  // 36864 macroblocks, the largest H.264 level
 
 // One row per Param, in the same order.
@@ -358,7 +359,9 @@ int CorvexCodec::BuildEncoder() {
     layer.iSpatialBitrate = static_cast<int>(nTarget);
     layer.iMaxSpatialBitrate = static_cast<int>(nPeak);
     p.iMinQp = nMode == 2 ? std::max(nFloor, m_aValue[kQuality]) : nFloor;
-    p.iMaxQp = 51;
+    // Above 42 the encoder underneath trades residual for costlier modes and its pictures grow
+    // again (measured on panning, textured video), which sends rate control the wrong way.
+    p.iMaxQp = std::max(kMaxRateQp, p.iMinQp);
   }
   if (pEncoder->InitializeExt(&p) != cmResultSuccess) {
     return Fail("The H.264 encoder does not take a " + std::to_string(w) + "x" +
@@ -386,6 +389,8 @@ int CorvexCodec::OpenEncoder() {
     m_pRgbToYuv = std::make_unique<RealRGB24toYUV420Converter>(w, h, 128);
   }
   m_nFrameIndex = 0;
+  m_nBitsCoded = 0;
+  m_nRateSet = 0;
   m_nCompressedLength = 0;
   return 1;
 }
@@ -501,9 +506,36 @@ int CorvexCodec::CodePicture(const unsigned char* pPicture, unsigned char* pOut,
     }
     if (nPass == 1) m_nCompressedLength = static_cast<int>(nTotal);
   }
+  m_nBitsCoded += static_cast<int64_t>(m_nCompressedLength) * 8;
+  SteerRate();
   m_aValue[kLastPicCodingType] =
       (info.eFrameType == videoFrameTypeIDR || info.eFrameType == videoFrameTypeI) ? 0 : 1;
   return 1;
+}
+
+// The encoder underneath aims at a rate over its own window but lets the stream drift above it
+// (it may not skip pictures here). So the rate it is given for the coming window is the nominal
+// rate plus what the stream is under (or minus what it is over) its budget so far, spread over
+// one window, within a quarter and four times the nominal rate.
+void CorvexCodec::SteerRate() {
+  if (m_aValue[kMode] == 0) return;
+  const int64_t nFrames = m_aValue[kRateControlFrames];
+  const int64_t nBudget = int64_t{m_aValue[kMaxBitsPerFrame]};
+  const int64_t nNominal = std::min<int64_t>(nBudget * nFrames, INT_MAX / 4);
+  const int64_t nDebt = nBudget * m_nFrameIndex - m_nBitsCoded;
+  const int64_t nRate = std::clamp<int64_t>(nNominal + nDebt, nNominal / 4, nNominal * 4);
+  // Small corrections are not worth restarting the encoder's estimate for.
+  if (m_nRateSet != 0 && std::llabs(nRate - m_nRateSet) * 50 < m_nRateSet) return;
+  SBitrateInfo rate;
+  rate.iLayer = SPATIAL_LAYER_ALL;
+  rate.iBitrate = static_cast<int>(nRate);
+  SBitrateInfo peak;
+  peak.iLayer = SPATIAL_LAYER_ALL;
+  peak.iBitrate = static_cast<int>(
+      std::min<int64_t>(nRate * (100 + m_aValue[kRateOvershoot]) / 100, INT_MAX));
+  m_pEncoder->SetOption(ENCODER_OPTION_MAX_BITRATE, &peak);
+  m_pEncoder->SetOption(ENCODER_OPTION_BITRATE, &rate);
+  m_nRateSet = nRate;
 }
 
 int CorvexCodec::EnsureDecoder() {
