@@ -36,6 +36,7 @@ struct ParamDef {
 
 constexpr int kMaxSide = 4096;
 constexpr int kMinSide = 16;
+constexpr int kMaxRateQp = 42;  // highest quantiser rate control may choose
 constexpr int64_t kMaxPixels = 4096 * 2304;  // 36864 macroblocks, the largest H.264 level
 
 // One row per Param, in the same order.
@@ -109,6 +110,23 @@ void StripStartCode(const uint8_t*& p, int& nLength) {
   }
 }
 
+// Calls f(payload, length) for every NAL unit of a coded frame, start codes removed; f returns
+// false to stop the walk.
+template <typename F>
+void ForEachUnit(const SFrameBSInfo& info, F&& f) {
+  for (int l = 0; l < info.iLayerNum; ++l) {
+    const SLayerBSInfo& layer = info.sLayerInfo[l];
+    const uint8_t* p = layer.pBsBuf;
+    for (int n = 0; n < layer.iNalCount; ++n) {
+      const uint8_t* pUnit = p;
+      int nLength = layer.pNalLengthInByte[n];
+      p += nLength;
+      StripStartCode(pUnit, nLength);
+      if (nLength > 0 && !f(pUnit, static_cast<size_t>(nLength))) return;
+    }
+  }
+}
+
 }  // namespace
 
 // Runs one entry of the interface; an allocation failure becomes a failed call, never an
@@ -137,7 +155,7 @@ void DecoderDeleter::operator()(ISVCDecoder* p) const {
 CorvexCodec::CorvexCodec() {
   for (int i = 0; i < kParamCount; ++i) {
     m_aValue[i] = kParams[i].nDefault;
-    if (kParams[i].eKind == Kind::Compat) m_aText[i] = "0";
+    if (kParams[i].eKind == Kind::Compat) m_aText[i].push_back('0');
   }
 }
 
@@ -341,7 +359,9 @@ int CorvexCodec::BuildEncoder() {
     layer.iSpatialBitrate = static_cast<int>(nTarget);
     layer.iMaxSpatialBitrate = static_cast<int>(nPeak);
     p.iMinQp = nMode == 2 ? std::max(nFloor, m_aValue[kQuality]) : nFloor;
-    p.iMaxQp = 51;
+    // Above 42 the encoder underneath trades residual for costlier modes and its pictures grow
+    // again (measured on panning, textured video), which sends rate control the wrong way.
+    p.iMaxQp = std::max(kMaxRateQp, p.iMinQp);
   }
   if (pEncoder->InitializeExt(&p) != cmResultSuccess) {
     return Fail("The H.264 encoder does not take a " + std::to_string(w) + "x" +
@@ -369,6 +389,8 @@ int CorvexCodec::OpenEncoder() {
     m_pRgbToYuv = std::make_unique<RealRGB24toYUV420Converter>(w, h, 128);
   }
   m_nFrameIndex = 0;
+  m_nBitsCoded = 0;
+  m_nRateSet = 0;
   m_nCompressedLength = 0;
   return 1;
 }
@@ -406,27 +428,24 @@ int CorvexCodec::CodeParameterSet(int nType, unsigned char* pOut, size_t nLimit)
     return Fail("The H.264 encoder could not write its parameter sets.");
   }
   const int nWanted = nType == 2 ? 7 : 8;
-  for (int l = 0; l < info.iLayerNum; ++l) {
-    const SLayerBSInfo& layer = info.sLayerInfo[l];
-    const uint8_t* p = layer.pBsBuf;
-    for (int n = 0; n < layer.iNalCount; ++n) {
-      const uint8_t* pUnit = p;
-      int nLength = layer.pNalLengthInByte[n];
-      p += nLength;
-      StripStartCode(pUnit, nLength);
-      if (nLength <= 0 || (pUnit[0] & 0x1F) != nWanted) continue;
-      const size_t nTotal = 4 + static_cast<size_t>(nLength);
-      if (nTotal > nLimit) {
-        return Fail(std::string(nType == 2 ? "The sequence" : "The picture") +
-                    " parameter set takes " + std::to_string(nTotal * 8) +
-                    " bits, more than the frame bit limit of " + std::to_string(nLimit * 8) + ".");
-      }
-      std::memcpy(pOut, kStartCode, 4);
-      std::memcpy(pOut + 4, pUnit, static_cast<size_t>(nLength));
-      m_nCompressedLength = static_cast<int>(nTotal);
-      return 1;
+  int nResult = -1;
+  ForEachUnit(info, [&](const uint8_t* pUnit, size_t nLength) {
+    if ((pUnit[0] & 0x1F) != nWanted) return true;
+    const size_t nTotal = 4 + nLength;
+    if (nTotal > nLimit) {
+      nResult = Fail(std::string(nType == 2 ? "The sequence" : "The picture") +
+                     " parameter set takes " + std::to_string(nTotal * 8) +
+                     " bits, more than the frame bit limit of " + std::to_string(nLimit * 8) +
+                     ".");
+      return false;
     }
-  }
+    std::memcpy(pOut, kStartCode, 4);
+    std::memcpy(pOut + 4, pUnit, nLength);
+    m_nCompressedLength = static_cast<int>(nTotal);
+    nResult = 1;
+    return false;
+  });
+  if (nResult >= 0) return nResult;
   return Fail("The H.264 encoder wrote no parameter set of the kind asked for.");
 }
 
@@ -468,24 +487,16 @@ int CorvexCodec::CodePicture(const unsigned char* pPicture, unsigned char* pOut,
   // Two passes: the size first, so that nothing is written when the picture exceeds the limit.
   for (int nPass = 0; nPass < 2; ++nPass) {
     size_t nTotal = 0;
-    for (int l = 0; l < info.iLayerNum; ++l) {
-      const SLayerBSInfo& layer = info.sLayerInfo[l];
-      const uint8_t* p = layer.pBsBuf;
-      for (int n = 0; n < layer.iNalCount; ++n) {
-        const uint8_t* pUnit = p;
-        int nLength = layer.pNalLengthInByte[n];
-        p += nLength;
-        StripStartCode(pUnit, nLength);
-        if (nLength <= 0) continue;
-        const int nUnitType = pUnit[0] & 0x1F;
-        if (!bKeepSets && (nUnitType == 7 || nUnitType == 8)) continue;
-        if (nPass == 1) {
-          std::memcpy(pOut + nTotal, kStartCode, 4);
-          std::memcpy(pOut + nTotal + 4, pUnit, static_cast<size_t>(nLength));
-        }
-        nTotal += 4 + static_cast<size_t>(nLength);
+    ForEachUnit(info, [&](const uint8_t* pUnit, size_t nLength) {
+      const int nUnitType = pUnit[0] & 0x1F;
+      if (!bKeepSets && (nUnitType == 7 || nUnitType == 8)) return true;
+      if (nPass == 1) {
+        std::memcpy(pOut + nTotal, kStartCode, 4);
+        std::memcpy(pOut + nTotal + 4, pUnit, nLength);
       }
-    }
+      nTotal += 4 + nLength;
+      return true;
+    });
     if (nPass == 0 && nTotal > nLimit) {
       // The picture is lost to the stream: the next one must not refer to it.
       m_pEncoder->ForceIntraFrame(true);
@@ -495,9 +506,36 @@ int CorvexCodec::CodePicture(const unsigned char* pPicture, unsigned char* pOut,
     }
     if (nPass == 1) m_nCompressedLength = static_cast<int>(nTotal);
   }
+  m_nBitsCoded += static_cast<int64_t>(m_nCompressedLength) * 8;
+  SteerRate();
   m_aValue[kLastPicCodingType] =
       (info.eFrameType == videoFrameTypeIDR || info.eFrameType == videoFrameTypeI) ? 0 : 1;
   return 1;
+}
+
+// The encoder underneath aims at a rate over its own window but lets the stream drift above it
+// (it may not skip pictures here). So the rate it is given for the coming window is the nominal
+// rate plus what the stream is under (or minus what it is over) its budget so far, spread over
+// one window, within a quarter and four times the nominal rate.
+void CorvexCodec::SteerRate() {
+  if (m_aValue[kMode] == 0) return;
+  const int64_t nFrames = m_aValue[kRateControlFrames];
+  const int64_t nBudget = int64_t{m_aValue[kMaxBitsPerFrame]};
+  const int64_t nNominal = std::min<int64_t>(nBudget * nFrames, INT_MAX / 4);
+  const int64_t nDebt = nBudget * m_nFrameIndex - m_nBitsCoded;
+  const int64_t nRate = std::clamp<int64_t>(nNominal + nDebt, nNominal / 4, nNominal * 4);
+  // Small corrections are not worth restarting the encoder's estimate for.
+  if (m_nRateSet != 0 && std::llabs(nRate - m_nRateSet) * 50 < m_nRateSet) return;
+  SBitrateInfo rate;
+  rate.iLayer = SPATIAL_LAYER_ALL;
+  rate.iBitrate = static_cast<int>(nRate);
+  SBitrateInfo peak;
+  peak.iLayer = SPATIAL_LAYER_ALL;
+  peak.iBitrate = static_cast<int>(
+      std::min<int64_t>(nRate * (100 + m_aValue[kRateOvershoot]) / 100, INT_MAX));
+  m_pEncoder->SetOption(ENCODER_OPTION_MAX_BITRATE, &peak);
+  m_pEncoder->SetOption(ENCODER_OPTION_BITRATE, &rate);
+  m_nRateSet = nRate;
 }
 
 int CorvexCodec::EnsureDecoder() {

@@ -91,6 +91,7 @@ class CorvexCodec final : public ICodecv2 {
   // Creates and initialises m_pEncoder with the current parameters.
   int BuildEncoder();
   int CodeParameterSet(int nType, unsigned char* pOut, size_t nLimit);
+  void SteerRate();
   int CodePicture(const unsigned char* pPicture, unsigned char* pOut, size_t nLimit);
   int EnsureDecoder();
   int TakeSequenceParameterSet(const uint8_t* pUnit, size_t nLength);
@@ -108,6 +109,10 @@ class CorvexCodec final : public ICodecv2 {
   unsigned m_nGeneration = 0;         // bumped by every accepted parameter change
   unsigned m_nEncoderGeneration = ~0u;  // parameters m_pEncoder was built with
   int64_t m_nFrameIndex = 0;
+  // Bit-rate modes: bits coded since Open against the budget of "max bits per frame" a picture;
+  // the rate handed to the encoder underneath is steered by the difference.
+  int64_t m_nBitsCoded = 0;
+  int64_t m_nRateSet = 0;
 
   std::unique_ptr<ISVCEncoder, EncoderDeleter> m_pEncoder;
   std::unique_ptr<ISVCDecoder, DecoderDeleter> m_pDecoder;

@@ -49,7 +49,9 @@
 // | "mode of operation"        | 0..2     | 1       | 0 constant quantiser ("quality");             |
 // |                            |          |         | 1 bit-rate control: "max bits per frame" on   |
 // |                            |          |         | average over every "num rate control frames"  |
-// |                            |          |         | pictures, quantiser within the limits below;  |
+// |                            |          |         | pictures (the stream's total is steered back  |
+// |                            |          |         | to the budget), quantiser from the limits     |
+// |                            |          |         | below up to 42;                               |
 // |                            |          |         | 2 quality-capped bit rate: as 1, but never a  |
 // |                            |          |         | quantiser below "quality", so easy pictures   |
 // |                            |          |         | spend fewer bits than the target              |
