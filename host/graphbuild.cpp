@@ -156,6 +156,15 @@ int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiati
       else
         why = "no type of one is accepted by the other and no registered filter converts between them; "
               "put a converter between them";
+      // The H.264 decoder takes the encoder's other two forms, not MEDIASUBTYPE_H264 with a
+      // VIDEOINFOHEADER2: name the setting that switches the form.
+      for (const auto& offered : report.offeredByOutput)
+        if (offered.type.subType == MEDIASUBTYPE_H264 && offered.type.formatType == FORMAT_VideoInfo2) {
+          why += "; a decoder that refuses MEDIASUBTYPE_H264 with VIDEOINFOHEADER2 takes the encoder's other forms: "
+                 "set h264_output_type=2 (MEDIASUBTYPE_AVC1) or h264_output_type=0 (MEDIASUBTYPE_PLENOR_H264) on " +
+                 upLabel;
+          break;
+        }
       return Fail(v + ": cannot connect " + upLabel + " pin " + PinLabel(out.Get()) + " to " + downLabel + " pin " +
                   PinLabel(in.Get()) + ", " + FormatHResult(hr) + "; " + upLabel + " offers " +
                   TypeList(report.offeredByOutput, "input") + "; " + downLabel + " offers " +
