@@ -1,8 +1,30 @@
 #include "h264/common/codec.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace h264 {
+
+ICodecv2* CreateCodec(const CodecProvider& provider, IStatusInterface* status) {
+  ICodecv2* codec = provider.create ? provider.create() : nullptr;
+  if (!codec) status->SetLastErrorText("Unable to create H264 Encoder from Factory.", true);
+  return codec;
+}
+
+void ReleaseCodec(const CodecProvider& provider, ICodecv2* codec) {
+  if (!codec) return;
+  codec->Close();
+  if (provider.release) provider.release(codec);
+}
+
+HRESULT OpenCodec(ICodecv2* codec, IStatusInterface* status) {
+  if (codec->Open() != 0) return S_OK;
+  const std::string text = CodecError(codec);
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+  status->SetLastErrorText(text.c_str(), true);
+  return E_FAIL;
+}
 
 bool CodecTakesPicture(long long width, long long height, std::string* reason) {
   const long long h = std::llabs(height);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "corvex/codecv2.h"
+#include "framework/status.h"
 
 namespace h264 {
 
@@ -18,6 +19,15 @@ struct CodecProvider {
 // The library's factory, made on the stack around each call (corvexprovider.cpp, library
 // h264corvex).
 const CodecProvider& CorvexProvider();
+
+// A codec instance from the provider; without one, "Unable to create H264 Encoder from Factory."
+// becomes the filter's last-error text (the host is notified) and null is returned.
+ICodecv2* CreateCodec(const CodecProvider& provider, IStatusInterface* status);
+// Close, then the instance goes back to its provider (null is ignored).
+void ReleaseCodec(const CodecProvider& provider, ICodecv2* codec);
+// Open; on failure the codec's text goes to standard output (followed by a newline) and becomes
+// the last-error text. S_OK or E_FAIL.
+HRESULT OpenCodec(ICodecv2* codec, IStatusInterface* status);
 
 // Picture sizes the codec opens with: both sides even, 16 to 4096 pixels.
 constexpr long long kMinPictureSide = 16;

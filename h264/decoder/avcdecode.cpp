@@ -35,21 +35,14 @@ AvcDecodeFilter::AvcDecodeFilter(const h264::CodecProvider& provider)
     : CCustomBaseFilter(CLSID_AvcDecodeFilter), m_provider(provider) {
   InitialiseInputTypes();
   InitParameters();
-  m_pCodec = m_provider.create ? m_provider.create() : nullptr;
-  if (!m_pCodec) {
-    SetLastErrorText("Unable to create H264 Encoder from Factory.", true);
-    return;
-  }
-  m_pCodec->SetParameter("outcolour", "0");
+  m_pCodec = h264::CreateCodec(m_provider, this);
+  if (m_pCodec) m_pCodec->SetParameter("outcolour", "0");
 }
 
 AvcDecodeFilter::~AvcDecodeFilter() {
   m_pSeqParamSet.clear();
   m_pPicParamSet.clear();
-  if (m_pCodec) {
-    m_pCodec->Close();
-    if (m_provider.release) m_provider.release(m_pCodec);
-  }
+  h264::ReleaseCodec(m_provider, m_pCodec);
 }
 
 STDMETHODIMP AvcDecodeFilter::SetParameter(const char* name, const char* value) {
@@ -100,12 +93,7 @@ HRESULT AvcDecodeFilter::OpenCodec() {
     return E_FAIL;
   }
   m_pCodec->SetParameter("generate param set on open", "0");
-  if (m_pCodec->Open() != 0) return S_OK;
-  const std::string text = h264::CodecError(m_pCodec);
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-  SetLastErrorText(text.c_str(), true);
-  return E_FAIL;
+  return h264::OpenCodec(m_pCodec, this);
 }
 
 long long AvcDecodeFilter::OutputStride() const { return h264::BitmapStride(m_nInWidth, 3); }

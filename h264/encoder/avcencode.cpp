@@ -55,20 +55,12 @@ AvcEncodeFilter::AvcEncodeFilter(const h264::CodecProvider& provider)
     : CCustomBaseFilter(CLSID_AvcEncodeFilter), m_provider(provider) {
   InitialiseInputTypes();
   InitParameters();
-  m_pCodec = m_provider.create ? m_provider.create() : nullptr;
-  if (!m_pCodec) {
-    SetLastErrorText("Unable to create H264 Encoder from Factory.", true);
-    return;
-  }
+  m_pCodec = h264::CreateCodec(m_provider, this);
+  if (!m_pCodec) return;
   for (const auto& [name, value] : kCodecDefaults) m_pCodec->SetParameter(name, value);
 }
 
-AvcEncodeFilter::~AvcEncodeFilter() {
-  if (m_pCodec) {
-    m_pCodec->Close();
-    if (m_provider.release) m_provider.release(m_pCodec);
-  }
-}
+AvcEncodeFilter::~AvcEncodeFilter() { h264::ReleaseCodec(m_provider, m_pCodec); }
 
 STDMETHODIMP AvcEncodeFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -134,7 +126,7 @@ STDMETHODIMP AvcEncodeFilter::SetParameter(const char* name, const char* value) 
   // Rate-control changes take effect at the next Open: reopen a codec that is open. One that was
   // never opened (no connection yet) opens with them at connection.
   if ((IsLeadingPartOf(name, "mode of operation") || IsLeadingPartOf(name, "quality")) && m_pCodec->IsReady())
-    return OpenCodec();
+    return h264::OpenCodec(m_pCodec, this);
   return S_OK;
 }
 
@@ -189,15 +181,6 @@ HRESULT AvcEncodeFilter::CheckInputType(const CMediaType* mtIn) {
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
   return S_OK;
-}
-
-HRESULT AvcEncodeFilter::OpenCodec() {
-  if (m_pCodec->Open() != 0) return S_OK;
-  const std::string text = h264::CodecError(m_pCodec);
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-  SetLastErrorText(text.c_str(), true);
-  return E_FAIL;
 }
 
 int AvcEncodeFilter::GenerateParamSet(int type, BYTE* buffer) {
@@ -261,7 +244,7 @@ HRESULT AvcEncodeFilter::SetMediaType(PIN_DIRECTION direction, const CMediaType*
 
   m_pCodec->SetParameter("picture coding type", "0");
   m_pCodec->SetParameter("generate param set on open", "1");
-  const HRESULT hr = OpenCodec();
+  const HRESULT hr = h264::OpenCodec(m_pCodec, this);
   return FAILED(hr) ? hr : R;
 }
 

@@ -96,8 +96,6 @@ class AvcEncodeFilter : public CCustomBaseFilter, public ISpecifyPropertyPages, 
   long long InputFrameBytes() const;
   // Generates one parameter set ("picture coding type" type) into buffer; its length, or -1.
   int GenerateParamSet(int type, BYTE* buffer);
-  // Codec Open; on failure the codec's text on standard output and as last-error text.
-  HRESULT OpenCodec();
   // The output media type of row type for the connected input type.
   HRESULT BuildOutputType(unsigned type, const CMediaType& input, CMediaType* pMediaType) const;
 
