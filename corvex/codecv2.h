@@ -32,8 +32,9 @@
 //
 // | Name                       | Range    | Default | Meaning                                       |
 // |----------------------------|----------|---------|-----------------------------------------------|
-// | "width", "height"          | 0..4096  | 0       | picture size in pixels, even, at least 16     |
-// |                            |          |         | when opened. Decoder: the size of the         |
+// | "width", "height"          | 0..4096  | 0       | picture size in pixels: even, at least 16, at |
+// |                            |          |         | most 9437184 pixels (4096x2304) when opened.  |
+// |                            |          |         | Decoder: the size of the                      |
 // |                            |          |         | pictures Decode writes; left at 0 it is taken |
 // |                            |          |         | from the first sequence parameter set, and a  |
 // |                            |          |         | set of another size than the one given is     |
