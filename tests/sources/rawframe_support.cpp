@@ -52,8 +52,6 @@ std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long 
   return std::vector<BYTE>(first, first + static_cast<std::ptrdiff_t>(frameSize));
 }
 
-namespace {
-
 void RegisterModule(const char* path) {
   std::string error;
   HMODULE m = LoadLibrary(path, &error);
@@ -63,8 +61,6 @@ void RegisterModule(const char* path) {
   EXPECT_EQ(reg(), S_OK) << path;
   FreeLibrary(m);
 }
-
-}  // namespace
 
 void RegisterModules() {
   static std::once_flag once;
