@@ -8,10 +8,10 @@
 
 #include "corvex/codecv2.h"
 #include "framework/pages.h"
+#include "h264/common/avcformat.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
-#include "sources/avcfile/h264trailer.h"
 
 namespace {
 
@@ -72,13 +72,14 @@ HRESULT H264OutputPin::GetMediaType(CMediaType* pMediaType) {
   pMediaType->SetTemporalCompression(FALSE);
 
   if (f->m_bUseQueltDecoder) {
-    const std::vector<BYTE>& sps = f->m_reader.SeqParamSet();
-    const std::vector<BYTE>& pps = f->m_reader.PicParamSet();
-    const size_t trailer = h264trailer::TrailerSize(sps.size(), pps.size());
-    BYTE* block = pMediaType->AllocFormatBuffer(static_cast<ULONG>(sizeof(VIDEOINFOHEADER) + trailer));
-    if (!block) return E_OUTOFMEMORY;
-    std::memset(block, 0, sizeof(VIDEOINFOHEADER) + trailer);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
+    std::vector<uint8_t> format;
+    try {
+      format.assign(sizeof(VIDEOINFOHEADER), 0);
+      h264::AppendTrailer(format, f->m_reader.SeqParamSet(), f->m_reader.PicParamSet());
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(format.data());
     const DWORD sizeImage = static_cast<DWORD>(f->m_nWidth) * static_cast<DWORD>(f->m_nHeight) * 3;
     pMediaType->SetSubtype(&MEDIASUBTYPE_PLENOR_H264);
     pMediaType->SetFormatType(&FORMAT_VideoInfo);
@@ -89,9 +90,11 @@ HRESULT H264OutputPin::GetMediaType(CMediaType* pMediaType) {
     vih->bmiHeader.biHeight = f->m_nHeight;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = 12;
-    vih->bmiHeader.biCompression = MAKEFOURCC('a', 'v', 'c', '1');
+    vih->bmiHeader.biCompression = h264::kAvc1FourCC;
     vih->bmiHeader.biSizeImage = sizeImage;
-    h264trailer::WriteTrailer(block + sizeof(VIDEOINFOHEADER), sps, pps);
+    BYTE* block = pMediaType->AllocFormatBuffer(static_cast<ULONG>(format.size()));
+    if (!block) return E_OUTOFMEMORY;
+    std::memcpy(block, format.data(), format.size());
     return S_OK;
   }
 
