@@ -105,7 +105,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ec);
 }
 
-bool Run(const std::string& sCommand) { return std::system(sCommand.c_str()) == 0; }
+bool RunCommand(const std::string& sCommand) { return std::system(sCommand.c_str()) == 0; }
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -53,7 +53,7 @@ class TempDir {
 };
 
 // Runs a shell command; true when it exits 0.
-bool Run(const std::string& sCommand);
+bool RunCommand(const std::string& sCommand);
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
