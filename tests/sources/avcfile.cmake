@@ -5,7 +5,7 @@
 if(TARGET sources_test_nalunitreader)
   target_link_libraries(sources_test_nalunitreader PRIVATE NalUnitReader)
 endif()
-foreach(stem test_avcfile_filter test_avcfile_threads)
+foreach(stem test_avcfile_filter test_avcfile_threads test_avcfile_pipeline)
   if(TARGET sources_${stem})
     target_sources(sources_${stem} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/avcfile_support.cpp
       ${CMAKE_CURRENT_LIST_DIR}/rawframe_support.cpp ${PROJECT_SOURCE_DIR}/tests/corvex/support_corvex.cpp)
@@ -17,3 +17,10 @@ foreach(stem test_avcfile_filter test_avcfile_threads)
     add_dependencies(sources_${stem} AvcFileSource RawFrameSource PlenorUtilities)
   endif()
 endforeach()
+# The pipelines also play through the suite's decoder and compare with the colour converter.
+if(TARGET sources_test_avcfile_pipeline)
+  target_link_libraries(sources_test_avcfile_pipeline PRIVATE kernels)
+  target_compile_definitions(sources_test_avcfile_pipeline PRIVATE
+    PLENOR_AVCDECODE_MODULE="$<TARGET_FILE:AvcDecodeFilter>")
+  add_dependencies(sources_test_avcfile_pipeline AvcDecodeFilter)
+endif()

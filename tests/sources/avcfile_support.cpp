@@ -39,9 +39,9 @@ std::vector<Bytes> EncodeStream(int width, int height, int frames, int intraPeri
 bool X264Stream(const std::string& path, int width, int height, int frames, int keyint) {
   const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" +
                               std::to_string(width) + "x" + std::to_string(height) + ":rate=25 -frames:v " +
-                              std::to_string(frames) + " -pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 0 " +
+                              std::to_string(frames) + " -pix_fmt yuv420p -c:v libx264 -profile:v baseline -preset veryfast " +
                               "-x264-params keyint=" + std::to_string(keyint) + " -f h264 '" + path + "'";
-  return corvextest::Run(command);
+  return corvextest::RunCommand(command);
 }
 
 std::vector<Bytes> SplitUnits(const Bytes& stream) {
@@ -59,6 +59,9 @@ void RegisterModules() {
   std::call_once(once, [] {
     rawtest::RegisterModules();
     rawtest::RegisterModule(PLENOR_AVCFILE_MODULE);
+#ifdef PLENOR_AVCDECODE_MODULE
+    rawtest::RegisterModule(PLENOR_AVCDECODE_MODULE);
+#endif
   });
 }
 

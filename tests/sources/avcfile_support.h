@@ -19,14 +19,15 @@ Bytes ReadBytes(const std::string& path);
 // (frame n of a moving test picture; every intraPeriod-th picture intra, 0: the first only).
 // Returns the units in file order.
 std::vector<Bytes> EncodeStream(int width, int height, int frames, int intraPeriod = 0);
-// A stream coded by x264 through ffmpeg from its test source (SPS, PPS, SEI, slices); false when
-// ffmpeg fails.
+// A baseline stream coded by x264 through ffmpeg from its test source (SPS, PPS, SEI, slices);
+// false when ffmpeg fails.
 bool X264Stream(const std::string& path, int width, int height, int frames, int keyint = 250);
 
 // The units of a start-code stream as the reader cuts them.
 std::vector<Bytes> SplitUnits(const Bytes& stream);
 
-// Registers AvcFileSource.so, RawFrameSource.so and PlenorUtilities.so (once per process).
+// Registers AvcFileSource.so, RawFrameSource.so and PlenorUtilities.so, and AvcDecodeFilter.so
+// in the tests that name it (once per process).
 void RegisterModules();
 ComPtr<IBaseFilter> CreateAvcFileSource();
 
