@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "platform/com/registry.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/mtype.h"
@@ -68,6 +69,17 @@ void RegisterModules() {
     RegisterModule(PLENOR_RAWFRAME_MODULE);
     RegisterModule(PLENOR_UTILITIES_MODULE);
   });
+}
+
+std::string RegisteredClassName(REFCLSID clsid) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid)).c_str(), &key) != ERROR_SUCCESS) return "<none>";
+  char text[256] = "";
+  DWORD size = sizeof text;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ ? text : "<none>";
 }
 
 ComPtr<IBaseFilter> CreateRawFrameSource() {

@@ -41,6 +41,8 @@ void RegisterModule(const char* path);
 // Registers RawFrameSource.so and PlenorUtilities.so (for its sample grabber) in this test
 // process's registry (once per process).
 void RegisterModules();
+// The default value of the class key of clsid in the registry ("<none>" when absent).
+std::string RegisteredClassName(REFCLSID clsid);
 // Creates the filter through the registry, as a host does.
 ComPtr<IBaseFilter> CreateRawFrameSource();
 

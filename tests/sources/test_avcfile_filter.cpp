@@ -358,20 +358,9 @@ TEST_F(AvcSource, ZerosAfterAUnitEndTheStreamAtTheCapWithFileAndOffset) {
   EXPECT_EQ(LoadFile(filter.Get(), zeros), E_FAIL);
 }
 
-std::string ClassName(REFCLSID clsid) {
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid)).c_str(), &key) != ERROR_SUCCESS) return "<none>";
-  char text[256] = "";
-  DWORD size = sizeof text;
-  DWORD type = 0;
-  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && type == REG_SZ ? text : "<none>";
-}
-
 TEST_F(AvcSource, RegistrationInterfacesAndPage) {
-  EXPECT_EQ(ClassName(CLSID_AvcFileSource), "Ravik Plenor H264 Source");
-  EXPECT_EQ(ClassName(CLSID_H264Properties), "H264 Source Filter Properties");
+  EXPECT_EQ(rawtest::RegisteredClassName(CLSID_AvcFileSource), "Ravik Plenor H264 Source");
+  EXPECT_EQ(rawtest::RegisteredClassName(CLSID_H264Properties), "H264 Source Filter Properties");
   RegisteredFilter entry;
   ASSERT_EQ(MapperGetFilter(CLSID_AvcFileSource, &entry), S_OK);
   EXPECT_EQ(entry.merit, 0x200000u);
