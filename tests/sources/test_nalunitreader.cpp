@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 
 #include "platform/com/refcounted.h"
 #include "sources/avcfile/nalunitreader.h"
@@ -141,31 +140,6 @@ TEST(NalUnitReader, LargeSliceGrowsTheBufferAndComesOutWholeAtEveryGrowthBoundar
         EXPECT_EQ(ReadAll(Join(units), reader), units);
       }
     }
-  }
-}
-
-TEST(NalUnitReader, RandomStreamsComeOutUnitByUnit) {
-  std::minstd_rand rng(20261209);
-  for (int round = 0; round < 40; ++round) {
-    std::vector<Bytes> units;
-    const int count = 1 + static_cast<int>(rng() % 30);
-    for (int n = 0; n < count; ++n) {
-      const size_t payload = rng() % 4 == 0 ? rng() % 9000 : rng() % 200;
-      units.push_back(MakeUnit(static_cast<BYTE>(0x41 + rng() % 4), payload, rng() % 2 ? 3 : 4, rng()));
-    }
-    SCOPED_TRACE("round " + std::to_string(round));
-    const Bytes file = Join(units);
-    NalUnitReader reader;
-    reader.Open(MemoryStream(file));
-    uint64_t offset = 0;
-    for (const Bytes& u : units) {
-      ASSERT_TRUE(reader.ReadNextUnit());
-      EXPECT_EQ(reader.UnitOffset(), offset);
-      ASSERT_EQ(Bytes(reader.Unit(), reader.Unit() + reader.UnitLength()), u);
-      offset += u.size();
-    }
-    EXPECT_FALSE(reader.ReadNextUnit());
-    EXPECT_LE(reader.Capacity(), 32768u);
   }
 }
 
