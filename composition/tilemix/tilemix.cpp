@@ -175,7 +175,12 @@ void TileMixFilter::FillOutput(BYTE* out, long long size) {
                                                    std::max(first.y, second.y);
                               return ox > 0 && oy > 0 ? ox * oy : 0;
                             }();
-  if (covered < static_cast<long long>(W) * H) std::memset(out, 0, static_cast<size_t>(need));
+  if (covered < static_cast<long long>(W) * H) {
+    std::memset(out, 0, static_cast<size_t>(need));
+  } else if (const long long picture = static_cast<long long>(W) * (m_nBitCount / 8); picture < outStride) {
+    // The pictures cover every pixel but not the bytes that pad each row to 4: clear those.
+    for (int y = 0; y < H; ++y) std::memset(out + y * outStride + picture, 0, static_cast<size_t>(outStride - picture));
+  }
   j.m_nOutStride = static_cast<int>(outStride);
   j.m_nFirstStride = m_nInputStride[0];
   j.m_nSecondStride = m_nInputStride[1];
