@@ -267,6 +267,18 @@ HRESULT VideoMixingBase::DecideOutputBufferSize(IMemAllocator* pAlloc, ALLOCATOR
   return actual.cbBuffer < pProp->cbBuffer ? E_FAIL : S_OK;
 }
 
+HRESULT VideoMixingBase::OutputSubtypeVerdict(const GUID& sub) const {
+  auto either = [this](const GUID& g) { return m_inputSubtype[0] == g || m_inputSubtype[1] == g; };
+  if (m_nBitCount == 24) return sub == MEDIASUBTYPE_RGB24 ? S_OK : S_FALSE;
+  if (m_nBitCount == 32) {
+    if (sub == MEDIASUBTYPE_AYUV && either(MEDIASUBTYPE_AYUV)) return S_OK;
+    if ((sub == MEDIASUBTYPE_RGB32 || sub == MEDIASUBTYPE_ARGB32) &&
+        (either(MEDIASUBTYPE_RGB32) || either(MEDIASUBTYPE_ARGB32)))
+      return S_OK;
+  }
+  return S_FALSE;
+}
+
 HRESULT VideoMixingBase::InputEndOfStream(int) {
   if (++m_nEndOfStreamCount == 2) OutputPin(0)->DeliverEndOfStream();
   return S_OK;

@@ -80,6 +80,9 @@ class VideoMixingBase : public CMultiIOBaseFilter {
   static BITMAPINFOHEADER* BitmapHeader(const AM_MEDIA_TYPE& mt);
   // Bytes of one bitmap row of width pixels of bits each, padded to 4 bytes (64-bit).
   static long long RowBytes(long long width, int bits) { return (width * bits + 31) / 32 * 4; }
+  // The subtype rule of the output checks: depth 24 takes RGB24 only; depth 32 takes AYUV when an
+  // input is AYUV and RGB32 or ARGB32 when an input is RGB32 or ARGB32; S_FALSE otherwise.
+  HRESULT OutputSubtypeVerdict(const GUID& subtype) const;
   // True when the other input index than index is connected (index itself is ignored).
   bool OtherInputConnected(int index) const { return InputConnected(index == 0 ? 1 : 0); }
 

@@ -177,16 +177,7 @@ HRESULT InsetVideoFilter::CheckOutputType(const CMediaType* pmt) {
     m_bFlipOutput = true;
   }
   if (bmi->biWidth != m_nOutputWidth) return VFW_E_TYPE_NOT_ACCEPTED;
-  const GUID& sub = *pmt->Subtype();
-  auto either = [this](const GUID& g) { return m_inputSubtype[0] == g || m_inputSubtype[1] == g; };
-  if (m_nBitCount == 24) return sub == MEDIASUBTYPE_RGB24 ? S_OK : S_FALSE;
-  if (m_nBitCount == 32) {
-    if (sub == MEDIASUBTYPE_AYUV && either(MEDIASUBTYPE_AYUV)) return S_OK;
-    if ((sub == MEDIASUBTYPE_RGB32 || sub == MEDIASUBTYPE_ARGB32) &&
-        (either(MEDIASUBTYPE_RGB32) || either(MEDIASUBTYPE_ARGB32)))
-      return S_OK;
-  }
-  return S_FALSE;
+  return OutputSubtypeVerdict(*pmt->Subtype());
 }
 
 // Streaming thread, under m_csReceive and m_csDraw. Every buffer access is checked against the
