@@ -1,6 +1,7 @@
 // plenor graph save FILE PIPELINE | graph run [OPTIONS] FILE | graph show FILE: graph files in the
 // JSON format of platform/graph/graphfile.h.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -42,6 +43,12 @@ HRESULT WriteFilterParameter(IBaseFilter* filter, const std::string& name, const
 
 // Reads and checks a graph file; prints the error line itself.
 bool LoadFile(const std::string& path, const char* verb, GraphFile* file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    Fail(std::string(verb) + ": " + path + " is a folder, not a graph file, " +
+         FormatHResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) + "; give the file written by plenor graph save");
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     Fail(std::string(verb) + ": cannot open the graph file " + path + ", " +
