@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 #include "platform/com/cpu.h"
 
 #if PLENOR_BENCH_LIBYUV

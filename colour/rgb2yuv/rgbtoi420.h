@@ -1,5 +1,5 @@
 // RgbToI420Filter: converts RGB24 or RGB32 video into planar YUV 4:2:0 in I420 order (Y plane,
-// then U, then V; rows top to bottom) with the converters of colour/convert.
+// then U, then V; rows top to bottom) with the converters of kernels/.
 //
 // Input: MEDIATYPE_Video / RGB24 or RGB32 / FORMAT_VideoInfo. Output: I420 offered (position 0),
 // I420, YV12 and the suite's YUV420P accepted, always written in I420 order, with the input's
@@ -20,7 +20,7 @@
 
 #include <memory>
 
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 #include "framework/custombase.h"
 #include "platform/strmbase/wxutil.h"
 

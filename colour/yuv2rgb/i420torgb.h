@@ -1,5 +1,5 @@
 // I420ToRgbFilter: converts planar YUV 4:2:0 video into RGB24 with the converter of
-// colour/convert.
+// kernels/.
 //
 // Input: MEDIATYPE_Video / the suite's YUV420P, I420 or YV12 / FORMAT_VideoInfo, always read as
 // Y plane, U plane, V plane (I420 order; YV12 input therefore comes out with U and V exchanged),
@@ -20,7 +20,7 @@
 
 #include <memory>
 
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 #include "framework/custombase.h"
 
 // {31A717F5-4507-4B48-B895-E55AC6C855C2}

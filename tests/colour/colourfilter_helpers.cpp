@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 #include "platform/com/cpu.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/dllentry.h"

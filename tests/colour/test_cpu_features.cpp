@@ -1,7 +1,7 @@
 // The process-wide feature mask and the converters' kernel choice.
 #include <gtest/gtest.h>
 
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 #include "platform/com/cpu.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "colour/convert/converters.h"
-#include "colour/convert/kernels.h"
+#include "kernels/converters.h"
+#include "kernels/kernels.h"
 #include "tests/colour/support_colour.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 
 #if defined(__x86_64__)
 

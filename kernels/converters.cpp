@@ -1,9 +1,9 @@
 // Converter objects: frame walk (orientation, strides, odd sizes) and kernel choice.
-#include "colour/convert/converters.h"
+#include "kernels/converters.h"
 
 #include <cstddef>
 
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 #include "platform/com/cpu.h"
 
 namespace colour {

@@ -1,6 +1,6 @@
 // Reference kernels: the conversion arithmetic written out plainly, one block at a time. They fix
 // the output bytes; every other kernel is tested against them.
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 
 namespace colour {
 namespace {

@@ -3,7 +3,7 @@
 // pixels (4 blocks) of a row pair per step, YUV -> RGB24 16 pixels (8 blocks).
 #include <immintrin.h>
 
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 
 #if defined(__x86_64__)
 

@@ -6,7 +6,7 @@
 // reference settles it; the rare blocks whose G term is exact are recomputed by the reference.
 #include <immintrin.h>
 
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 
 #if defined(__x86_64__)
 

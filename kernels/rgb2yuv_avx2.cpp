@@ -13,7 +13,7 @@
 // exact multiples of 4000.
 #include <immintrin.h>
 
-#include "colour/convert/kernels.h"
+#include "kernels/kernels.h"
 
 #if defined(__x86_64__)
 
