@@ -272,7 +272,7 @@ void BM_RoundTrip1080p(benchmark::State& state) {
   state.counters["fps"] = f.fps;
   state.counters["cpu_ms_per_frame"] = f.cpuMsPerFrame;
 }
-BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(3)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
