@@ -47,6 +47,7 @@ constexpr PageField kTestPatternFields[] = {
 constexpr PageField kFileNameFields[] = {Text(0, "File name:", "filename")};
 constexpr PageField kNullRendererFields[] = {Check(0, "Render in step with the clock", "sync")};
 constexpr PageField kSampleGrabberFields[] = {Number(0, "Samples kept (0 = all):", "max_samples", 0, kMaxInt)};
+constexpr PageField kQueueFields[] = {Number(0, "Samples queued at most:", "max_samples", 1, kMaxInt)};
 constexpr PageField kImageWriterFields[] = {
     Text(0, "File name pattern:", "filename"),
     Number(1, "Every Nth frame:", "every", 1, kMaxInt),
@@ -93,6 +94,7 @@ constexpr auto kFileNameControls = MakeControls(kFileNameFields);
 constexpr auto kNullRendererControls = MakeControls(kNullRendererFields);
 constexpr auto kSampleGrabberControls = MakeControls(kSampleGrabberFields);
 constexpr auto kImageWriterControls = MakeControls(kImageWriterFields);
+constexpr auto kQueueControls = MakeControls(kQueueFields);
 
 template <size_t N>
 constexpr std::span<const ui::DialogControl> Controls(const DialogControls<N>& d) {
@@ -108,6 +110,7 @@ constexpr ui::DialogTemplate kDialogs[] = {
     {IDD_FILEWRITER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kFileNameControls)},
     {IDD_IMAGEWRITER, DS_PROPPAGE_STYLE, 230, Height(3), "MS Shell Dlg", 8, "", Controls(kImageWriterControls)},
     {IDD_WAVWRITER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kFileNameControls)},
+    {IDD_QUEUE, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kQueueControls)},
 };
 constexpr ui::StringResource kStrings[] = {
     {IDS_TESTPATTERN, "Plenor Test Pattern Source Properties"},
@@ -117,6 +120,7 @@ constexpr ui::StringResource kStrings[] = {
     {IDS_FILEWRITER, "Plenor File Writer Properties"},
     {IDS_IMAGEWRITER, "Plenor Image Writer Properties"},
     {IDS_WAVWRITER, "Plenor WAV Writer Properties"},
+    {IDS_QUEUE, "Plenor Queue Properties"},
 };
 
 }  // namespace
@@ -128,6 +132,7 @@ const PageDesc kSampleGrabberPage{IDD_SAMPLEGRABBER, IDS_SAMPLEGRABBER, kSampleG
 const PageDesc kFileWriterPage{IDD_FILEWRITER, IDS_FILEWRITER, kFileNameFields};
 const PageDesc kImageWriterPage{IDD_IMAGEWRITER, IDS_IMAGEWRITER, kImageWriterFields};
 const PageDesc kWavWriterPage{IDD_WAVWRITER, IDS_WAVWRITER, kFileNameFields};
+const PageDesc kQueuePage{IDD_QUEUE, IDS_QUEUE, kQueueFields};
 
 const ui::ModuleResources g_UtilityResources{kDialogs, kStrings};
 
