@@ -5,8 +5,8 @@
 #include "framework/guids.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/uuids.h"
-#include "support_timing.h"
-#include "timing/framedrop.h"
+#include "tests/timing/support_timing.h"
+#include "timing/framedrop/framedrop.h"
 
 using namespace timingtest;
 

@@ -1,4 +1,4 @@
-#include "audio/channelpick.h"
+#include "audio/channelpick/channelpick.h"
 
 #include <algorithm>
 #include <cstddef>

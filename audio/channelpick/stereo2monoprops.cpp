@@ -1,4 +1,4 @@
-#include "audio/stereo2monoprops.h"
+#include "audio/channelpick/stereo2monoprops.h"
 
 #include <cstdlib>
 #include <new>

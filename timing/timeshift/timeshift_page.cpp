@@ -1,7 +1,7 @@
 // SkewingProperties: the time offset of TimeShiftFilter.
 #include <new>
 
-#include "timing/timeshift.h"
+#include "timing/timeshift/timeshift.h"
 
 namespace {
 
