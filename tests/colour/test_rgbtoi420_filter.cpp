@@ -269,6 +269,27 @@ TEST(RgbToI420Filter, PaddedAndPackedRgb24RowsGiveTheSameReferenceBytes) {
 
 // ApplyTransform on buffers that end at an inaccessible page: reading or writing one byte past the
 // frame faults. Odd sizes convert their whole 2x2 blocks only.
+namespace {
+// What the filters define for the pixels outside the whole 2x2 blocks of an odd-sized picture:
+// the last column repeats the one before it, the last row the row before it (memory rows; the
+// picture's last row is memory row 0 when bottomUp); a picture 1 pixel wide or high is all 0.
+void ExpectOddEdges(Bytes* frame, size_t offset, long w, long h, long stride, int bpp, bool bottomUp) {
+  uint8_t* p = frame->data() + offset;
+  if (w == 1 || h == 1) {
+    for (long y = 0; y < h; ++y) std::fill(p + y * stride, p + y * stride + w * bpp, 0);
+    return;
+  }
+  const long even = h / 2 * 2, first = bottomUp ? h - even : 0;
+  if (w % 2)
+    for (long y = first; y < first + even; ++y)
+      for (int b = 0; b < bpp; ++b) p[y * stride + (w - 1) * bpp + b] = p[y * stride + (w - 2) * bpp + b];
+  if (h % 2) {
+    const long last = bottomUp ? 0 : h - 1, before = bottomUp ? 1 : h - 2;
+    std::copy(p + before * stride, p + before * stride + w * bpp, p + last * stride);
+  }
+}
+}  // namespace
+
 TEST(RgbToI420Filter, OddSizesAndPaddedRowsStayInsideTheBuffers) {
   struct Size {
     int w, h;
@@ -288,13 +309,16 @@ TEST(RgbToI420Filter, OddSizesAndPaddedRowsStayInsideTheBuffers) {
           const Bytes rgb = RandomBytes(static_cast<size_t>(stride) * s.h, s.w * 31 + s.h);
           colourtest::GuardedBuffer in(rgb.size()), out(frame);
           std::copy(rgb.begin(), rgb.end(), in.data());
+          std::fill(out.data(), out.data() + frame, 0xA5);  // stale bytes must not survive
           LONG length = 0;
           ASSERT_EQ(filter->ApplyTransform(in.data(), static_cast<LONG>(in.size()), static_cast<LONG>(in.size()),
                                            out.data(), static_cast<LONG>(out.size()), length),
                     S_OK);
           EXPECT_EQ(length, static_cast<LONG>(frame));
-          // Bytes outside the whole blocks stay as they were (zero); the rest is the reference's.
-          const Bytes expected = ReferenceI420(rgb, s.w, s.h, bpp, stride, sign > 0, 128);
+          // The whole blocks are the reference's; the odd last Y column and row repeat their
+          // neighbours, and the chroma bytes beyond (w / 2) x (h / 2) samples are zero.
+          Bytes expected = ReferenceI420(rgb, s.w, s.h, bpp, stride, sign > 0, 128);
+          ExpectOddEdges(&expected, 0, s.w, s.h, s.w, 1, false);
           EXPECT_EQ(colourtest::FirstDifference(Bytes(out.data(), out.data() + frame), expected), -1);
         }
         // An output buffer one byte short of a frame is refused untouched.

@@ -26,7 +26,8 @@ TEST(SkewingPage, ShowsAndWritesTheSignedOffsetWithItsUnit) {
   ASSERT_TRUE(dialog);
   const std::string page = frame->Describe();
   EXPECT_TRUE(Contains(page, "edit 1001 \"Skew Timestamp:\" = \"-250\"")) << page;
-  EXPECT_EQ(Text(dialog, IDC_SKEW_UNIT), "1/100000 s");
+  // The value is in 100 ns units (the label used to read "1/100000 s").
+  EXPECT_EQ(Text(dialog, IDC_SKEW_UNIT), "x 100 ns");
   EXPECT_EQ(Range(dialog, IDC_SKEW_SPIN), std::make_pair(-32767, 32767));
 
   // The range holds the arrows: from -32766 two steps down stop at -32767.
