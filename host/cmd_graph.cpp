@@ -10,6 +10,7 @@
 #include "host/filters.h"
 #include "host/graphbuild.h"
 #include "host/run.h"
+#include "platform/com/safefile.h"
 #include "platform/graph/graphfile.h"
 #include "platform/graph/mapper.h"
 
@@ -85,12 +86,9 @@ int Save(const std::vector<std::string>& args) {
     RegisteredFilter reg;
     if (SUCCEEDED(MapperGetFilter(f.clsid, &reg))) f.displayName = WideToUtf8(reg.name);
   }
-  std::ofstream out(args[0], std::ios::binary);
-  out << plenor::graph::WriteGraphFile(file);
-  out.close();
-  if (!out)
-    return Fail("graph save: cannot write " + args[0] + ", " + FormatHResult(STG_E_WRITEFAULT) +
-                "; check that its folder exists and is writable");
+  // Written next to the old file and renamed over it: a failure leaves the old file as it was.
+  hr = plenor::WriteFileSafely(args[0], plenor::graph::WriteGraphFile(file), &error);
+  if (FAILED(hr)) return Fail("graph save: " + error + ", " + FormatHResult(hr) + "; the old file is unchanged");
   if (RegistryOverlayActive())
     Note("graph save: modules given by path were used without registering them; register them "
          "(plenor register MODULE.so) before plenor graph run " + args[0]);

@@ -1,4 +1,4 @@
-#include "timing/framedrop.h"
+#include "timing/framedrop/framedrop.h"
 
 #include <cmath>
 #include <limits>

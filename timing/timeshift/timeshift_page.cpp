@@ -1,7 +1,7 @@
 // SkewingProperties: the time offset of TimeShiftFilter.
 #include <new>
 
-#include "timing/timeshift.h"
+#include "timing/timeshift/timeshift.h"
 
 namespace {
 
@@ -10,7 +10,8 @@ constexpr ui::DialogControl kSkewingControls[] = {
     // Signed: digits-only would refuse the minus sign.
     ui::EditText(IDC_SKEW, 70, 8, 50, 14, ES_AUTOHSCROLL),
     ui::UpDown(IDC_SKEW_SPIN, UDS_SETBUDDYINT | UDS_AUTOBUDDY | UDS_ALIGNRIGHT | UDS_ARROWKEYS),
-    ui::LText("1/100000 s", IDC_SKEW_UNIT, 125, 10, 50, 8),
+    // The value is in reference-time units (100 ns each), added to the times unscaled.
+    ui::LText("x 100 ns", IDC_SKEW_UNIT, 125, 10, 50, 8),
 };
 constexpr ui::DialogTemplate kSkewingDialogs[] = {
     {IDD_SKEWING, DS_PROPPAGE_STYLE, 185, 32, "MS Shell Dlg", 8, "", kSkewingControls},

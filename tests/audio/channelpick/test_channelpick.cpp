@@ -122,6 +122,10 @@ TEST(ChannelPickSamples, CopyStopsAtTheEndOfTheOutputBuffer) {
   EXPECT_EQ(length, 6);
   EXPECT_EQ(std::vector<BYTE>(out.get(), out.get() + 8),
             Prefix(Samples16({-100, -101, -102, static_cast<int16_t>(0xEEEE)}), 8));
+  // What had to be cut is reported through the status interface.
+  char text[512] = {};
+  ASSERT_EQ(f->GetLastErrorText(text, sizeof text), S_OK);
+  EXPECT_NE(std::string(text).find("5 more samples than the 6-byte output buffer"), std::string::npos) << text;
 }
 
 TEST(ChannelPickSamples, OtherSampleSizesReportNoData) {
@@ -233,8 +237,9 @@ TEST(ChannelPickStreaming, ChangingTheChannelSwitchesAtTheNextBuffer) {
   for (const ReceivedSample& s : got) EXPECT_TRUE(s.sync);
 }
 
-TEST(ChannelPickStreaming, InputLongerThanTwoSecondsIsCutAtOneSecond) {
-  // Three seconds of 16-bit stereo at 8000 Hz in one buffer: the output buffers hold one second.
+TEST(ChannelPickStreaming, InputLongerThanTwoSecondsIsNotCut) {
+  // Three seconds of 16-bit stereo at 8000 Hz in one buffer: the output buffers are sized from
+  // the input's, so all three seconds of the channel arrive (they used to be cut at one second).
   const int rate = 8000;
   HarnessChain chain(PcmType(2, rate, 16), 3 * rate * 4);
   ASSERT_EQ(chain.outputConnect, S_OK);
@@ -249,10 +254,12 @@ TEST(ChannelPickStreaming, InputLongerThanTwoSecondsIsCutAtOneSecond) {
 
   std::vector<ReceivedSample> got = chain.sink->Samples();
   ASSERT_EQ(got.size(), 1u);
-  ASSERT_EQ(got[0].data.size(), static_cast<size_t>(rate * 2));
-  std::vector<int16_t> firstSecond;
-  for (int i = 0; i < rate; ++i) firstSecond.push_back(static_cast<int16_t>(i));
-  EXPECT_EQ(got[0].data, Samples16(firstSecond));
+  std::vector<int16_t> left;
+  for (int i = 0; i < 3 * rate; ++i) left.push_back(static_cast<int16_t>(i));
+  EXPECT_EQ(got[0].data, Samples16(left));
+  char text[512] = "unset";
+  ASSERT_EQ(chain.filter->GetLastErrorText(text, sizeof text), S_OK);
+  EXPECT_STREQ(text, "");
 }
 
 }  // namespace

@@ -1,70 +1,16 @@
-// Both timing filters while frames flow at full speed: the graph is run and stopped over and over
-// on the test thread while another thread keeps writing and reading parameters (and, for the
-// skewing filter, its persisted property). Each run's frames must follow the filter's rules
-// exactly, and under ThreadSanitizer no access may race.
+// FrameDropFilter while frames flow at full speed: the graph is run and stopped over and over on the
+// test thread while another thread keeps writing and reading parameters. Each run's frames must
+// follow the filter's rules exactly, and under ThreadSanitizer no access may race.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "platform/com/oleauto.h"
-#include "support_timing.h"
-#include "timing/framedrop.h"
-#include "timing/timeshift.h"
+#include "tests/timing/support_timing.h"
+#include "timing/framedrop/framedrop.h"
 
 using namespace timingtest;
-
-namespace {
-
-constexpr REFERENCE_TIME kDuration = 333333;
-constexpr int kRuns = 25;
-constexpr size_t kChecked = 24;  // frames checked per run
-
-// The test pattern source (frames every 333,333 units from 0, endless) -> filter -> sample grabber.
-struct FlowingGraph : PatternChain {
-  explicit FlowingGraph(const CLSID& clsid) : PatternChain(clsid, "10000000/333333", 0) {
-    // The grabber keeps what one run checks; later samples are counted only.
-    EXPECT_EQ(SetParam(grabber.Get(), "max_samples", "64"), S_OK);
-    samples = grabber.As<IPlenorSampleGrabber>();
-  }
-
-  // One run (the grabber forgets the last one as the graph starts): the start times of the first
-  // count samples, read before Stop is called.
-  std::vector<REFERENCE_TIME> RunOnce(size_t count) {
-    std::vector<REFERENCE_TIME> starts;
-    EXPECT_EQ(host.control->Run(), S_OK);
-    EXPECT_EQ(samples->WaitForSamples(static_cast<LONG>(count), 10000), S_OK);
-    for (size_t i = 0; i < count; ++i) {
-      GRABBED_SAMPLE_INFO info{};
-      EXPECT_EQ(samples->GetSampleInfo(static_cast<LONG>(i), &info), S_OK);
-      starts.push_back(info.tStart);
-    }
-    EXPECT_EQ(host.control->Stop(), S_OK);
-    return starts;
-  }
-
-  ComPtr<IPlenorSampleGrabber> samples;
-};
-
-// Runs body on another thread until the returned guard is destroyed.
-class Background {
- public:
-  template <class F>
-  explicit Background(F body)
-      : m_thread([this, body] {
-          while (!m_stop.load()) body();
-        }) {}
-  ~Background() {
-    m_stop = true;
-    m_thread.join();
-  }
-
- private:
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
-
-}  // namespace
 
 TEST(TimingThreads, FrameDropRunsStopsAndParameterWritesWhileFramesFlow) {
   FlowingGraph g(CLSID_FrameDropFilter);
@@ -147,46 +93,3 @@ TEST(TimingThreads, FrameDropModeSwitchesWhileFramesFlow) {
   for (LONG code : g.host.EventCodes()) EXPECT_NE(code, EC_ERRORABORT);
 }
 
-TEST(TimingThreads, TimeShiftRunsStopsAndOffsetWritesWhileFramesFlow) {
-  FlowingGraph g(CLSID_TimeShiftFilter);
-  ComPtr<ISettingsInterface> settings = g.filter.As<ISettingsInterface>();
-  ComPtr<IPropertyBag> bag = g.filter.As<IPropertyBag>();
-  ComPtr<IPersistStream> persist = g.filter.As<IPersistStream>();
-  constexpr int kOffset = 100000;
-  std::atomic<bool> writing{false};
-  std::atomic<int> writes{0};
-  {
-    // While a run is on, the offset is rewritten with its own value through every path that
-    // changes it; between runs (when Stop has just set it to 0) nothing is written.
-    Background writer([&] {
-      if (!writing.load()) {
-        std::this_thread::yield();
-        return;
-      }
-      writes++;
-      settings->SetParameter("skewTimestamp", std::to_string(kOffset).c_str());
-      VARIANT v;
-      VariantInit(&v);
-      v.vt = VT_INT;
-      v.intVal = kOffset;
-      bag->Write(L"\"TIME SKEW\"", &v);
-      ComPtr<IStream> stream;
-      if (SUCCEEDED(CreateStreamOnMemory(nullptr, 0, &stream))) {
-        persist->Save(stream.Get(), FALSE);
-      }
-      char text[64];
-      int length = 0;
-      settings->GetParameter("skewTimestamp", sizeof text, text, &length);
-    });
-    for (int run = 0; run < kRuns; ++run) {
-      ASSERT_EQ(SetParam(g.filter.Get(), "skewTimestamp", std::to_string(kOffset)), S_OK);
-      writing = true;
-      std::vector<REFERENCE_TIME> starts = g.RunOnce(kChecked);
-      writing = false;
-      EXPECT_EQ(starts[0], 0) << run;
-      for (size_t k = 1; k < kChecked; ++k)
-        ASSERT_EQ(starts[k], static_cast<REFERENCE_TIME>(k) * kDuration + kOffset) << "run " << run << " " << k;
-    }
-  }
-  EXPECT_GT(writes.load(), 0);
-}

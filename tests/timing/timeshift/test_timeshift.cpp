@@ -8,8 +8,8 @@
 #include "platform/com/runtime.h"
 #include "platform/com/oleauto.h"
 #include "platform/strmbase/uuids.h"
-#include "support_timing.h"
-#include "timing/timeshift.h"
+#include "tests/timing/support_timing.h"
+#include "timing/timeshift/timeshift.h"
 
 using namespace timingtest;
 

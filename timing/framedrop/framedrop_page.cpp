@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "timing/framedrop.h"
+#include "timing/framedrop/framedrop.h"
 
 namespace {
 

@@ -50,7 +50,8 @@ class ChannelPickFilter : public CCustomBaseFilter, public ISpecifyPropertyPages
   HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
   // One-channel PCM with the recorded rate and sample size only.
   HRESULT CheckTransform(const CMediaType* mtIn, const CMediaType* mtOut) override;
-  // Buffers of one second of the output format.
+  // Buffers of one second of the output format, or of half the input allocator's buffers when
+  // those are longer, so that no input buffer is cut.
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp) override;
 
   // Recorded input format, for tests and diagnostics.
@@ -58,6 +59,9 @@ class ChannelPickFilter : public CCustomBaseFilter, public ISpecifyPropertyPages
   int SampleRate() const { return m_nSampleRate; }
 
  private:
+  // Sets the last error text (notifying the host) for samples that did not fit the output buffer.
+  void ReportCut(LONG samples, LONG room);
+
   int m_nChannel = 0;        // bound to "channel"; persisted as "CHANNEL"
   int m_nBitsPerSample = 8;  // wBitsPerSample of the input
   int m_nSampleRate = 0;     // nSamplesPerSec of the input

@@ -1,6 +1,6 @@
 // The module ChannelPickFilter.so: the stereo-to-mono filter and its property page.
-#include "audio/channelpick.h"
-#include "audio/stereo2monoprops.h"
+#include "audio/channelpick/channelpick.h"
+#include "audio/channelpick/stereo2monoprops.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
 

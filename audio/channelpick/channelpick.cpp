@@ -1,7 +1,8 @@
-#include "audio/channelpick.h"
+#include "audio/channelpick/channelpick.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -117,8 +118,16 @@ HRESULT ChannelPickFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PRO
     oneSecond = static_cast<long long>(wfx->wBitsPerSample / 8) * wfx->nChannels * wfx->nSamplesPerSec;
   FreeMediaType(output);
   if (oneSecond < 0 || oneSecond > std::numeric_limits<LONG>::max()) return E_FAIL;
+  // Half of the largest input buffer the upstream allocator hands out, so that no buffer is cut
+  // (an input buffer longer than two seconds of stereo would not fit one second of mono).
+  long long bytes = oneSecond;
+  if (IMemAllocator* upstream = m_pInput ? m_pInput->PeekAllocator() : nullptr) {
+    ALLOCATOR_PROPERTIES in{};
+    if (SUCCEEDED(upstream->GetProperties(&in)) && in.cbBuffer > 0)
+      bytes = std::max<long long>(bytes, (static_cast<long long>(in.cbBuffer) + 1) / 2);
+  }
 
-  pProp->cbBuffer = static_cast<LONG>(oneSecond);
+  pProp->cbBuffer = static_cast<LONG>(bytes);
   if (pProp->cbAlign == 0) pProp->cbAlign = 1;
   if (pProp->cBuffers == 0) pProp->cBuffers = 1;
   ALLOCATOR_PROPERTIES actual{};
@@ -129,9 +138,11 @@ HRESULT ChannelPickFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PRO
 
 // Streaming thread, under the receive lock. The input holds interleaved two-sample frames; the
 // chosen channel's samples go to consecutive output samples. Only samples lying wholly inside the
-// input data are read, and no more are written than the output buffer holds (an input longer than
-// two seconds of stereo audio is cut at one second). The reported length is half the input
-// length, but never more than was written: nothing for sample sizes other than 8 and 16 bits.
+// input data are read, and no more are written than the output buffer holds (the buffers are
+// sized from the input's, so that only happens when an upstream filter sends more than its
+// allocator's buffers hold; the cut is then reported through the status interface). The reported
+// length is half the input length, but never more than was written: nothing for sample sizes
+// other than 8 and 16 bits.
 HRESULT ChannelPickFilter::ApplyTransform(BYTE* pIn, LONG lInBufferSize, LONG lInDataLength, BYTE* pOut,
                                           LONG lOutBufferSize, LONG& lOutDataLength) {
   // Read once per buffer; every value but 1 keeps the first channel.
@@ -144,8 +155,9 @@ HRESULT ChannelPickFilter::ApplyTransform(BYTE* pIn, LONG lInBufferSize, LONG lI
   if (bits == 8 || bits == 16) {
     const LONG bytes = bits / 8;
     const LONG offset = secondChannel ? bytes : 0;
-    LONG count = length >= offset + bytes ? (length - offset - bytes) / (2 * bytes) + 1 : 0;
-    count = std::min(count, room / bytes);
+    const LONG whole = length >= offset + bytes ? (length - offset - bytes) / (2 * bytes) + 1 : 0;
+    const LONG count = std::min(whole, room / bytes);
+    if (count < whole) ReportCut(whole - count, room);
     if (bytes == 1)
       CopyEverySecondSample<1>(pIn + offset, pOut, count);
     else
@@ -154,4 +166,13 @@ HRESULT ChannelPickFilter::ApplyTransform(BYTE* pIn, LONG lInBufferSize, LONG lI
   }
   lOutDataLength = std::min(length / 2, written);
   return S_OK;
+}
+
+void ChannelPickFilter::ReportCut(LONG samples, LONG room) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "ChannelPickFilter: an input buffer held %ld more samples than the %ld-byte output buffer; they "
+                "were dropped (the upstream filter sent more than its buffers were negotiated for)",
+                static_cast<long>(samples), static_cast<long>(room));
+  SetLastErrorText(text, true);
 }

@@ -1,6 +1,6 @@
 // FrameDropFilter.so: the frame skipping filter and its property page.
 #include "platform/strmbase/dllentry.h"
-#include "timing/framedrop.h"
+#include "timing/framedrop/framedrop.h"
 
 namespace {
 const AMOVIESETUP_FILTER sudFrameDrop = {&CLSID_FrameDropFilter, L"Ravik Plenor Frame Skipping Filter",

@@ -1,7 +1,8 @@
-#include "audio/stereo2monoprops.h"
+#include "audio/channelpick/stereo2monoprops.h"
 
-#include <cstdlib>
 #include <new>
+
+#include "platform/com/decimal.h"
 
 namespace {
 
@@ -38,14 +39,14 @@ HRESULT Stereo2MonoProperties::ReadSettings() {
   int length = 0;
   if (!m_pSettings || FAILED(m_pSettings->GetParameter("channel", sizeof value, value, &length))) return E_FAIL;
   SetDlgItemText(m_hwnd, IDC_CHANNEL, value);
-  m_nChannel = std::atoi(value);
+  m_nChannel = plenor::ClampedDecimal<int>(value);
   return S_OK;
 }
 
 HRESULT Stereo2MonoProperties::OnApplyChanges() {
   char value[257];
   GetDlgItemText(m_hwnd, IDC_CHANNEL, value, sizeof value);
-  m_nChannel = std::atoi(value);
+  m_nChannel = plenor::ClampedDecimal<int>(value);
   if (m_pSettings) m_pSettings->SetParameter("channel", value);
   return S_OK;
 }

@@ -1,4 +1,4 @@
-#include "timing/timeshift.h"
+#include "timing/timeshift/timeshift.h"
 
 #include <limits>
 #include <new>

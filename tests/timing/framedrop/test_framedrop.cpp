@@ -5,8 +5,8 @@
 #include "framework/guids.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/uuids.h"
-#include "support_timing.h"
-#include "timing/framedrop.h"
+#include "tests/timing/support_timing.h"
+#include "timing/framedrop/framedrop.h"
 
 using namespace timingtest;
 
@@ -293,4 +293,23 @@ TEST(FrameDropInterfaces, SettingsAndOnePageButNoStatusOrPersistence) {
                "Parameter name: source_framerate Value: 0.00\r\n"
                "Parameter name: target_framerate Value: 0.00\r\n");
   EXPECT_EQ(SetParam(filter.Get(), "frame_rate", "1"), E_FAIL);
+}
+
+TEST(FrameDropFilter, ConnectsInTheTestHarnessGraphThatRecreatesItsConnections) {
+  // The harness graph re-makes connections when the filter's types differ; a re-made connection
+  // that asks for itself again used to recurse until the stack overflowed.
+  auto graph = FakeGraph::Create();
+  auto push = PushSource::Create({.offeredTypes = {VideoType(400000)}});
+  auto filter = CreateFilter(CLSID_FrameDropFilter);
+  auto sink = TestSink::Create({});
+  ASSERT_EQ(SetParam(filter.Get(), "source_framerate", "30"), S_OK);
+  ASSERT_EQ(SetParam(filter.Get(), "target_framerate", "20"), S_OK);
+  ASSERT_EQ(graph->AddFilter(push.Get(), L"push"), S_OK);
+  ASSERT_EQ(graph->AddFilter(filter.Get(), L"filter"), S_OK);
+  ASSERT_EQ(graph->AddFilter(sink.Get(), L"sink"), S_OK);
+  const CMediaType type = VideoType(400000);
+  ASSERT_EQ(graph->Connect(push->OutputPin(), PinOf(filter.Get(), 0).Get(), &type), S_OK);
+  EXPECT_TRUE(SUCCEEDED(graph->Connect(PinOf(filter.Get(), 1).Get(), sink->InputPin())));
+  EXPECT_GE(graph->ReconnectCount(), 1);
+  graph->TearDown();
 }

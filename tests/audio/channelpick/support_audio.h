@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "audio/channelpick.h"
+#include "audio/channelpick/channelpick.h"
 #include "platform/strmbase/mtype.h"
 #include "tests/support/harness.h"
 

@@ -294,4 +294,27 @@ TEST_F(ChannelPickPipeline, ChannelChangedWhileStreamingAppliesFromTheNextBuffer
   EXPECT_EQ(expectedNext, frames + 1);
 }
 
+TEST_F(ChannelPickPipeline, LongSourceBuffersArriveWhole) {
+  // Two seconds of 16-bit stereo per source buffer (88200 frames at 44100 Hz), three buffers:
+  // every sample of the channel reaches the writer (the one-second buffers used to lose half).
+  ComPtr<IBaseFilter> tone, writer;
+  ASSERT_EQ(Create(CLSID_TestPatternSource, tone), S_OK);
+  ASSERT_EQ(Create(CLSID_WavWriter, writer), S_OK);
+  ComPtr<ISettingsInterface> settings = tone.As<ISettingsInterface>();
+  for (const auto& [name, value] : {std::pair{"format", "PCM"}, {"samplerate", "44100"}, {"channels", "2"},
+                                    {"bits", "16"}, {"samples_per_buffer", "88200"}, {"frames", "3"}})
+    ASSERT_EQ(settings->SetParameter(name, value), S_OK) << name;
+  const std::string out = (dir / "long.wav").string();
+  ASSERT_EQ(writer.As<IFileSinkFilter>()->SetFileName(Utf8ToWide(out).c_str(), nullptr), S_OK);
+  ASSERT_EQ(graph->AddFilter(tone.Get(), L"tone"), S_OK);
+  ASSERT_EQ(graph->AddFilter(pick.Get(), L"Stereo2Mono"), S_OK);
+  ASSERT_EQ(graph->AddFilter(writer.Get(), L"writer"), S_OK);
+  ASSERT_EQ(graph->Connect(PinOf(tone.Get(), 0).Get(), PinOf(pick.Get(), 0).Get()), S_OK);
+  ASSERT_EQ(graph->Connect(PinOf(pick.Get(), 1).Get(), PinOf(writer.Get(), 0).Get()), S_OK);
+  RunToCompletion();
+  WavFile mono;
+  ASSERT_TRUE(ReadWav(out, &mono));
+  EXPECT_EQ(mono.data.size(), 3u * 88200 * 2);
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // TimeShiftFilter.so: the timestamp skewing filter and its property page.
 #include "platform/strmbase/dllentry.h"
-#include "timing/timeshift.h"
+#include "timing/timeshift/timeshift.h"
 
 namespace {
 const AMOVIESETUP_FILTER sudTimeShift = {&CLSID_TimeShiftFilter, L"Ravik Plenor Skewing Filter", MERIT_DO_NOT_USE, 0,
