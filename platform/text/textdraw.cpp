@@ -21,14 +21,7 @@ std::string PatternString(FcPattern* pattern, const char* object, int n = 0) {
   return reinterpret_cast<const char*>(value);
 }
 
-bool IsGenericFamily(const std::string& name) {
-  return FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(name.c_str()), reinterpret_cast<const FcChar8*>("sans-serif")) == 0 ||
-         FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(name.c_str()), reinterpret_cast<const FcChar8*>("serif")) == 0 ||
-         FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(name.c_str()), reinterpret_cast<const FcChar8*>("monospace")) == 0;
-}
-
-// The face fontconfig matches for a family, with the family names it tried ahead of the first
-// generic family (the family itself and the replacements its rules declare for it).
+// The face fontconfig matches for a family, with the names that stand for the family itself.
 bool Match(const std::string& family, std::vector<std::string>* candidates, ResolvedFont* out) {
   FcPattern* pattern = FcPatternCreate();
   if (!pattern) return false;
@@ -38,10 +31,19 @@ bool Match(const std::string& family, std::vector<std::string>* candidates, Reso
   FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   if (candidates) {
-    for (int n = 0;; ++n) {
-      std::string name = PatternString(pattern, FC_FAMILY, n);
-      if (name.empty() || IsGenericFamily(name)) break;
-      candidates->push_back(name);
+    // The family and the replacements fontconfig's rules bind to it as the same family (its
+    // metric-compatible aliases) lead the list with a strong binding; the preferences its rules
+    // add for any family follow weakly bound.
+    FcPatternIter it;
+    if (FcPatternFindIter(pattern, &it, FC_FAMILY)) {
+      const int count = FcPatternIterValueCount(pattern, &it);
+      for (int n = 0; n < count; ++n) {
+        FcValue value;
+        FcValueBinding binding = FcValueBindingWeak;
+        if (FcPatternIterGetValue(pattern, &it, n, &value, &binding) != FcResultMatch) break;
+        if (binding == FcValueBindingWeak || value.type != FcTypeString) break;
+        candidates->push_back(reinterpret_cast<const char*>(value.u.s));
+      }
     }
   }
   FcResult result = FcResultNoMatch;

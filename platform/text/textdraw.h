@@ -32,9 +32,9 @@ struct ResolvedFont {
 };
 
 // Resolves a family through fontconfig: the face fontconfig matches for the family when that
-// face is the family itself or one of the faces fontconfig's own rules put in its place ahead
-// of the generic families (its metric-compatible replacements); otherwise the generic sans-serif
-// face. False when fontconfig finds no font file at all.
+// face is the family itself or one that fontconfig's own rules bind to it as the same family
+// (its metric-compatible replacements, such as Liberation Sans for Arial); otherwise the generic
+// sans-serif face. False when fontconfig finds no font file at all.
 bool ResolveFamily(const std::string& family, ResolvedFont* out);
 
 // What the header of the picture says (the fields of a BITMAPINFOHEADER that drawing needs).
