@@ -78,17 +78,19 @@ LONG Host::WaitForCompletion(long timeoutMs) {
   return code;
 }
 
-PushChain::PushChain(std::vector<ComPtr<IBaseFilter>> list, const CMediaType& type, LONG bufferSize)
+PushChain::PushChain(std::vector<ComPtr<IBaseFilter>> list, const CMediaType& type, LONG bufferSize,
+                     ComPtr<IBaseFilter> last)
     : push(PushSource::Create({.offeredTypes = {type}, .bufferCount = 2, .bufferSize = bufferSize})),
       filters(std::move(list)),
-      sink(TestSink::Create({})) {
+      sink(TestSink::Create({})),
+      renderer(last ? last : ComPtr<IBaseFilter>(sink.Get())) {
   host.Add(push.Get(), L"Push");
   int n = 0;
   for (auto& f : filters) {
     if (!f) return;
     host.Add(f.Get(), (L"Filter " + std::to_wstring(n++)).c_str());
   }
-  host.Add(sink.Get(), L"Sink");
+  host.Add(renderer.Get(), L"Sink");
   IPin* out = push->OutputPin();
   ComPtr<IPin> hold;
   for (auto& f : filters) {
@@ -97,7 +99,7 @@ PushChain::PushChain(std::vector<ComPtr<IBaseFilter>> list, const CMediaType& ty
     hold = PinOf(f.Get(), 1);
     out = hold.Get();
   }
-  connected = host.graph->ConnectDirect(out, sink->InputPin(), nullptr);
+  connected = host.graph->ConnectDirect(out, PinOf(renderer.Get(), 0).Get(), nullptr);
 }
 
 PushChain::~PushChain() {

@@ -37,9 +37,11 @@ struct Host {
   ComPtr<IMediaEventEx> events;
 };
 
-// push source -> filters (in order) -> recording sink, in the graph manager.
+// push source -> filters (in order) -> recording sink (or the given renderer), in the graph
+// manager.
 struct PushChain {
-  PushChain(std::vector<ComPtr<IBaseFilter>> filters, const CMediaType& type, LONG bufferSize = 4096);
+  PushChain(std::vector<ComPtr<IBaseFilter>> filters, const CMediaType& type, LONG bufferSize = 4096,
+            ComPtr<IBaseFilter> renderer = {});
   ~PushChain();
   // A sample holding data, with the given times (none when absent); the downstream result.
   HRESULT Push(const std::vector<BYTE>& data, std::optional<REFERENCE_TIME> start,
@@ -51,6 +53,7 @@ struct PushChain {
   ComPtr<PushSource> push;
   std::vector<ComPtr<IBaseFilter>> filters;
   ComPtr<TestSink> sink;
+  ComPtr<IBaseFilter> renderer;
   HRESULT connected = E_FAIL;  // the first failing connection, or S_OK
 };
 
