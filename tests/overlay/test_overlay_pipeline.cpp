@@ -95,7 +95,9 @@ TEST(OverlayPipeline, TwentyFiveFpsAtTheTopLeftAndTheRestUnchanged) {
       }
       EXPECT_NE(got.rgb, expected.rgb);
       EXPECT_EQ(DifferencesOutside(got, expected, c.boxWidth, 50), 0);
-      if (n == kFrames - 1) EXPECT_EQ(OcrLine(got, 0, 0, c.boxWidth, 50), "25.00 fps");
+      if (n == kFrames - 1) {
+        EXPECT_EQ(OcrLine(got, 0, 0, c.boxWidth, 50), "25.00 fps");
+      }
     }
     std::filesystem::remove_all(reference);
     std::filesystem::remove_all(folder);
