@@ -43,7 +43,7 @@ TEST(AvcFileThreads, LoadsSeeksAndParameterChangesWhileStreamingLandBetweenUnits
   std::atomic<bool> stop{false};
   std::thread changer([&] {
     for (int i = 0; i < 2000 && !stop.load(); ++i) {
-      LONGLONG position = (i * 7919 % 11000) * 333333;
+      LONGLONG position = static_cast<LONGLONG>(i * 7919 % 11000) * 333333;
       const HRESULT hr = seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, 0);
       EXPECT_TRUE(hr == S_OK || hr == E_INVALIDARG) << hr;
       if (i % 200 == 100) {
