@@ -1,5 +1,7 @@
 #include "framework/custombase.h"
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,13 +10,26 @@
 
 namespace {
 
-// |height| and |height x width| of a bitmap header, computed in 64 bits so that hostile sizes
-// cannot overflow.
-void PictureSize(const BITMAPINFOHEADER& bmi, int* height, int* width, int* pixels) {
-  long long h = std::llabs(static_cast<long long>(bmi.biHeight));
+// |height| and |height x width| of a bitmap header, computed in 64 bits. False (and nothing
+// stored) when either does not fit the 32-bit members: a height of INT_MIN has no positive
+// 32-bit value, and 65536 x 65536 pixels would wrap to 0.
+bool PictureSize(const BITMAPINFOHEADER& bmi, int* height, int* width, int* pixels) {
+  const long long h = std::llabs(static_cast<long long>(bmi.biHeight));
+  const long long p = std::llabs(h * bmi.biWidth);
+  if (h > INT_MAX || p > INT_MAX) return false;
   *height = static_cast<int>(h);
   *width = bmi.biWidth;
-  *pixels = static_cast<int>(std::llabs(h * bmi.biWidth));
+  *pixels = static_cast<int>(p);
+  return true;
+}
+
+HRESULT RefuseSize(CStatusInterface* status, const BITMAPINFOHEADER& bmi) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "Refused a picture of %ld x %ld: its height or pixel count does not fit in 32 bits",
+                static_cast<long>(bmi.biWidth), static_cast<long>(bmi.biHeight));
+  status->SetLastErrorText(text, true);
+  return VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 bool Matches(const GUID* row, const GUID& value) { return row == nullptr || *row == value; }
@@ -54,18 +69,24 @@ HRESULT CCustomBaseFilter::SetMediaType(PIN_DIRECTION direction, const CMediaTyp
   const GUID& format = *pmt->FormatType();
   if (direction == PINDIR_INPUT) {
     if (format == FORMAT_VideoInfo && pmt->FormatLength() >= sizeof(VIDEOINFOHEADER)) {
-      std::memcpy(&m_vihIn, pmt->Format(), sizeof(VIDEOINFOHEADER));
-      PictureSize(m_vihIn.bmiHeader, &m_nInHeight, &m_nInWidth, &m_nInPixels);
+      VIDEOINFOHEADER vih;
+      std::memcpy(&vih, pmt->Format(), sizeof vih);
+      if (!PictureSize(vih.bmiHeader, &m_nInHeight, &m_nInWidth, &m_nInPixels)) return RefuseSize(this, vih.bmiHeader);
+      m_vihIn = vih;
     } else if ((format == FORMAT_VideoInfo2 || format == FORMAT_MPEG2Video) &&
                pmt->FormatLength() >= sizeof(VIDEOINFOHEADER2)) {
       VIDEOINFOHEADER2 vih2;
       std::memcpy(&vih2, pmt->Format(), sizeof vih2);
-      PictureSize(vih2.bmiHeader, &m_nInHeight, &m_nInWidth, &m_nInPixels);
+      if (!PictureSize(vih2.bmiHeader, &m_nInHeight, &m_nInWidth, &m_nInPixels))
+        return RefuseSize(this, vih2.bmiHeader);
     }
   } else if (direction == PINDIR_OUTPUT) {
     if (format == FORMAT_VideoInfo && pmt->FormatLength() >= sizeof(VIDEOINFOHEADER)) {
-      std::memcpy(&m_vihOut, pmt->Format(), sizeof(VIDEOINFOHEADER));
-      PictureSize(m_vihOut.bmiHeader, &m_nOutHeight, &m_nOutWidth, &m_nOutPixels);
+      VIDEOINFOHEADER vih;
+      std::memcpy(&vih, pmt->Format(), sizeof vih);
+      if (!PictureSize(vih.bmiHeader, &m_nOutHeight, &m_nOutWidth, &m_nOutPixels))
+        return RefuseSize(this, vih.bmiHeader);
+      m_vihOut = vih;
     }
   }
   return S_OK;

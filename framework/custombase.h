@@ -50,7 +50,9 @@ class CCustomBaseFilter : public CTransformFilter, public CSettingsInterface, pu
   HRESULT CheckInputType(const CMediaType* mtIn) override;
   // Records the picture sizes of a video connection (input: FORMAT_VideoInfo, FORMAT_VideoInfo2,
   // FORMAT_MPEG2Video; output: FORMAT_VideoInfo only). Format blocks shorter than their
-  // structure record nothing. Always S_OK. Under the filter lock.
+  // structure record nothing. Sizes are computed in 64 bits: a |height| or pixel count that does
+  // not fit the 32-bit members is refused with VFW_E_TYPE_NOT_ACCEPTED (and a last error text),
+  // recording nothing; otherwise S_OK. Under the filter lock.
   HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* pmt) override;
 
   // Fills the input table (AddInputType). Called by the concrete constructor.

@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <new>
 
+#include "platform/com/decimal.h"
 #include "platform/com/runtime.h"
 
 namespace {
@@ -16,6 +17,12 @@ bool SameName(const wchar_t* a, const wchar_t* b) {
     if (std::towlower(static_cast<wint_t>(*a)) != std::towlower(static_cast<wint_t>(*b))) return false;
   }
   return *a == *b;
+}
+
+template <class Char>
+DWORD TextToPersisted(const Char* text, PersistKind kind) {
+  if (kind == PersistKind::Unsigned) return plenor::ClampedDecimal<DWORD>(text);
+  return static_cast<DWORD>(plenor::ClampedDecimal<int>(text));
 }
 
 // A real number truncated toward zero, when the result fits the persisted kind.
@@ -93,17 +100,18 @@ bool VariantToPersisted(const VARIANT& v, PersistKind kind, DWORD* out) {
       return RealToPersisted(v.fltVal, kind, out);
     case VT_R8:
       return RealToPersisted(v.dblVal, kind, out);
+    // Text: the one decimal rule (platform/com/decimal.h), clamped to the persisted kind's range.
     case VT_BSTR:
       if (!v.bstrVal) return false;
-      *out = static_cast<DWORD>(_wtoi(v.bstrVal));
+      *out = TextToPersisted(v.bstrVal, kind);
       return true;
     case VT_LPWSTR:
       if (!v.pwszVal) return false;
-      *out = static_cast<DWORD>(_wtoi(v.pwszVal));
+      *out = TextToPersisted(v.pwszVal, kind);
       return true;
     case VT_LPSTR:
       if (!v.pszVal) return false;
-      *out = static_cast<DWORD>(static_cast<int>(std::strtol(v.pszVal, nullptr, 10)));
+      *out = TextToPersisted(v.pszVal, kind);
       return true;
     default:
       return false;  // every other type, by-reference and array types included

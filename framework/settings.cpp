@@ -8,6 +8,8 @@
 #include <new>
 #include <sstream>
 
+#include "platform/com/decimal.h"
+
 namespace {
 
 std::string FormatReal(double v) {
@@ -157,15 +159,12 @@ STDMETHODIMP CSettingsInterface::SetParameter(const char* name, const char* valu
     switch (it->second) {
       case ParamType::Text:
         return StoreValue(m_text, key, std::string(value));
+      // Integers: leading blanks, optional sign, digits up to the first other character, clamped
+      // to the type's range (platform/com/decimal.h), the rule of every numeric text.
       case ParamType::Int:
-        // atoi semantics: leading blanks, optional sign, digits up to the first other character.
-        return StoreValue(m_int, key, static_cast<int>(std::strtol(value, nullptr, 10)));
-      case ParamType::UInt: {
-        std::istringstream in(value);
-        unsigned int v = 0;
-        in >> v;
-        return StoreValue(m_uint, key, v);
-      }
+        return StoreValue(m_int, key, plenor::ClampedDecimal<int>(value));
+      case ParamType::UInt:
+        return StoreValue(m_uint, key, plenor::ClampedDecimal<unsigned int>(value));
       case ParamType::Flag: {
         bool v = false;
         if (!ParseFlag(value, &v)) return E_FAIL;

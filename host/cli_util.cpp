@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/com/registry.h"
+
 namespace fs = std::filesystem;
 
 namespace cli {
@@ -14,6 +16,20 @@ std::string FormatHResult(HRESULT hr) {
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
   const char* name = HResultName(hr);
   return std::string(code) + " (" + (name ? name : "unnamed result") + ")";
+}
+
+std::string RegistryReadError(HRESULT hr) {
+  std::string why = CoGetRegistryError();
+  std::replace(why.begin(), why.end(), '\n', ' ');
+  std::string hint;
+  if (hr == HRESULT_FROM_WIN32(ERROR_BADDB))
+    hint = "the file is damaged; register the modules again into a new registry file (plenor --registry NEW.db register)";
+  else if (hr == HRESULT_FROM_WIN32(ERROR_CANTOPEN))
+    hint = "check that the file is a registry database and its folder can be read";
+  else
+    hint = "check that the file exists and is a registry database";
+  return "cannot read the registry " + CoGetRegistryPath() + ", " + FormatHResult(hr) +
+         (why.empty() ? "" : " (" + why + ")") + "; " + hint;
 }
 
 int Fail(const std::string& message) {

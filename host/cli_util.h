@@ -19,10 +19,15 @@ struct Command {
   const char* synopsis;  // arguments, for the usage text
   const char* summary;   // one line
   int (*run)(const std::vector<std::string>& args);
+  const char* details;  // what `plenor help NAME` adds after the synopsis: options and examples
 };
 
 // "0x80070002 (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))"; unnamed codes get "(unnamed result)".
 std::string FormatHResult(HRESULT hr);
+
+// "cannot read the registry PATH, CODE (why); what to do", for a failed registry read: the reason
+// the database was refused when there is one, and a hint that fits the code.
+std::string RegistryReadError(HRESULT hr);
 
 // Prints "plenor: MESSAGE" as one line on standard error and returns kExitFailure.
 int Fail(const std::string& message);

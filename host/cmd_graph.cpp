@@ -1,6 +1,7 @@
 // plenor graph save FILE PIPELINE | graph run [OPTIONS] FILE | graph show FILE: graph files in the
 // JSON format of platform/graph/graphfile.h.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -9,6 +10,7 @@
 #include "host/filters.h"
 #include "host/graphbuild.h"
 #include "host/run.h"
+#include "platform/com/safefile.h"
 #include "platform/graph/graphfile.h"
 #include "platform/graph/mapper.h"
 
@@ -42,6 +44,12 @@ HRESULT WriteFilterParameter(IBaseFilter* filter, const std::string& name, const
 
 // Reads and checks a graph file; prints the error line itself.
 bool LoadFile(const std::string& path, const char* verb, GraphFile* file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    Fail(std::string(verb) + ": " + path + " is a folder, not a graph file, " +
+         FormatHResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) + "; give the file written by plenor graph save");
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     Fail(std::string(verb) + ": cannot open the graph file " + path + ", " +
@@ -78,12 +86,9 @@ int Save(const std::vector<std::string>& args) {
     RegisteredFilter reg;
     if (SUCCEEDED(MapperGetFilter(f.clsid, &reg))) f.displayName = WideToUtf8(reg.name);
   }
-  std::ofstream out(args[0], std::ios::binary);
-  out << plenor::graph::WriteGraphFile(file);
-  out.close();
-  if (!out)
-    return Fail("graph save: cannot write " + args[0] + ", " + FormatHResult(STG_E_WRITEFAULT) +
-                "; check that its folder exists and is writable");
+  // Written next to the old file and renamed over it: a failure leaves the old file as it was.
+  hr = plenor::WriteFileSafely(args[0], plenor::graph::WriteGraphFile(file), &error);
+  if (FAILED(hr)) return Fail("graph save: " + error + ", " + FormatHResult(hr) + "; the old file is unchanged");
   if (RegistryOverlayActive())
     Note("graph save: modules given by path were used without registering them; register them "
          "(plenor register MODULE.so) before plenor graph run " + args[0]);

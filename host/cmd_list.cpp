@@ -13,9 +13,11 @@ int RunList(const std::vector<std::string>& args) {
   std::vector<FilterEntry> filters;
   HRESULT hr = ListFilters(&filters);
   if (FAILED(hr))
-    return Fail("list: cannot read the registry " + CoGetRegistryPath() + ", " + FormatHResult(hr) +
-                "; check that the file exists and is a registry database");
-  if (filters.empty()) Note("list: no filters registered in " + CoGetRegistryPath());
+    return Fail("list: " + RegistryReadError(hr));
+  if (filters.empty())
+    Note("list: no filters registered in " + CoGetRegistryPath() +
+         "; register the plugins with plenor register (every module of " + PluginDirectory() +
+         ") or plenor register MODULE.so");
   for (const FilterEntry& f : filters) {
     const std::string arch = f.module.empty() ? "" : CoModuleArchitecture(f.module.c_str());
     std::printf("%s\t%s\t%s\t0x%08X\t%s\t%s\n", WideToUtf8(f.reg.name).c_str(), f.shortName.c_str(),

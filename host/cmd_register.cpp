@@ -22,8 +22,10 @@ bool RunEntry(const std::string& path, bool doRegister) {
   if (!fn) return false;
   HRESULT hr = fn();
   if (FAILED(hr)) {
+    std::string why = CoGetRegistryError();
     Fail(std::string(verb) + ": " + module.Path() + ": " + entry + " failed with " + FormatHResult(hr) +
-         "; check that the registry " + CoGetRegistryPath() + " is writable and not damaged");
+         (why.empty() ? "" : " (" + why + ")") + "; check that the registry " + CoGetRegistryPath() +
+         " is writable and not damaged");
     return false;
   }
   std::printf("%s %s\n", doRegister ? "registered" : "unregistered", module.Path().c_str());

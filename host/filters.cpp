@@ -137,6 +137,7 @@ std::string ModulePathOf(REFCLSID clsid) {
 
 HRESULT ListFilters(std::vector<FilterEntry>* filters) {
   filters->clear();
+  RegSnapshot snapshot;  // the filters and their modules from one committed state
   std::vector<RegisteredFilter> regs;
   HRESULT hr = MapperGetFilters(&regs);
   if (FAILED(hr)) return hr;
@@ -167,8 +168,7 @@ bool ResolveFilter(const std::string& text, FilterEntry* entry, std::string* err
   std::vector<FilterEntry> all;
   *hr = ListFilters(&all);
   if (FAILED(*hr)) {
-    *error = "cannot read the registry " + CoGetRegistryPath() + ", " + FormatHResult(*hr) +
-             "; check that the file exists and is a registry database";
+    *error = RegistryReadError(*hr);
     return false;
   }
   std::vector<const FilterEntry*> found;

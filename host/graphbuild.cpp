@@ -85,6 +85,21 @@ std::string GraphDot(IGraphBuilder* graph) {
   return TakeText(text);
 }
 
+namespace {
+
+// False only for a file writer that has no file name yet.
+bool HasFile(IBaseFilter* filter) {
+  ComPtr<IFileSinkFilter> sink = ComPtr<IBaseFilter>(filter).As<IFileSinkFilter>();
+  if (!sink) return true;
+  LPOLESTR name = nullptr;
+  HRESULT hr = sink->GetCurFile(&name, nullptr);
+  const bool has = SUCCEEDED(hr) && name && *name;
+  if (name) CoTaskMemFree(name);
+  return has;
+}
+
+}  // namespace
+
 int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiation, BuiltGraph* built) {
   const std::string v = verb;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -147,7 +162,14 @@ int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiati
         ComPtr<IPin> peer;
         if (Direction(p.Get()) == PINDIR_INPUT && (p->ConnectedTo(&peer) != S_OK || !peer)) upInputFree = true;
       }
-      if (upInputFree)
+      // What a filter said about the refusal is the best explanation there is; a writer without
+      // a file refuses every type, which is no matter of converters.
+      const std::string upText = LastErrorText(up), downText = LastErrorText(down);
+      if (!downText.empty() || !upText.empty())
+        why = (!downText.empty() ? downLabel + " says: " + downText : upLabel + " says: " + upText);
+      else if (!HasFile(down))
+        why = downLabel + " has no file to write yet; give it location=FILE";
+      else if (upInputFree)
         why = upLabel + " has an input that is not linked yet, and a transform offers its output type only once its "
               "input is connected; link something into it first";
       else if (!report.AgreeableTypes().empty())
@@ -156,6 +178,15 @@ int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiati
       else
         why = "no type of one is accepted by the other and no registered filter converts between them; "
               "put a converter between them";
+      // The H.264 decoder takes the encoder's other two forms, not MEDIASUBTYPE_H264 with a
+      // VIDEOINFOHEADER2: name the setting that switches the form.
+      for (const auto& offered : report.offeredByOutput)
+        if (offered.type.subType == MEDIASUBTYPE_H264 && offered.type.formatType == FORMAT_VideoInfo2) {
+          why += "; a decoder that refuses MEDIASUBTYPE_H264 with VIDEOINFOHEADER2 takes the encoder's other forms: "
+                 "set h264_output_type=2 (MEDIASUBTYPE_AVC1) or h264_output_type=0 (MEDIASUBTYPE_PLENOR_H264) on " +
+                 upLabel;
+          break;
+        }
       return Fail(v + ": cannot connect " + upLabel + " pin " + PinLabel(out.Get()) + " to " + downLabel + " pin " +
                   PinLabel(in.Get()) + ", " + FormatHResult(hr) + "; " + upLabel + " offers " +
                   TypeList(report.offeredByOutput, "input") + "; " + downLabel + " offers " +

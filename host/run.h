@@ -12,6 +12,7 @@ struct RunOptions {
   long long frames = 0;   // --frames N: stop after N video frames (0: no limit)
   double seconds = 0;     // --seconds S: stop at S seconds of stream time (0: no limit)
   bool quiet = false;     // no progress line, no summary
+  bool verbose = false;   // --verbose: filters' status texts as they change
   bool verboseNegotiation = false;
   std::string dotFile;    // --dot FILE
 };

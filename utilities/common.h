@@ -1,6 +1,5 @@
 // Pieces shared by the utility filters: the interfaces every one of them hands out, property-page
-// lists, file-name conversion, and the output file that writers fill under a temporary name and
-// rename into place only once it is complete.
+// lists, file-name conversion, and the output file the writers use.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +7,7 @@
 
 #include "framework/settings.h"
 #include "framework/status.h"
+#include "platform/com/safefile.h"
 #include "platform/strmbase/combase.h"
 #include "platform/strmbase/strmif.h"
 #include "platform/strmbase/wxutil.h"
@@ -41,43 +41,8 @@ HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* setti
 std::string NarrowFileName(LPCOLESTR name);
 LPOLESTR TaskWideString(const std::string& text);
 
-// The HRESULT that best describes a failed file operation's errno value.
-HRESULT HresultFromErrno(int error);
-
-// A file written under "<target>.part" and renamed to target by Commit. Anything that fails
-// leaves no file behind: Abandon (also run by the destructor while the file is open) closes and
-// deletes the temporary file. Messages name the target file.
-class OutputFile {
- public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile();
-
-  // Creates (truncates) the temporary file.
-  HRESULT Open(const std::string& target, std::string* error);
-  // Appends all n bytes (short writes are continued).
-  HRESULT Write(const void* data, size_t n, std::string* error);
-  // Overwrites n bytes at offset (the file position is unchanged).
-  HRESULT WriteAt(uint64_t offset, const void* data, size_t n, std::string* error);
-  // Closes the file (reporting late write errors) and renames it to the target.
-  HRESULT Commit(std::string* error);
-  // Closes and deletes the temporary file.
-  void Abandon();
-
-  bool IsOpen() const { return m_fd >= 0; }
-  uint64_t BytesWritten() const { return m_written; }
-  const std::string& Target() const { return m_target; }
-
- private:
-  HRESULT Failure(const char* what, int error, std::string* message);
-  // Writes all n bytes, appending (offset < 0) or at offset.
-  HRESULT WriteAll(const void* data, size_t n, int64_t offset, std::string* error);
-
-  int m_fd = -1;
-  uint64_t m_written = 0;
-  std::string m_target;
-  std::string m_temp;
-};
+// The writers' output files (see platform/com/safefile.h): never destroy what is at the path.
+using OutputFile = plenor::SafeFileWriter;
+using plenor::HresultFromErrno;
 
 }  // namespace plenor::utilities

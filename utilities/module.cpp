@@ -3,6 +3,7 @@
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
 #include "utilities/pages.h"
+#include "utilities/queue.h"
 #include "utilities/renderers.h"
 #include "utilities/testpattern.h"
 #include "utilities/utilities.h"
@@ -44,6 +45,9 @@ const AMOVIESETUP_FILTER sudFileWriter = {&CLSID_FileWriter, L"Plenor File Write
 const AMOVIESETUP_FILTER sudImageWriter = {&CLSID_ImageWriter, L"Plenor Image Writer", MERIT_DO_NOT_USE, 1,
                                            sudImageInput};
 const AMOVIESETUP_FILTER sudWavWriter = {&CLSID_WavWriter, L"Plenor WAV Writer", MERIT_DO_NOT_USE, 1, sudPcmInput};
+const AMOVIESETUP_PIN sudQueuePins[] = {{L"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, sudAny},
+                                        {L"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, sudAny}};
+const AMOVIESETUP_FILTER sudQueue = {&CLSID_Queue, L"Plenor Queue", MERIT_DO_NOT_USE, 2, sudQueuePins};
 
 }  // namespace
 
@@ -70,5 +74,8 @@ CFactoryTemplate g_Templates[] = {
     {L"Plenor WAV Writer", &CLSID_WavWriter, CWavWriter::CreateInstance, nullptr, &sudWavWriter},
     {L"Plenor WAV Writer Properties", &CLSID_WavWriterProperties, CUtilityProperties::CreateInstance<kWavWriterPage>,
      nullptr, nullptr},
+    {L"Plenor Queue", &CLSID_Queue, CQueueFilter::CreateInstance, nullptr, &sudQueue},
+    {L"Plenor Queue Properties", &CLSID_QueueProperties, CUtilityProperties::CreateInstance<kQueuePage>, nullptr,
+     nullptr},
 };
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);

@@ -45,12 +45,16 @@ constexpr PageField kTestPatternFields[] = {
     Number(13, "Samples per buffer:", "samples_per_buffer", 1, 1048576),
 };
 constexpr PageField kFileNameFields[] = {Text(0, "File name:", "filename")};
+constexpr PageField kWriterFields[] = {Text(0, "File name:", "filename"),
+                                       Check(1, "Write in step with the clock", "sync")};
 constexpr PageField kNullRendererFields[] = {Check(0, "Render in step with the clock", "sync")};
 constexpr PageField kSampleGrabberFields[] = {Number(0, "Samples kept (0 = all):", "max_samples", 0, kMaxInt)};
+constexpr PageField kQueueFields[] = {Number(0, "Samples queued at most:", "max_samples", 1, kMaxInt)};
 constexpr PageField kImageWriterFields[] = {
     Text(0, "File name pattern:", "filename"),
     Number(1, "Every Nth frame:", "every", 1, kMaxInt),
     Text(2, "Frame numbers:", "frames"),
+    Check(3, "Write in step with the clock", "sync"),
 };
 
 // One row per field: the label on the left, the control on the right.
@@ -90,9 +94,11 @@ constexpr DialogControls<N> MakeControls(const PageField (&fields)[N]) {
 
 constexpr auto kTestPatternControls = MakeControls(kTestPatternFields);
 constexpr auto kFileNameControls = MakeControls(kFileNameFields);
+constexpr auto kWriterControls = MakeControls(kWriterFields);
 constexpr auto kNullRendererControls = MakeControls(kNullRendererFields);
 constexpr auto kSampleGrabberControls = MakeControls(kSampleGrabberFields);
 constexpr auto kImageWriterControls = MakeControls(kImageWriterFields);
+constexpr auto kQueueControls = MakeControls(kQueueFields);
 
 template <size_t N>
 constexpr std::span<const ui::DialogControl> Controls(const DialogControls<N>& d) {
@@ -105,9 +111,10 @@ constexpr ui::DialogTemplate kDialogs[] = {
     {IDD_WAVSOURCE, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kFileNameControls)},
     {IDD_NULLRENDERER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kNullRendererControls)},
     {IDD_SAMPLEGRABBER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kSampleGrabberControls)},
-    {IDD_FILEWRITER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kFileNameControls)},
-    {IDD_IMAGEWRITER, DS_PROPPAGE_STYLE, 230, Height(3), "MS Shell Dlg", 8, "", Controls(kImageWriterControls)},
-    {IDD_WAVWRITER, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kFileNameControls)},
+    {IDD_FILEWRITER, DS_PROPPAGE_STYLE, 230, Height(2), "MS Shell Dlg", 8, "", Controls(kWriterControls)},
+    {IDD_IMAGEWRITER, DS_PROPPAGE_STYLE, 230, Height(4), "MS Shell Dlg", 8, "", Controls(kImageWriterControls)},
+    {IDD_WAVWRITER, DS_PROPPAGE_STYLE, 230, Height(2), "MS Shell Dlg", 8, "", Controls(kWriterControls)},
+    {IDD_QUEUE, DS_PROPPAGE_STYLE, 230, Height(1), "MS Shell Dlg", 8, "", Controls(kQueueControls)},
 };
 constexpr ui::StringResource kStrings[] = {
     {IDS_TESTPATTERN, "Plenor Test Pattern Source Properties"},
@@ -117,6 +124,7 @@ constexpr ui::StringResource kStrings[] = {
     {IDS_FILEWRITER, "Plenor File Writer Properties"},
     {IDS_IMAGEWRITER, "Plenor Image Writer Properties"},
     {IDS_WAVWRITER, "Plenor WAV Writer Properties"},
+    {IDS_QUEUE, "Plenor Queue Properties"},
 };
 
 }  // namespace
@@ -125,9 +133,10 @@ const PageDesc kTestPatternPage{IDD_TESTPATTERN, IDS_TESTPATTERN, kTestPatternFi
 const PageDesc kWavSourcePage{IDD_WAVSOURCE, IDS_WAVSOURCE, kFileNameFields};
 const PageDesc kNullRendererPage{IDD_NULLRENDERER, IDS_NULLRENDERER, kNullRendererFields};
 const PageDesc kSampleGrabberPage{IDD_SAMPLEGRABBER, IDS_SAMPLEGRABBER, kSampleGrabberFields};
-const PageDesc kFileWriterPage{IDD_FILEWRITER, IDS_FILEWRITER, kFileNameFields};
+const PageDesc kFileWriterPage{IDD_FILEWRITER, IDS_FILEWRITER, kWriterFields};
 const PageDesc kImageWriterPage{IDD_IMAGEWRITER, IDS_IMAGEWRITER, kImageWriterFields};
-const PageDesc kWavWriterPage{IDD_WAVWRITER, IDS_WAVWRITER, kFileNameFields};
+const PageDesc kWavWriterPage{IDD_WAVWRITER, IDS_WAVWRITER, kWriterFields};
+const PageDesc kQueuePage{IDD_QUEUE, IDS_QUEUE, kQueueFields};
 
 const ui::ModuleResources g_UtilityResources{kDialogs, kStrings};
 

@@ -43,6 +43,7 @@ constexpr int IDD_SAMPLEGRABBER = 204, IDS_SAMPLEGRABBER = 304;
 constexpr int IDD_FILEWRITER = 205, IDS_FILEWRITER = 305;
 constexpr int IDD_IMAGEWRITER = 206, IDS_IMAGEWRITER = 306;
 constexpr int IDD_WAVWRITER = 207, IDS_WAVWRITER = 307;
+constexpr int IDD_QUEUE = 208, IDS_QUEUE = 308;
 
 // Control ids: field i of a page has the id 1001 + 2 i and, for a Number field, the up-down
 // control 1002 + 2 i.
@@ -56,6 +57,7 @@ extern const PageDesc kSampleGrabberPage;
 extern const PageDesc kFileWriterPage;
 extern const PageDesc kImageWriterPage;
 extern const PageDesc kWavWriterPage;
+extern const PageDesc kQueuePage;
 
 extern const ui::ModuleResources g_UtilityResources;
 

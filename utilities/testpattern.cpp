@@ -612,13 +612,16 @@ STDMETHODIMP CTestPatternPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFl
   // The unit (frame or buffer) that contains time t.
   auto unitAt = [&](REFERENCE_TIME t) -> uint64_t {
     if (t <= 0) return 0;
-    const unsigned __int128 scaled = cfg.audio
-        ? static_cast<unsigned __int128>(t) * cfg.sampleRate / (kUnitsPerSecond * cfg.samplesPerBuffer)
-        : static_cast<unsigned __int128>(t) * cfg.rateNum / (kUnitsPerSecond * cfg.rateDen);
-    uint64_t n = scaled > UINT32_MAX ? UINT32_MAX : static_cast<uint64_t>(scaled);
-    while (n > 0 && UnitTime(cfg, n) > t) --n;
-    while (UnitTime(cfg, n + 1) <= t) ++n;
-    return n;
+    // The last unit that starts at or before t, by bisection over unit numbers small enough for
+    // their sample counts and times not to overflow: a few dozen steps for any t, where counting
+    // up from an estimate could take billions.
+    uint64_t lo = 0, hi = cfg.audio ? (UINT64_MAX / 4) / cfg.samplesPerBuffer : UINT64_MAX / 4;
+    while (lo < hi) {
+      const uint64_t mid = lo + (hi - lo + 1) / 2;
+      if (UnitTime(cfg, mid) <= t) lo = mid;
+      else hi = mid - 1;
+    }
+    return lo;
   };
   CAutoLock lock(&m_cSharedState);
   if (how == AM_SEEKING_AbsolutePositioning) {

@@ -10,6 +10,7 @@
 //   FileWriter         CLSID_FileWriter         "Plenor File Writer"          payloads to a file (IFileSinkFilter)
 //   ImageWriter        CLSID_ImageWriter        "Plenor Image Writer"         RGB24/RGB32/I420 frames as PNG files
 //   WavWriter          CLSID_WavWriter          "Plenor WAV Writer"           PCM audio as a RIFF/WAVE file
+//   Queue              CLSID_Queue              "Plenor Queue"                hands samples to a thread of its own
 //
 // kUtilityFilters lists them for hosts that map short names to class ids. Every filter takes its
 // parameters through ISettingsInterface and reports failures through IStatusInterface (last error
@@ -41,6 +42,8 @@ PLENOR_GUID(CLSID_FileWriter, 0xa45bcc8c, 0xccc4, 0x4eaa, 0x80, 0xd0, 0x8d, 0xce
 PLENOR_GUID(CLSID_ImageWriter, 0x3468a427, 0xf6c5, 0x41a4, 0x83, 0x49, 0x66, 0xb5, 0x52, 0x8f, 0xf7, 0x60);
 // {F6FC1BD6-D7C3-416A-9568-7512CF4EF8EC}
 PLENOR_GUID(CLSID_WavWriter, 0xf6fc1bd6, 0xd7c3, 0x416a, 0x95, 0x68, 0x75, 0x12, 0xcf, 0x4e, 0xf8, 0xec);
+// {8C9F65C2-C040-4761-8062-F14EA7F87662}
+PLENOR_GUID(CLSID_Queue, 0x8c9f65c2, 0xc040, 0x4761, 0x80, 0x62, 0xf1, 0x4e, 0xa7, 0xf8, 0x76, 0x62);
 
 // Property pages (one per filter).
 // {2D2DE703-FC3B-47E6-8A07-F968A3ADC721}
@@ -57,6 +60,8 @@ PLENOR_GUID(CLSID_FileWriterProperties, 0x1a80f313, 0x2be6, 0x4425, 0xbb, 0xbc, 
 PLENOR_GUID(CLSID_ImageWriterProperties, 0xa2044f68, 0x4332, 0x4d1c, 0x85, 0xcf, 0x85, 0xf7, 0xf9, 0x65, 0x33, 0x53);
 // {D69D2757-5B54-481E-A17A-D37003A2A87D}
 PLENOR_GUID(CLSID_WavWriterProperties, 0xd69d2757, 0x5b54, 0x481e, 0xa1, 0x7a, 0xd3, 0x70, 0x03, 0xa2, 0xa8, 0x7d);
+// {636AF98F-1B80-4F6D-B217-61C7833B38F3}
+PLENOR_GUID(CLSID_QueueProperties, 0x636af98f, 0x1b80, 0x4f6d, 0xb2, 0x17, 0x61, 0xc7, 0x83, 0x3b, 0x38, 0xf3);
 
 // {7C9053A8-022D-430E-9161-B982ECF7EF73}
 PLENOR_GUID(IID_IPlenorSampleGrabber, 0x7c9053a8, 0x022d, 0x430e, 0x91, 0x61, 0xb9, 0x82, 0xec, 0xf7, 0xef, 0x73);
@@ -78,6 +83,7 @@ inline constexpr UtilityFilterName kUtilityFilters[] = {
     {"FileWriter", &CLSID_FileWriter, L"Plenor File Writer"},
     {"ImageWriter", &CLSID_ImageWriter, L"Plenor Image Writer"},
     {"WavWriter", &CLSID_WavWriter, L"Plenor WAV Writer"},
+    {"Queue", &CLSID_Queue, L"Plenor Queue"},
 };
 
 // What the grabber recorded about one sample. Times are those of the sample (valid only where the

@@ -75,6 +75,13 @@ Status ParseFormat(const uint8_t* body, uint32_t size, Format* format, std::stri
                std::to_string(format->channels) + " channels of " + std::to_string(format->bitsPerSample) + " bits";
     return Status::Malformed;
   }
+  // The byte rate (and the audio type's nAvgBytesPerSec) is a 32-bit field.
+  const uint64_t byteRate = static_cast<uint64_t>(format->sampleRate) * frameBytes;
+  if (byteRate > 0xFFFFFFFFull) {
+    *message = "the sample rate of " + std::to_string(format->sampleRate) + " Hz gives " + std::to_string(byteRate) +
+               " bytes a second, more than the 32-bit byte rate of a WAV format can hold";
+    return Status::Malformed;
+  }
   return Status::Ok;
 }
 

@@ -34,13 +34,24 @@ STDMETHODIMP CWriterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 
 STDMETHODIMP CWriterFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, m_PageClsid); }
 
-void CWriterFilter::InitParameters() { AddParameter("filename", &m_sFileName, ""); }
+void CWriterFilter::InitParameters() {
+  AddParameter("filename", &m_sFileName, "");
+  AddParameter("sync", &m_bSync, false);
+}
 
 STDMETHODIMP CWriterFilter::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
   if (!pszFileName) return E_POINTER;
   try {
     CAutoLock lock(&m_InterfaceLock);
-    return SetParameter("filename", NarrowFileName(pszFileName).c_str());
+    const std::string name = NarrowFileName(pszFileName);
+    if (name.empty()) {
+      SetLastErrorText((std::string(m_pDisplayName) + ": the file name is empty; give the file to write").c_str(),
+                       false);
+      return E_INVALIDARG;
+    }
+    // A refused name has its reason in the last error text.
+    if (FAILED(SetParameter("filename", name.c_str()))) return E_INVALIDARG;
+    return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -88,6 +99,8 @@ HRESULT CWriterFilter::OnStartStreaming() {
   CAutoLock params(&m_csParams);  // BeginOutput copies the parameters
   m_hrFailure = S_OK;
   m_bFinished = false;
+  // "sync": render each sample when the reference clock reaches its start time.
+  SetSyncToClock(m_bSync);
   std::string error;
   HRESULT hr = BeginOutput(&error);
   if (FAILED(hr)) Fail(hr, error);
@@ -208,8 +221,9 @@ HRESULT CWavWriter::SetMediaType(const CMediaType* pmt) {
 HRESULT CWavWriter::BeginOutput(std::string* error) {
   HRESULT hr = m_file.Open(m_sFileName, error);
   if (FAILED(hr)) return hr;
-  // Sizes stay 0 until the end: the header is patched when the data is complete.
-  const auto header = wav::MakeHeader(m_format, 0);
+  // Sizes stay 0 until the end: the header is patched when the data is complete. A pipe cannot
+  // be patched: its header declares the largest size, as streamed WAV data does.
+  const auto header = wav::MakeHeader(m_format, m_file.CanSeek() ? 0 : wav::kMaxDataBytes);
   return m_file.Write(header.data(), header.size(), error);
 }
 
@@ -232,9 +246,11 @@ HRESULT CWavWriter::FinishOutput(std::string* error) {
     HRESULT hr = m_file.Write(&pad, 1, error);
     if (FAILED(hr)) return hr;
   }
-  const auto header = wav::MakeHeader(m_format, data);
-  HRESULT hr = m_file.WriteAt(0, header.data(), header.size(), error);
-  if (FAILED(hr)) return hr;
+  if (m_file.CanSeek()) {
+    const auto header = wav::MakeHeader(m_format, data);
+    HRESULT hr = m_file.WriteAt(0, header.data(), header.size(), error);
+    if (FAILED(hr)) return hr;
+  }
   return m_file.Commit(error);
 }
 
@@ -354,7 +370,15 @@ STDMETHODIMP CImageWriter::SetParameter(const char* name, const char* value) {
   std::string probe;
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   bool ok = true;
-  if (n == "filename") ok = m_sFileName.empty() || FormatFramePattern(m_sFileName, 0, &probe);
+  if (n == "filename") {
+    ok = m_sFileName.empty() || FormatFramePattern(m_sFileName, 0, &probe);
+    if (!ok)
+      SetLastErrorText(("Image writer: the file name pattern '" + m_sFileName +
+                        "' is not usable: the frame number goes in through one %d or %0Nd (N from 1 to 9), %% "
+                        "writes a percent sign, and no other % conversion is allowed")
+                           .c_str(),
+                       false);
+  }
   else if (n == "every") ok = m_nEvery >= 1;
   else if (n == "frames") ok = ParseFrameList(m_sFrames, &ranges);
   if (ok) return S_OK;
@@ -413,7 +437,7 @@ HRESULT CImageWriter::BeginOutput(std::string* error) {
   m_nFrame = 0;
   std::string probe;
   if (m_sFileName.empty()) {
-    *error = "no output file name pattern is set";
+    *error = "no output file name pattern is set; give one with location=NAME_%05d.png (or the \"filename\" parameter)";
     return E_INVALIDARG;
   }
   if (!FormatFramePattern(m_sFileName, 0, &probe)) {

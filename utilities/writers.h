@@ -1,15 +1,22 @@
 // The writers: FileWriter, ImageWriter and WavWriter. Each is a renderer with IFileSinkFilter that
 // renders on arrival.
 //
-// Every output file is written under "<name>.part" and renamed to its name only once complete
-// (at end of stream, or when the graph stops): a crash, a full disk or an unwritable path never
-// leaves a file with a valid-looking header under the name the user asked for. A failure (the
+// Every output file is written through plenor::SafeFileWriter: a regular file under "<name>.part"
+// (in the folder of the file a symbolic link points to), renamed to its name only once complete
+// (at end of stream, or when the graph stops), keeping the old file's mode; a crash, a full disk
+// or an unwritable path never leaves a file with a valid-looking header under the name the user
+// asked for, nor destroys the file that was there. Devices and FIFOs (/dev/null, a pipe) are
+// written directly; a folder is refused. WavWriter into a pipe declares the largest data size,
+// since the header cannot be patched afterwards. A failure (the
 // file cannot be created or written) deletes the temporary file, sets the last error text
 // (IStatusInterface) to a message naming the file, sends EC_ERRORABORT with the error to the
 // graph and refuses further samples with that error, so the stream upstream ends.
 //
 // Parameters (ISettingsInterface; IFileSinkFilter::SetFileName sets "filename" too):
 //   all three:    filename  text      ""   the output file (ImageWriter: a name pattern)
+//                 sync      flag      0    render each sample when the graph's reference clock
+//                                          reaches its start time (for composing files in real
+//                                          time); off: write as fast as samples arrive
 //   ImageWriter:  every     unsigned  1    write every Nth frame (frames 0, N, 2N, ...)
 //                 frames    text      ""   frame numbers and ranges, e.g. "0,10,20-25"; when set
 //                                          it replaces "every"
@@ -68,6 +75,7 @@ class CWriterFilter : public CBaseRenderer, public CUtilitySettings, public CSta
   static HRESULT Payload(IMediaSample* pSample, const BYTE** data, size_t* length);
 
   std::string m_sFileName;
+  bool m_bSync = false;
 
  private:
   void Fail(HRESULT hr, const std::string& message);

@@ -46,12 +46,16 @@ const Variant kVariants[] = {
 };
 
 // Picture content: smooth gradients with noise, so that both flat runs and busy blocks occur.
+// The inputs (rgb24, rgb32 and the I420 planes y, u, v) are written once here and never again:
+// every conversion writes into its own output buffers (oy, ou, ov, out24), so what one
+// benchmark - ours or a peer's - writes never becomes another's input, whatever the order they
+// run in.
 struct Frame {
-  std::vector<std::uint8_t> rgb24, rgb32, y, u, v, out24;
+  std::vector<std::uint8_t> rgb24, rgb32, y, u, v, oy, ou, ov, out24;
   Frame(int w, int h)
       : rgb24(static_cast<size_t>(w) * h * 3), rgb32(static_cast<size_t>(w) * h * 4),
-        y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w / 2) * (h / 2)), v(u.size()),
-        out24(rgb24.size()) {
+        y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w / 2) * (h / 2)), v(u.size()), oy(y.size()),
+        ou(u.size()), ov(v.size()), out24(rgb24.size()) {
     std::mt19937 rng(42);
     for (int r = 0; r < h; ++r)
       for (int x = 0; x < w; ++x) {
@@ -112,10 +116,10 @@ void RunOurs(benchmark::State& state, Conversion conv, Size size, Variant varian
   for (auto _ : state) {
     switch (conv) {
       case Conversion::Rgb24ToI420:
-        fwd->Convert(f.rgb24.data(), f.y.data(), f.u.data(), f.v.data());
+        fwd->Convert(f.rgb24.data(), f.oy.data(), f.ou.data(), f.ov.data());
         break;
       case Conversion::Rgb32ToI420:
-        fwd->Convert(f.rgb32.data(), f.y.data(), f.u.data(), f.v.data());
+        fwd->Convert(f.rgb32.data(), f.oy.data(), f.ou.data(), f.ov.data());
         break;
       case Conversion::I420ToRgb24:
         back->Convert(f.y.data(), f.u.data(), f.v.data(), f.out24.data());
@@ -132,11 +136,11 @@ void RunLibyuv(benchmark::State& state, Conversion conv, Size s) {
   for (auto _ : state) {
     switch (conv) {
       case Conversion::Rgb24ToI420:
-        libyuv::RGB24ToI420(f.rgb24.data(), 3 * s.w, f.y.data(), s.w, f.u.data(), cw, f.v.data(),
+        libyuv::RGB24ToI420(f.rgb24.data(), 3 * s.w, f.oy.data(), s.w, f.ou.data(), cw, f.ov.data(),
                             cw, s.w, s.h);
         break;
       case Conversion::Rgb32ToI420:
-        libyuv::ARGBToI420(f.rgb32.data(), 4 * s.w, f.y.data(), s.w, f.u.data(), cw, f.v.data(),
+        libyuv::ARGBToI420(f.rgb32.data(), 4 * s.w, f.oy.data(), s.w, f.ou.data(), cw, f.ov.data(),
                            cw, s.w, s.h);
         break;
       case Conversion::I420ToRgb24:
@@ -166,7 +170,7 @@ void RunSwscale(benchmark::State& state, Conversion conv, Size s) {
   const int cw = s.w / 2;
   const std::uint8_t* yuvSrc[3] = {f.y.data(), f.u.data(), f.v.data()};
   const int yuvStrides[3] = {s.w, cw, cw};
-  std::uint8_t* yuvDst[3] = {f.y.data(), f.u.data(), f.v.data()};
+  std::uint8_t* yuvDst[3] = {f.oy.data(), f.ou.data(), f.ov.data()};
   for (auto _ : state) {
     if (conv == Conversion::I420ToRgb24) {
       std::uint8_t* dst[1] = {f.out24.data()};
@@ -214,6 +218,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, bool> hasMedian;
 };
 
+// What each ratio compares: our arithmetic is fixed, the peers pick their own.
+const char* const kArithmeticNotes[] = {
+    "our arithmetic is fixed (bit-exact with the double-precision formulas); the peers use their own",
+    "our arithmetic is fixed (bit-exact with the double-precision formulas); the peers use their own",
+    "our arithmetic is fixed (full-range formulas); the peers use their own",
+};
+
 void PrintRatios(const RatioReporter& rep) {
   std::printf("\nMedian processor time per frame (us) and ratio to the peers' (< 1 is faster):\n");
   std::printf("%-24s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
@@ -226,6 +237,7 @@ void PrintRatios(const RatioReporter& rep) {
         return it == rep.times.end() ? -1.0 : it->second;
       };
       const double yuv = find("libyuv"), sws = find("swscale");
+      std::printf("%-24s note: %s\n", key.c_str(), kArithmeticNotes[c]);
       for (const Variant& v : kVariants) {
         const double t = find(v.name);
         if (t < 0)

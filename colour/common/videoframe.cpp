@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace colour {
 
@@ -50,6 +51,31 @@ HRESULT ReportSampleFailure(IStatusInterface* status, HRESULT hr, const char* fo
   va_end(args);
   if (status) status->SetLastErrorText(text, true);
   return hr;
+}
+
+void CompleteOddEdges(BYTE* plane, long long width, long long height, long long stride, int bytesPerPixel,
+                      bool bottomUp) {
+  if (width <= 0 || height <= 0) return;
+  const long long rowBytes = width * bytesPerPixel;
+  if (width == 1 || height == 1) {
+    for (long long row = 0; row < height; ++row) std::memset(plane + row * stride, 0, static_cast<size_t>(rowBytes));
+    return;
+  }
+  // The rows the blocks covered, in memory order.
+  const long long even = height & ~1LL;
+  const long long first = bottomUp ? height - even : 0;
+  if (width & 1) {
+    for (long long row = first; row < first + even; ++row) {
+      BYTE* p = plane + row * stride + rowBytes - bytesPerPixel;
+      std::memcpy(p, p - bytesPerPixel, static_cast<size_t>(bytesPerPixel));
+    }
+  }
+  if (height & 1) {
+    // The picture's last row is memory row 0 bottom-up, the last memory row top-down.
+    BYTE* last = plane + (bottomUp ? 0 : (height - 1) * stride);
+    const BYTE* before = bottomUp ? plane + stride : last - stride;
+    std::memcpy(last, before, static_cast<size_t>(rowBytes));
+  }
 }
 
 }  // namespace colour

@@ -33,6 +33,16 @@ HRESULT CopyConnectionType(IPin* pin, CMediaType* pMediaType);
 // The allocator's failure, E_FAIL when it grants smaller buffers, else S_OK.
 HRESULT SetBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp, LONG bytes);
 
+// Odd picture sizes. The converters work in 2x2 blocks, so of a picture with an odd width or
+// height they leave the last column or row alone. The filters then define those pixels: the last
+// column repeats the column before it and the last row repeats the row before it (edge
+// replication, as a scaler extends a picture), so every output byte depends only on the input.
+// A picture 1 pixel wide or high holds no block at all and is written black (all bytes 0).
+// plane: rows of width pixels of bytesPerPixel bytes, stride bytes apart in memory; bottomUp: the
+// first row in memory is the picture's last row.
+void CompleteOddEdges(BYTE* plane, long long width, long long height, long long stride, int bytesPerPixel,
+                      bool bottomUp);
+
 // Formats the text (printf style, at most 255 characters) and stores it as the filter's last
 // error, notifying the host when it set an event sink; returns hr. Used for a sample that cannot
 // be converted: the failure stops the stream, and the text tells the host why.

@@ -1,6 +1,7 @@
 #include "colour/rgb2yuv/rgbtoi420.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "colour/common/videoframe.h"
@@ -173,6 +174,15 @@ HRESULT RgbToI420Filter::ApplyTransform(BYTE* pIn, LONG lInBufferSize, LONG lInD
   const LONG chromaStride = static_cast<LONG>(width / 2);
   converter->ConvertStrided(pIn, static_cast<LONG>(stride),
                             YUV420Planes{pOut, pU, pV, static_cast<LONG>(width), chromaStride, chromaStride});
+  // An odd last Y column or row is not converted: it repeats its neighbour (videoframe.h). Each
+  // chroma plane holds (width / 2) x (height / 2) samples in the pixels / 4 bytes the frame gives
+  // it; the bytes left over (odd sizes only) are padding and zero.
+  colour::CompleteOddEdges(pOut, width, height, width, 1, false);
+  const long long chroma = (width / 2) * (height / 2);
+  if (m_nChromaPlaneSize > chroma) {
+    std::memset(pU + chroma, 0, static_cast<size_t>(m_nChromaPlaneSize - chroma));
+    std::memset(pV + chroma, 0, static_cast<size_t>(m_nChromaPlaneSize - chroma));
+  }
   lOutDataLength = static_cast<LONG>(frame);
   return S_OK;
 }

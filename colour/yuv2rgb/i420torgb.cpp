@@ -148,6 +148,8 @@ HRESULT I420ToRgbFilter::ApplyTransform(BYTE* pIn, LONG lInBufferSize, LONG lInD
   const BYTE* pV = pU + m_nChromaPlaneSize;
   m_pConverter->ConvertStrided(pIn, static_cast<LONG>(width), pU, chromaStride, pV, chromaStride, pOut,
                                static_cast<LONG>(stride));
+  // An odd last column or row is not converted: it repeats its neighbour (videoframe.h).
+  colour::CompleteOddEdges(pOut, width, height, stride, kRgbBytes, m_pConverter->m_bInvert);
   // The bytes that pad each row to 4 are part of the frame but no pixel: keep them zero.
   const long long pad = stride - kRgbBytes * width;
   if (pad > 0)

@@ -234,6 +234,7 @@ void Unpin(Module* m, bool tryUnload, bool unloadBlind) {
 // Whether the registry names a module for the class; the path in *path.
 HRESULT ServerPath(REFCLSID clsid, std::string* path) {
   std::string keyName = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
+  RegSnapshot snapshot;  // the key and its value from the same committed state
   HKEY key = nullptr;
   LSTATUS st = RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key);
   if (st == ERROR_FILE_NOT_FOUND) return REGDB_E_CLASSNOTREG;

@@ -1,6 +1,8 @@
 // Names of the result codes declared in hresult.h, for logs and the command-line host.
 #include "platform/com/hresult.h"
 
+#include "platform/com/safefile.h"  // ERROR_DIRECTORY
+
 namespace {
 
 struct CodeName {
@@ -165,6 +167,7 @@ constexpr CodeName kNames[] = {
     PLENOR_WIN32(ERROR_ALREADY_EXISTS),
     PLENOR_WIN32(ERROR_MORE_DATA),
     PLENOR_WIN32(ERROR_NO_MORE_ITEMS),
+    PLENOR_WIN32(ERROR_DIRECTORY),
     PLENOR_WIN32(ERROR_MOD_NOT_FOUND),
     PLENOR_WIN32(ERROR_PROC_NOT_FOUND),
     PLENOR_WIN32(ERROR_BADDB),

@@ -12,12 +12,25 @@
 // write outside a transaction is its own IMMEDIATE transaction (the write lock is taken up front,
 // so a read-then-write step never fails on a stale snapshot); inside one it is a savepoint, so that
 // a failed call leaves nothing half done.
+//
+// Readers that take several steps (enumerating the filters, then reading each) open a read
+// snapshot (RegBeginSnapshot): a deferred transaction, so every step sees the database as one
+// committed state and never half of another process's registration.
+//
+// A registry database is marked with its application id (kApplicationId). A database without the
+// mark is taken only when it is empty (a new file) or holds exactly the registry's tables (a
+// registry made before the mark existed, which is then marked); anything else is refused, so an
+// unrelated database is never changed. A database the process may not write (a registry installed
+// system-wide, in a folder of another user) is opened read-only: writes answer
+// ERROR_ACCESS_DENIED. When even that fails because the write-ahead log's side files cannot be
+// made, it is opened as immutable (the main file alone, no locking).
 #include "platform/com/registry.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +56,8 @@ namespace {
 constexpr int kBusyTimeoutMs = 10000;
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr std::int64_t kRootId = 0;
+// PRAGMA application_id of a registry database ("PLRG").
+constexpr std::int32_t kApplicationId = 0x504C5247;
 
 // Settings shared by all threads.
 std::mutex g_settingsLock;
@@ -105,16 +120,19 @@ class Connection {
   sqlite3* db() const { return m_db; }
   std::uint64_t generation() const { return m_generation; }
   int depth = 0;        // RegBeginTransaction nesting
+  int snapshots = 0;    // RegBeginSnapshot nesting
   bool doomed = false;  // an inner level ended without committing: the outermost end rolls back
+  bool readOnly = false;  // opened read-only: every write answers ERROR_ACCESS_DENIED
 
   // Makes sure the connection is open on the current database. Returns ERROR_SUCCESS or
   // ERROR_CANTOPEN (with the reason recorded for CoGetRegistryError).
   LSTATUS Ensure() {
     if (m_db && m_pid != ::getpid()) Abandon();  // inherited across fork: never touch it
     std::uint64_t gen = g_generation.load();
-    if (m_db && m_generation != gen && depth == 0) Close();
+    if (m_db && m_generation != gen && depth == 0 && snapshots == 0) Close();
     if (m_db) return ERROR_SUCCESS;
     depth = 0;
+    snapshots = 0;
     doomed = false;
     return Open(gen);
   }
@@ -148,30 +166,65 @@ class Connection {
     std::string path = CoGetRegistryPath();
     std::error_code ec;
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    const bool exists = std::filesystem::exists(path, ec);
+    if (!parent.empty() && !exists) std::filesystem::create_directories(parent, ec);
     if (ec) {
       return Fail("cannot create the folder of the registry database " + path + ": " + ec.message());
     }
+    std::string why;
+    int rc = OpenAs(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false, &why);
+    if (rc != SQLITE_OK && exists && (rc & 0xFF) != SQLITE_NOTADB && rc != kNotARegistry) {
+      // Not writable here (the file or its folder belongs to someone else): read it.
+      std::string readWhy;
+      rc = OpenAs(path, SQLITE_OPEN_READONLY, true, &readWhy);
+      if (rc != SQLITE_OK && rc != kNotARegistry) rc = OpenAs(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, true, &readWhy);
+      if (rc != SQLITE_OK) why += "; read-only: " + readWhy;
+    }
+    if (rc != SQLITE_OK) return Fail("cannot open the registry database " + path + ": " + why);
+    m_generation = gen;
+    RecordOpenError("");
+    return ERROR_SUCCESS;
+  }
+
+  static constexpr int kNotARegistry = -1;
+
+  // One attempt to open the database; with the URI flag as immutable. Returns SQLITE_OK, an
+  // SQLite error code or kNotARegistry, with *why set on failure.
+  int OpenAs(const std::string& path, int flags, bool readOnlyOpen, std::string* why) {
+    std::string name = path;
+    if (flags & SQLITE_OPEN_URI) {
+      // file: URI of the path with every byte that could end or escape it percent-encoded.
+      name = "file:";
+      static const char kHex[] = "0123456789ABCDEF";
+      for (unsigned char ch : path) {
+        if (std::isalnum(ch) || ch == '/' || ch == '.' || ch == '-' || ch == '_') {
+          name += static_cast<char>(ch);
+        } else {
+          name += '%';
+          name += kHex[ch >> 4];
+          name += kHex[ch & 15];
+        }
+      }
+      name += "?immutable=1";
+    }
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-      std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+      *why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
       sqlite3_close_v2(db);
-      return Fail("cannot open the registry database " + path + ": " + why);
+      return rc;
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     m_db = db;
     m_pid = ::getpid();
-    m_generation = gen;
-    rc = Initialise();
+    readOnly = readOnlyOpen;
+    rc = readOnlyOpen ? CheckReadable() : Initialise();
     if (rc != SQLITE_OK) {
-      std::string why = sqlite3_errmsg(m_db);
+      *why = rc == kNotARegistry ? "it is a database of something else (not a registry); give another file"
+                                 : sqlite3_errmsg(m_db);
       Close();
-      return Fail("cannot open the registry database " + path + ": " + why);
     }
-    RecordOpenError("");
-    return ERROR_SUCCESS;
+    return rc;
   }
 
   LSTATUS Fail(std::string message) {
@@ -180,42 +233,107 @@ class Connection {
     return ERROR_CANTOPEN;
   }
 
+  // Runs one statement, retrying while another connection holds what it needs, until the busy
+  // timeout. Rolls back an open transaction when giving up.
+  int Retry(const char* sql, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK) return rc;
+      if (((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) || std::chrono::steady_clock::now() > deadline) {
+        if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return rc;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  // A single integer answer of a query, or an error code.
+  int QueryInt(const char* sql, std::int64_t* value) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_step(stmt);
+      if (rc == SQLITE_ROW) {
+        *value = sqlite3_column_int64(stmt, 0);
+        rc = SQLITE_OK;
+      } else if (rc == SQLITE_DONE) {
+        *value = 0;
+        rc = SQLITE_OK;
+      }
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+  }
+
+  // Whether the database is a registry: marked, or unmarked and holding nothing but the registry's
+  // tables (*empty tells whether it holds no table at all). SQLITE_OK or kNotARegistry or an error.
+  int Recognise(bool* empty, bool* marked) {
+    std::int64_t id = 0, foreign = 0, tables = 0;
+    int rc = QueryInt("PRAGMA application_id", &id);
+    if (rc != SQLITE_OK) return rc;
+    *marked = id == kApplicationId;
+    if (id != 0 && !*marked) return kNotARegistry;
+    rc = QueryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table'", &tables);
+    if (rc != SQLITE_OK) return rc;
+    rc = QueryInt("SELECT count(*) FROM sqlite_schema WHERE type IN ('table', 'view', 'trigger') AND"
+                  " name NOT IN ('reg_keys', 'reg_values', 'sqlite_sequence')", &foreign);
+    if (rc != SQLITE_OK) return rc;
+    *empty = tables == 0;
+    if (*marked) return SQLITE_OK;
+    std::int64_t ours = 0;
+    rc = QueryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name IN ('reg_keys', 'reg_values')",
+                  &ours);
+    if (rc != SQLITE_OK) return rc;
+    return foreign == 0 && (tables == 0 || ours == 2) ? SQLITE_OK : kNotARegistry;
+  }
+
+  // A database opened read-only: it must be a registry with its tables.
+  int CheckReadable() {
+    bool empty = false, marked = false;
+    int rc = Recognise(&empty, &marked);
+    if (rc != SQLITE_OK) return rc;
+    return empty ? kNotARegistry : SQLITE_OK;
+  }
+
   // WAL mode and the schema. Switching to WAL and creating the tables need brief exclusive
   // access; when many processes open a fresh database at once some of these calls answer BUSY
-  // without waiting, so they are retried until the busy timeout.
+  // without waiting, so they are retried until the busy timeout. The check that the file is a
+  // registry and the mark are inside the same write transaction as the tables, so two processes
+  // opening a new file agree.
   int Initialise() {
-    static const char* const kSteps[] = {
-        "PRAGMA journal_mode=WAL",
-        "PRAGMA synchronous=NORMAL",
-        "BEGIN IMMEDIATE",
-        "CREATE TABLE IF NOT EXISTS reg_keys("
-        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-        " parent INTEGER NOT NULL,"
-        " name TEXT NOT NULL COLLATE NOCASE,"
-        " UNIQUE(parent, name))",
-        "CREATE TABLE IF NOT EXISTS reg_values("
-        " key INTEGER NOT NULL,"
-        " name TEXT NOT NULL COLLATE NOCASE,"
-        " type INTEGER NOT NULL,"
-        " data BLOB,"
-        " UNIQUE(key, name))",
-        "COMMIT",
-    };
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-    for (const char* step : kSteps) {
-      for (;;) {
-        int rc = sqlite3_exec(m_db, step, nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK) break;
-        if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) {
-          if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-          return rc;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-          if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-          return rc;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
+    int rc = Retry("BEGIN IMMEDIATE", deadline);
+    if (rc != SQLITE_OK) return rc;
+    bool empty = false, marked = false;
+    rc = Recognise(&empty, &marked);
+    if (rc == SQLITE_OK && !marked) {
+      char mark[64];
+      std::snprintf(mark, sizeof mark, "PRAGMA application_id=%d", kApplicationId);
+      rc = sqlite3_exec(m_db, mark, nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK)
+      rc = sqlite3_exec(m_db,
+                        "CREATE TABLE IF NOT EXISTS reg_keys("
+                        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                        " parent INTEGER NOT NULL,"
+                        " name TEXT NOT NULL COLLATE NOCASE,"
+                        " UNIQUE(parent, name));"
+                        "CREATE TABLE IF NOT EXISTS reg_values("
+                        " key INTEGER NOT NULL,"
+                        " name TEXT NOT NULL COLLATE NOCASE,"
+                        " type INTEGER NOT NULL,"
+                        " data BLOB,"
+                        " UNIQUE(key, name))",
+                        nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      return rc;
+    }
+    rc = Retry("COMMIT", deadline);
+    if (rc != SQLITE_OK) return rc;
+    for (const char* step : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+      rc = Retry(step, deadline);
+      if (rc != SQLITE_OK) return rc;
     }
     return SQLITE_OK;
   }
@@ -228,7 +346,9 @@ class Connection {
     m_statements.clear();
     m_db = nullptr;
     depth = 0;
+    snapshots = 0;
     doomed = false;
+    readOnly = false;
   }
 
   // Forgets a connection that belongs to the parent of a forked process without closing it:
@@ -237,7 +357,9 @@ class Connection {
     m_statements.clear();
     m_db = nullptr;
     depth = 0;
+    snapshots = 0;
     doomed = false;
+    readOnly = false;
   }
 
   sqlite3* m_db = nullptr;
@@ -288,7 +410,11 @@ class Query {
 // open transaction. Rolled back unless Commit succeeds.
 class WriteScope {
  public:
-  explicit WriteScope(Connection& c) : m_c(c), m_nested(c.depth > 0) {
+  explicit WriteScope(Connection& c) : m_c(c), m_nested(c.depth > 0 || c.snapshots > 0) {
+    if (c.readOnly) {
+      m_status = ERROR_ACCESS_DENIED;
+      return;
+    }
     if (m_nested && sqlite3_get_autocommit(c.db())) {
       // The database engine already abandoned the thread's transaction after a hard error;
       // writing now would silently escape it.
@@ -404,7 +530,14 @@ LSTATUS RequireKey(Connection& c, std::int64_t id) {
   bool exists = false;
   LSTATUS st = KeyExists(c, id, &exists);
   if (st != ERROR_SUCCESS) return st;
-  return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+  if (exists) return ERROR_SUCCESS;
+  // A key that vanished was deleted by someone, unless the file is damaged (an index naming rows
+  // the table lacks): that is reported as a damaged database, not as a deleted key.
+  Query check(c, "PRAGMA quick_check(1)");
+  int rc = check.Step();
+  if (rc != SQLITE_ROW) return FromSqlite(rc, false);
+  auto text = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+  return text && std::strcmp(text, "ok") == 0 ? ERROR_KEY_DELETED : ERROR_BADDB;
 }
 
 // The child of parent called name: ERROR_SUCCESS with *child, or ERROR_FILE_NOT_FOUND.
@@ -766,6 +899,8 @@ LSTATUS RegBeginTransaction() {
     Connection& c = t_connection;
     LSTATUS st = c.Ensure();
     if (st != ERROR_SUCCESS) return st;
+    if (c.depth == 0 && c.snapshots > 0) return ERROR_INVALID_PARAMETER;  // end the snapshot first
+    if (c.readOnly) return ERROR_ACCESS_DENIED;
     if (c.depth == 0) {
       // Takes the write lock now (waiting up to the busy timeout) so that nothing inside the
       // transaction can fail for lack of it.
@@ -774,6 +909,38 @@ LSTATUS RegBeginTransaction() {
       c.doomed = false;
     }
     ++c.depth;
+    return ERROR_SUCCESS;
+  });
+}
+
+LSTATUS RegBeginSnapshot() {
+  return Guard([&]() -> LSTATUS {
+    Connection& c = t_connection;
+    LSTATUS st = c.Ensure();
+    if (st != ERROR_SUCCESS) return st;
+    // Inside a write transaction the thread already sees one state (its own).
+    if (c.depth == 0 && c.snapshots == 0) {
+      int rc = c.Exec("BEGIN DEFERRED");
+      if (rc != SQLITE_OK) return FromSqlite(rc, false);
+    }
+    ++c.snapshots;
+    return ERROR_SUCCESS;
+  });
+}
+
+LSTATUS RegEndSnapshot() {
+  return Guard([&]() -> LSTATUS {
+    Connection& c = t_connection;
+    if (!c.db() || c.snapshots == 0) return ERROR_INVALID_PARAMETER;
+    if (--c.snapshots > 0 || c.depth > 0) return ERROR_SUCCESS;
+    if (!sqlite3_get_autocommit(c.db())) {
+      // Writes made inside the snapshot were savepoints of this transaction: keep them.
+      int rc = c.Exec("COMMIT");
+      if (rc != SQLITE_OK) {
+        c.Exec("ROLLBACK");
+        return FromSqlite(rc, true);
+      }
+    }
     return ERROR_SUCCESS;
   });
 }

@@ -4,9 +4,12 @@
 // Key paths use backslashes and compare without regard to ASCII case, as on Windows; a key keeps
 // the spelling it was created with. A handle to a key that was deleted (by this or another
 // process) answers ERROR_KEY_DELETED; a closed or unknown handle ERROR_INVALID_HANDLE. When the
-// database cannot be opened every call returns ERROR_CANTOPEN (CoGetRegistryError says why).
+// database cannot be opened every call returns ERROR_CANTOPEN (CoGetRegistryError says why); a
+// database that is not a registry is refused that way too, and left untouched. A registry the
+// process may not write is opened read-only: reads work, writes answer ERROR_ACCESS_DENIED.
 #pragma once
 
+#include "platform/com/hresult.h"
 #include "platform/com/wintypes.h"
 
 struct HKEY__;
@@ -64,6 +67,28 @@ PLENOR_EXPORT LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
 // ERROR_INVALID_PARAMETER.
 PLENOR_EXPORT LSTATUS RegBeginTransaction();
 PLENOR_EXPORT LSTATUS RegEndTransaction(BOOL commit);
+
+// Makes every read of the calling thread until the matching end see one committed state of the
+// database, whatever other processes commit meanwhile (nesting allowed; inside a transaction it
+// changes nothing). Readers that take several steps use it so that they never see half of a
+// registration. A transaction cannot begin inside a snapshot (ERROR_INVALID_PARAMETER). An end
+// without a begin is ERROR_INVALID_PARAMETER.
+PLENOR_EXPORT LSTATUS RegBeginSnapshot();
+PLENOR_EXPORT LSTATUS RegEndSnapshot();
+
+// A read snapshot for the lifetime of the object (see RegBeginSnapshot).
+class RegSnapshot {
+ public:
+  RegSnapshot() : m_open(RegBeginSnapshot() == ERROR_SUCCESS) {}
+  ~RegSnapshot() {
+    if (m_open) RegEndSnapshot();
+  }
+  RegSnapshot(const RegSnapshot&) = delete;
+  RegSnapshot& operator=(const RegSnapshot&) = delete;
+
+ private:
+  bool m_open;
+};
 
 #define RegCreateKeyEx RegCreateKeyExA
 #define RegCreateKey RegCreateKeyA

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <thread>
 
+#include "platform/com/decimal.h"
 #include "platform/com/textconv.h"
 
 namespace {
@@ -144,18 +145,4 @@ std::string WideToUtf8(const std::wstring& s) {
   return out;
 }
 
-int _wtoi(const wchar_t* s) {
-  if (!s) return 0;
-  while (*s == L' ' || *s == L'\t' || *s == L'\n' || *s == L'\r' || *s == L'\v' || *s == L'\f') ++s;
-  bool negative = false;
-  if (*s == L'+' || *s == L'-') negative = *s++ == L'-';
-  long long value = 0;
-  for (; *s >= L'0' && *s <= L'9'; ++s) {
-    value = value * 10 + (*s - L'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;  // saturate
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
+int _wtoi(const wchar_t* s) { return plenor::ClampedDecimal<int>(s); }

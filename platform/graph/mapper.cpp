@@ -607,6 +607,7 @@ bool MapperFilterMatches(const RegisteredFilter& f, const FilterMatchCriteria& c
 HRESULT MapperGetFilter(REFCLSID clsid, RegisteredFilter* filter) {
   if (!filter) return E_POINTER;
   return Guarded([&]() -> HRESULT {
+    RegSnapshot snapshot;  // the entry as one registration left it
     UniqueKey key;
     LSTATUS rc = OpenKey(HKEY_CLASSES_ROOT, FilterKeyName(clsid), &key);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
@@ -621,6 +622,9 @@ HRESULT MapperGetFilters(std::vector<RegisteredFilter>* filters) {
   if (!filters) return E_POINTER;
   return Guarded([&]() -> HRESULT {
     filters->clear();
+    // Every entry as one committed state has it: a registration in progress elsewhere is seen
+    // either whole or not at all.
+    RegSnapshot snapshot;
     UniqueKey root;
     LSTATUS rc = OpenKey(HKEY_CLASSES_ROOT, kFilterRoot, &root);
     if (rc == ERROR_FILE_NOT_FOUND) return S_OK;

@@ -166,11 +166,14 @@ HRESULT RegisterModule(BOOL bRegister) {
   HRESULT hr = RegisterWithMapper(bRegister);
   if (FAILED(hr) || bRegister) return hr;
 
+  // A key that cannot be deleted does not keep the other templates' keys: every template is
+  // tried, and the first failure is returned.
+  HRESULT first = S_OK;
   for (int i = 0; i < g_cTemplates; ++i) {
     hr = AMovieSetupUnregisterServer(*g_Templates[i].m_ClsID);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr) && SUCCEEDED(first)) first = hr;
   }
-  return S_OK;
+  return first;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "sources/rawframe/rawframesource.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -183,6 +185,22 @@ LONGLONG RawFrameSourceFilter::FrameBytes(int width, int height, double bytesPer
   return static_cast<LONGLONG>(bytes);
 }
 
+std::string RawFrameSourceFilter::RefusedSizeText(const std::string& name, const rawframe::YuvNameInfo& info) const {
+  const std::string size = info.dimensionsText.empty()
+                               ? std::to_string(info.width) + "x" + std::to_string(info.height)
+                               : info.dimensionsText;
+  std::string why;
+  if (info.width < 1 || info.height < 1) {
+    why = "a width and height of at least 1 are needed";
+  } else {
+    char bytes[64];
+    std::snprintf(bytes, sizeof bytes, "%.0f",
+                  std::trunc(static_cast<double>(info.width) * info.height * m_dBytesPerPixel));
+    why = std::string("a frame of that size is ") + bytes + " bytes, more than the 2147483647 a sample can hold";
+  }
+  return "The size " + size + " in the file name " + name + " was refused: " + why;
+}
+
 bool RawFrameSourceFilter::SetSize(int width, int height) {
   if (FrameBytes(width, height, m_dBytesPerPixel) < 0) return false;
   m_nWidth = width;
@@ -206,6 +224,7 @@ STDMETHODIMP RawFrameSourceFilter::Load(LPCOLESTR pszFileName, const AM_MEDIA_TY
     HRESULT hr = CreateStreamOnFile(name.c_str(), "r", &file);
     if (SUCCEEDED(hr)) hr = file->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end);
     if (SUCCEEDED(hr) && end.QuadPart > static_cast<ULONGLONG>(LLONG_MAX)) hr = E_FAIL;
+    std::string refused;
     {
       CAutoLock state(&m_cStateLock);
       CAutoLock stream(m_pPin->StreamLock());
@@ -222,17 +241,27 @@ STDMETHODIMP RawFrameSourceFilter::Load(LPCOLESTR pszFileName, const AM_MEDIA_TY
         const rawframe::YuvNameInfo info = rawframe::ParseYuvFileName(name);
         m_nYuvFormat = info.is444 ? 1 : 0;
         m_dBytesPerPixel = info.is444 ? kBytesPerPixel444 : kBytesPerPixel420;
-        if (info.hasSize && SetSize(info.width, info.height) && !info.dimensionsText.empty())
-          m_sSourceDimensions = info.dimensionsText;
+        if (info.hasSize) {
+          if (SetSize(info.width, info.height)) {
+            if (!info.dimensionsText.empty()) m_sSourceDimensions = info.dimensionsText;
+          } else {
+            refused = RefusedSizeText(name, info);
+          }
+        }
         // A size kept from before may be too large at four bytes per pixel.
         if (FrameBytes(m_nWidth, m_nHeight, m_dBytesPerPixel) < 0) {
           m_nWidth = kDefaultWidth;
           m_nHeight = kDefaultHeight;
           m_sSourceDimensions = "352x288";
         }
+        if (!refused.empty())
+          refused += "; playing it as " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight) +
+                     ", set \"sourcedimensions\" to the real size";
       }
       Recompute();
     }
+    // The file plays with the size kept; the text says which size in its name was refused and why.
+    if (!refused.empty()) SetLastErrorText(refused.c_str(), true);
     if (FAILED(hr)) {
       SetLastErrorText(("Failed to open file: " + name).c_str(), true);
       return E_FAIL;
@@ -287,6 +316,11 @@ STDMETHODIMP RawFrameSourceFilter::SetParameter(const char* name, const char* va
 
     HRESULT hr = CSettingsInterface::SetParameter(name, value);
     if (FAILED(hr)) return hr;
+    if (std::strcmp(name, "fps") == 0 && 10000000 / static_cast<REFERENCE_TIME>(std::max(m_nFps, 1u)) == 0) {
+      // A duration of 0 (more than 10,000,000 frames a second) is as meaningless as 0 fps.
+      RevertParameter(name);
+      return E_FAIL;
+    }
     if (std::strcmp(name, "fps") == 0 && m_nFps == 0) {
       // No frame duration exists for 0 frames a second.
       RevertParameter(name);

@@ -4,7 +4,9 @@
 // the file name (yuvfilename.h), the parameter "sourcedimensions" or the property page.
 //
 // Parameters: "yuv_format" (unsigned, 0 planar 4:2:0, 1 packed 4:4:4), "sourcedimensions" (text
-// "WxH", default "352x288"), "fps" (unsigned, default 30, 0 refused).
+// "WxH", default "352x288"), "fps" (unsigned, default 30; 0 and values above 10,000,000, whose
+// frame duration would be 0, are refused). A size in the file name that cannot be used (0x0, a
+// frame too large for a sample) keeps the size there was and sets a last error text saying so.
 //
 // Threads and locks: the application thread connects, loads, sets parameters and stops; the pin's
 // worker thread runs FillBuffer under the pin's stream lock. Everything FillBuffer reads (the
@@ -19,6 +21,7 @@
 #include "framework/status.h"
 #include "platform/com/objidl.h"
 #include "platform/strmbase/source.h"
+#include "sources/rawframe/yuvfilename.h"
 
 // {C82F6A6B-F467-4BE5-AAEF-D716803D0D69}
 PLENOR_GUID(CLSID_RawFrameSource, 0xc82f6a6b, 0xf467, 0x4be5, 0xaa, 0xef, 0xd7, 0x16, 0x80, 0x3d, 0x0d, 0x69);
@@ -103,6 +106,8 @@ class RawFrameSourceFilter : public CSource,
   LONGLONG FrameBytes(int width, int height, double bytesPerPixel) const;
   // Takes width x height when usable (true), else changes nothing (false). Both locks held.
   bool SetSize(int width, int height);
+  // The last error text for a size in the file name that SetSize refused: which size, and why.
+  std::string RefusedSizeText(const std::string& name, const rawframe::YuvNameInfo& info) const;
   // Frame size, frame count and frame duration from the current values. Both locks held.
   void Recompute();
 

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "platform/com/decimal.h"
+
 namespace rawframe {
 
 namespace {
@@ -16,18 +18,6 @@ int DigitsValue(std::string_view digits) {
     if (v > INT_MAX) return INT_MAX;
   }
   return static_cast<int>(v);
-}
-
-// atoi-style reading: leading blanks, an optional sign, digits up to the first other character.
-int ReadInteger(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  size_t start = i;
-  while (i < s.size() && IsDigit(s[i])) ++i;
-  int v = DigitsValue(s.substr(start, i - start));
-  return negative ? -v : v;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -75,8 +65,8 @@ YuvNameInfo ParseYuvFileName(std::string_view name) {
 bool ParseDimensions(std::string_view text, int* width, int* height) {
   size_t x = text.find('x');
   if (x == std::string_view::npos) return false;
-  *width = ReadInteger(text.substr(0, x));
-  *height = ReadInteger(text.substr(x + 1));
+  *width = plenor::ClampedDecimal<int>(text.substr(0, x));
+  *height = plenor::ClampedDecimal<int>(text.substr(x + 1));
   return true;
 }
 

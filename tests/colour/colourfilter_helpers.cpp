@@ -120,4 +120,20 @@ void RegisterModules() {
   });
 }
 
+void ExpectOddEdges(Bytes* frame, size_t offset, long w, long h, long stride, int bpp, bool bottomUp) {
+  uint8_t* p = frame->data() + offset;
+  if (w == 1 || h == 1) {
+    for (long y = 0; y < h; ++y) std::fill(p + y * stride, p + y * stride + w * bpp, 0);
+    return;
+  }
+  const long even = h / 2 * 2, first = bottomUp ? h - even : 0;
+  if (w % 2)
+    for (long y = first; y < first + even; ++y)
+      for (int b = 0; b < bpp; ++b) p[y * stride + (w - 1) * bpp + b] = p[y * stride + (w - 2) * bpp + b];
+  if (h % 2) {
+    const long last = bottomUp ? 0 : h - 1, before = bottomUp ? 1 : h - 2;
+    std::copy(p + before * stride, p + before * stride + w * bpp, p + last * stride);
+  }
+}
+
 }  // namespace colourfilter

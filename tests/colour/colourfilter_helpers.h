@@ -36,6 +36,12 @@ Bytes ReferenceI420(const Bytes& rgb, int width, int height, int bytesPerPixel, 
 // RGB24 output with rows of dstStride bytes (padding zero); bottomUp: bottom row first.
 Bytes ReferenceRgb24(const Bytes& i420, int width, int height, bool bottomUp, int offset, long dstStride);
 
+// What the filters define for the pixels outside the whole 2x2 blocks of an odd-sized picture:
+// the last column repeats the one before it, the last row the row before it (memory rows; the
+// picture's last row is memory row 0 when bottomUp); a picture 1 pixel wide or high is all 0.
+// Applied to a reference frame at offset.
+void ExpectOddEdges(Bytes* frame, size_t offset, long w, long h, long stride, int bpp, bool bottomUp);
+
 // Registers RgbToI420Filter.so, I420ToRgbFilter.so and PlenorUtilities.so from the plugin folder
 // in the test's registry (once per process).
 void RegisterModules();

@@ -209,8 +209,10 @@ TEST(I420ToRgbFilter, RowsOfOddWidthsArePaddedToFourBytes) {
   EXPECT_EQ(colourtest::FirstDifference(out, ReferenceRgb24(frame, w, h, true, 128, 20)), -1);
 }
 
+
 // ApplyTransform on buffers that end at an inaccessible page: a read or write past the frame
-// faults. Odd sizes convert their whole 2x2 blocks only.
+// faults. Odd sizes convert their whole 2x2 blocks; the last row and column repeat their
+// neighbours and row padding is zero, whatever the buffer held before (it is filled with 0xA5).
 TEST(I420ToRgbFilter, OddSizesStayInsideTheBuffers) {
   for (auto [w, h] : {std::pair{3, 3}, {5, 3}, {7, 6}, {6, 5}, {1, 4}, {9, 1}})
     for (bool invert : {true, false}) {
@@ -225,12 +227,14 @@ TEST(I420ToRgbFilter, OddSizesStayInsideTheBuffers) {
       const Bytes yuv = RandomBytes(inFrame, w * 17 + h);
       colourtest::GuardedBuffer in(inFrame), out(outFrame);
       std::copy(yuv.begin(), yuv.end(), in.data());
+      std::fill(out.data(), out.data() + outFrame, 0xA5);
       LONG length = 0;
       ASSERT_EQ(filter->ApplyTransform(in.data(), static_cast<LONG>(inFrame), static_cast<LONG>(inFrame), out.data(),
                                        static_cast<LONG>(outFrame), length),
                 S_OK);
       EXPECT_EQ(length, static_cast<LONG>(outFrame));
-      const Bytes expected = ReferenceRgb24(yuv, w, h, invert, 128, static_cast<long>(stride));
+      Bytes expected = ReferenceRgb24(yuv, w, h, invert, 128, static_cast<long>(stride));
+      ExpectOddEdges(&expected, 0, w, h, static_cast<long>(stride), 3, invert);
       EXPECT_EQ(colourtest::FirstDifference(Bytes(out.data(), out.data() + outFrame), expected), -1);
     }
 }

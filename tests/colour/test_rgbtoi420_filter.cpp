@@ -269,6 +269,7 @@ TEST(RgbToI420Filter, PaddedAndPackedRgb24RowsGiveTheSameReferenceBytes) {
 
 // ApplyTransform on buffers that end at an inaccessible page: reading or writing one byte past the
 // frame faults. Odd sizes convert their whole 2x2 blocks only.
+
 TEST(RgbToI420Filter, OddSizesAndPaddedRowsStayInsideTheBuffers) {
   struct Size {
     int w, h;
@@ -288,13 +289,16 @@ TEST(RgbToI420Filter, OddSizesAndPaddedRowsStayInsideTheBuffers) {
           const Bytes rgb = RandomBytes(static_cast<size_t>(stride) * s.h, s.w * 31 + s.h);
           colourtest::GuardedBuffer in(rgb.size()), out(frame);
           std::copy(rgb.begin(), rgb.end(), in.data());
+          std::fill(out.data(), out.data() + frame, 0xA5);  // stale bytes must not survive
           LONG length = 0;
           ASSERT_EQ(filter->ApplyTransform(in.data(), static_cast<LONG>(in.size()), static_cast<LONG>(in.size()),
                                            out.data(), static_cast<LONG>(out.size()), length),
                     S_OK);
           EXPECT_EQ(length, static_cast<LONG>(frame));
-          // Bytes outside the whole blocks stay as they were (zero); the rest is the reference's.
-          const Bytes expected = ReferenceI420(rgb, s.w, s.h, bpp, stride, sign > 0, 128);
+          // The whole blocks are the reference's; the odd last Y column and row repeat their
+          // neighbours, and the chroma bytes beyond (w / 2) x (h / 2) samples are zero.
+          Bytes expected = ReferenceI420(rgb, s.w, s.h, bpp, stride, sign > 0, 128);
+          ExpectOddEdges(&expected, 0, s.w, s.h, s.w, 1, false);
           EXPECT_EQ(colourtest::FirstDifference(Bytes(out.data(), out.data() + frame), expected), -1);
         }
         // An output buffer one byte short of a frame is refused untouched.

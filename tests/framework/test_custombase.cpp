@@ -2,6 +2,8 @@
 // ApplyTransform, and one identity across the filter's interfaces. Uses the test inverter.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstring>
 #include <vector>
 
@@ -121,6 +123,25 @@ TEST(CustomBase, SetMediaTypeRecordsSizesByFormatType) {
   truncated.ReallocFormatBuffer(sizeof(VIDEOINFOHEADER) - 8);
   EXPECT_EQ(f->SetMediaType(PINDIR_INPUT, &truncated), S_OK);
   EXPECT_EQ(f->InWidth(), 320);
+}
+
+TEST(CustomBase, SizesThatDoNotFit32BitsAreRefused) {
+  auto f = Make<CTestInverter>();
+  CMediaType fits = VideoType(MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, 46340, -46340);
+  ASSERT_EQ(f->SetMediaType(PINDIR_INPUT, &fits), S_OK);
+  EXPECT_EQ(f->InPixels(), 46340 * 46340);
+  // A height of INT_MIN used to record a negative height, 65536 x 65536 zero pixels.
+  for (auto [w, h] : {std::pair{LONG{16}, LONG{INT_MIN}}, {65536, 65536}, {INT_MAX, 2}, {INT_MIN, 1}})
+    for (const GUID* format : {&FORMAT_VideoInfo, &FORMAT_VideoInfo2}) {
+      SCOPED_TRACE(testing::Message() << w << " x " << h);
+      CMediaType huge = VideoType(MEDIASUBTYPE_RGB24, *format, w, h);
+      EXPECT_EQ(f->SetMediaType(PINDIR_INPUT, &huge), VFW_E_TYPE_NOT_ACCEPTED);
+      EXPECT_EQ(f->InPixels(), 46340 * 46340);
+      EXPECT_EQ(f->InHeight(), 46340);
+      EXPECT_EQ(f->InFormat().bmiHeader.biWidth, 46340);
+    }
+  CMediaType hugeOut = VideoType(MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, 65536, 65536);
+  EXPECT_EQ(f->SetMediaType(PINDIR_OUTPUT, &hugeOut), VFW_E_TYPE_NOT_ACCEPTED);
 }
 
 TEST(CustomBase, TransformSetsLengthAndSyncPointFromTheHook) {

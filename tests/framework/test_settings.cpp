@@ -105,6 +105,25 @@ TEST_F(SettingsTest, IntegersParseLikeAtoiAndUnsignedLikeStreamExtraction) {
   EXPECT_EQ(p->m_uCount, 42u);
 }
 
+TEST_F(SettingsTest, IntegerTextOutsideTheTypeClampsToItsRange) {
+  // Out-of-range text used to wrap ("2147483648" read -2147483648, "99999999999" 1215752191).
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* reads;
+  };
+  for (const Case& c : {Case{"width", "2147483647", "2147483647"}, Case{"width", "2147483648", "2147483647"},
+                        Case{"width", "99999999999", "2147483647"}, Case{"width", "-2147483648", "-2147483648"},
+                        Case{"width", "-2147483649", "-2147483648"},
+                        Case{"width", "-99999999999999999999999", "-2147483648"},
+                        Case{"count", "4294967295", "4294967295"}, Case{"count", "4294967296", "4294967295"},
+                        Case{"count", "99999999999999999999999", "4294967295"}, Case{"count", "-1", "0"},
+                        Case{"count", " +17z", "17"}}) {
+    EXPECT_EQ(s->SetParameter(c.name, c.text), S_OK) << c.text;
+    EXPECT_EQ(Get(s.Get(), c.name), c.reads) << c.name << " = " << c.text;
+  }
+}
+
 TEST_F(SettingsTest, RealNumbersReadBackWithTwoDecimals) {
   EXPECT_EQ(s->SetParameter("gain", "2.5"), S_OK);
   EXPECT_EQ(Get(s.Get(), "gain"), "2.50");

@@ -27,6 +27,8 @@ class Process {
   Process(const std::filesystem::path& dir, int id, const std::vector<std::string>& args,
           const std::map<std::string, std::string>& env);
   Result Wait();
+  // Sends a signal to the process (before Wait).
+  void Signal(int signal);
 
  private:
   std::filesystem::path m_out, m_err;

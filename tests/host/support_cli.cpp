@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,10 @@ void CliTest::TearDown() {
 Result CliTest::Run(std::vector<std::string> args, const std::map<std::string, std::string>& env) {
   args.insert(args.begin(), {"--registry", registry});
   return Process(dir, next++, args, env).Wait();
+}
+
+void Process::Signal(int signal) {
+  if (m_pid > 0) ::kill(m_pid, signal);
 }
 
 Result CliTest::RunBare(const std::vector<std::string>& args) { return Process(dir, next++, args, {}).Wait(); }

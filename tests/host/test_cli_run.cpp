@@ -3,7 +3,12 @@
 // code, saved graphs that play back identically and damaged ones that are refused.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -235,6 +240,140 @@ TEST_F(CliRunTest, InspectShowsParametersAndPageControls) {
   for (const char* text : {"width               unsigned integer", "format              text", "tone_left           real number",
                            "list 1001 \"Format:\""})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// --frames and --seconds hold for every source or are refused naming the source; limits beyond
+// any stream are taken at once; the summary tells the position reached and what each filter
+// delivered.
+TEST_F(CliRunTest, LimitsHoldOrAreRefusedAndHugeLimitsDoNotSpin) {
+  const std::string clip = Path("clip_16x16.yuv");
+  Result r = Run({"run", "--quiet", "TestPatternSource format=I420 width=16 height=16 frames=12 ! FileWriter location=" + clip});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string raw = Module("RawFrameSource.so");
+  for (const std::vector<std::string>& limit : {std::vector<std::string>{"--frames", "5"}, {"--seconds", "0.1"}}) {
+    SCOPED_TRACE(limit[0]);
+    std::vector<std::string> args = {"run", limit[0], limit[1], raw, "location=" + clip, "!", "FileWriter",
+                                     "location=" + Path("cut.yuv")};
+    r = Run(args);
+    EXPECT_EQ(r.exitCode, 1);
+    const std::string line = OneErrorLine(r);
+    for (const char* m : {"cannot be held", "RawFrameSource", "IMediaSeeking"})
+      EXPECT_NE(line.find(m), std::string::npos) << m << "\n" << line;
+    EXPECT_NE(line.find(limit[0]), std::string::npos) << line;
+    EXPECT_FALSE(fs::exists(Path("cut.yuv"))) << "a refused limit must not run the graph";
+  }
+
+  struct Huge {
+    std::vector<std::string> limit;
+    const char* source;
+    const char* position;
+  };
+  const Huge huge[] = {
+      {{"--frames", "9223372036854775807"}, "TestPatternSource frames=3", "position reached: 0.100 s"},
+      {{"--frames", "5365595258"}, "TestPatternSource frames=3", "position reached: 0.100 s"},
+      {{"--seconds", "922337203"}, "TestPatternSource frames=3", "position reached: 0.100 s"},
+      {{"--seconds", "922337203"}, "TestPatternSource format=PCM frames=2", "position reached: "},
+      {{"--frames", "4"}, "TestPatternSource frames=0", "position reached: 0.133 s"},
+  };
+  for (const Huge& h : huge) {
+    SCOPED_TRACE(h.limit[0] + " " + h.limit[1] + " " + h.source);
+    r = Run({"run", h.limit[0], h.limit[1], std::string(h.source) + " ! NullRenderer"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("finished: end of stream"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(h.position), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("stream time: 0.000 s of"), std::string::npos) << r.out;
+  }
+  // Counts of what each filter received and what its output delivered.
+  r = Run({"run", "--frames", "4", "TestPatternSource frames=0 ! NullRenderer"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("TestPatternSource (element 1) (4 samples out)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("NullRenderer (element 2) (4 samples in)"), std::string::npos) << r.out;
+}
+
+// A hang-up stops the run as Ctrl-C does: the writer completes its file, no NAME.part is left.
+TEST_F(CliRunTest, HangUpStopsTheRunAndLeavesNoPartFile) {
+  for (int signal : {SIGHUP, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const std::string out = Path("endless" + std::to_string(signal) + ".rgb");
+    plenor_cli_test::Process p(dir, 500 + signal,
+                               {"--registry", registry, "run", "TestPatternSource", "width=8", "height=8", "frames=0",
+                                "!", "FileWriter", "location=" + out},
+                               {});
+    // Wait until the writer has its part file open, then hang up.
+    for (int i = 0; i < 500 && !fs::exists(out + ".part"); ++i) ::usleep(10000);
+    ::usleep(100000);
+    p.Signal(signal);
+    Result r = p.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("finished: interrupted"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(out + ".part"));
+    ASSERT_TRUE(fs::exists(out));
+    EXPECT_EQ(fs::file_size(out) % (8 * 8 * 3), 0u);
+  }
+}
+
+// Help for every command, the version, and messages that say what is really wrong.
+TEST_F(CliRunTest, HelpVersionAndMessagesThatSayWhatIsWrong) {
+  struct HelpCase {
+    std::vector<std::string> args;
+    std::vector<std::string> mentions;
+  };
+  const HelpCase help[] = {
+      {{"help"}, {"usage: plenor", "run", "graph", "help [COMMAND]"}},
+      {{"help", "run"}, {"--frames N", "--seconds S", "--verbose", "examples:", "plenor run TestPatternSource"}},
+      {{"run", "--help"}, {"--frames N", "examples:"}},
+      {{"graph", "--help"}, {"plenor graph save", "plenor graph show"}},
+      {{"help", "page"}, {"--set 1001=1"}},
+      {{"--version"}, {"plenor 1.6.4"}},
+  };
+  for (const HelpCase& c : help) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string& m : c.mentions) EXPECT_NE(r.out.find(m), std::string::npos) << m << "\n" << r.out;
+  }
+  Result r = Run({"help", "frobnicate"});
+  EXPECT_EQ(r.exitCode, 2);
+
+  struct ErrorCase {
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> mentions;
+    std::vector<std::string> absent;
+  };
+  fs::create_directories(Path("adir"));
+  const std::string foreign = Path("photos.db");
+  ASSERT_EQ(std::system(("sqlite3 " + foreign + " 'CREATE TABLE photos(id);'").c_str()), 0);
+  const ErrorCase errors[] = {
+      {{"graph", "show", Path("adir")}, 1, {"is a folder"}, {"JSON"}},
+      {{"graph", "run", Path("adir")}, 1, {"is a folder"}, {"JSON"}},
+      {{"--registry", foreign, "list"}, 1, {"not a registry", foreign}, {}},
+  };
+  for (const ErrorCase& c : errors) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    r = c.args[0] == "--registry" ? RunBare(c.args) : Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    const std::string line = OneErrorLine(r);
+    for (const std::string& m : c.mentions) EXPECT_NE(line.find(m), std::string::npos) << m << "\n" << line;
+    for (const std::string& m : c.absent) EXPECT_EQ(line.find(m), std::string::npos) << m << "\n" << line;
+  }
+  // The foreign database was left as it was.
+  FILE* tables = ::popen(("sqlite3 " + foreign + " .tables").c_str(), "r");
+  ASSERT_TRUE(tables);
+  char buf[256] = {};
+  size_t got = std::fread(buf, 1, sizeof buf - 1, tables);
+  ::pclose(tables);
+  EXPECT_EQ(std::string(buf, got), "photos\n");
+
+  // An empty registry says how to register.
+  r = RunBare({"--registry", Path("empty.db"), "list"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(OneErrorLine(r).find("plenor register"), std::string::npos) << r.err;
 }
 
 }  // namespace

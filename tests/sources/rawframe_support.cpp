@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "platform/com/registry.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/mtype.h"
@@ -52,8 +53,6 @@ std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long 
   return std::vector<BYTE>(first, first + static_cast<std::ptrdiff_t>(frameSize));
 }
 
-namespace {
-
 void RegisterModule(const char* path) {
   std::string error;
   HMODULE m = LoadLibrary(path, &error);
@@ -64,14 +63,23 @@ void RegisterModule(const char* path) {
   FreeLibrary(m);
 }
 
-}  // namespace
-
 void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterModule(PLENOR_RAWFRAME_MODULE);
     RegisterModule(PLENOR_UTILITIES_MODULE);
   });
+}
+
+std::string RegisteredClassName(REFCLSID clsid) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid)).c_str(), &key) != ERROR_SUCCESS) return "<none>";
+  char text[256] = "";
+  DWORD size = sizeof text;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ ? text : "<none>";
 }
 
 ComPtr<IBaseFilter> CreateRawFrameSource() {

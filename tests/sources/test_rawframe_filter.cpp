@@ -135,6 +135,38 @@ TEST(RawFrameFaults, FpsZeroAndUnusableSizesAreRefused) {
   EXPECT_EQ(OfferedType(filter.Get()).subtype, MEDIASUBTYPE_I420);
 }
 
+TEST(RawFrameFaults, FpsWithoutAFrameDurationAndRefusedNameSizesAreReported) {
+  ComPtr<IBaseFilter> filter = CreateRawFrameSource();
+  ASSERT_TRUE(filter);
+  // Above 10,000,000 frames a second the duration is 0; "-1" clamps to 0 (it used to read
+  // 4294967295).
+  for (const char* bad : {"10000001", "4294967295", "-1"}) EXPECT_EQ(SetParam(filter.Get(), "fps", bad), E_FAIL) << bad;
+  EXPECT_EQ(GetParam(filter.Get(), "fps"), "30");
+  ASSERT_EQ(SetParam(filter.Get(), "fps", "10000000"), S_OK);
+  EXPECT_EQ(Vih(OfferedType(filter.Get())).AvgTimePerFrame, 1);
+
+  // A size in the name that cannot be used keeps 352x288 and says which size and why.
+  TempDir dir;
+  ComPtr<IStatusInterface> status = filter.As<IStatusInterface>();
+  struct Case {
+    const char* name;
+    const char* says;
+  };
+  for (const Case& c : {Case{"clip_99999x99999.yuv", "more than the 2147483647"},
+                        Case{"clip_0x0.yuv", "at least 1"}}) {
+    const std::string path = dir.File(c.name);
+    WriteYuvFile(path, kQcifFrame, 1);
+    ASSERT_EQ(LoadFile(filter.Get(), path), S_OK);
+    EXPECT_EQ(Vih(OfferedType(filter.Get())).bmiHeader.biWidth, 352);
+    char text[1024] = {};
+    ASSERT_EQ(status->GetLastErrorText(text, sizeof text), S_OK);
+    const std::string error = text;
+    EXPECT_NE(error.find(std::string(c.name).substr(5, std::string(c.name).size() - 9)), std::string::npos) << error;
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+}
+
 TEST(RawFrameFaults, TheOfferedTypeFollowsSizeFormatAndRate) {
   ComPtr<IBaseFilter> filter = CreateRawFrameSource();
   ASSERT_TRUE(filter);

@@ -28,21 +28,10 @@ void ExpectFrames(const std::vector<Grabbed>& samples, const std::vector<BYTE>& 
   }
 }
 
-std::string ClassName(REFCLSID clsid) {
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(clsid)).c_str(), &key) != ERROR_SUCCESS) return "<none>";
-  char text[256] = "";
-  DWORD size = sizeof text;
-  DWORD type = 0;
-  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && type == REG_SZ ? text : "<none>";
-}
-
 TEST(RawFramePipeline, RegistrationNamesTheFilterItsOutputPinAndItsPage) {
   RegisterModules();
-  EXPECT_EQ(ClassName(CLSID_RawFrameSource), "Ravik Plenor YUV Source");
-  EXPECT_EQ(ClassName(CLSID_YuvProperties), "YUV Source Filter Properties");
+  EXPECT_EQ(RegisteredClassName(CLSID_RawFrameSource), "Ravik Plenor YUV Source");
+  EXPECT_EQ(RegisteredClassName(CLSID_YuvProperties), "YUV Source Filter Properties");
   RegisteredFilter entry;
   ASSERT_EQ(MapperGetFilter(CLSID_RawFrameSource, &entry), S_OK);
   EXPECT_EQ(entry.name, L"Ravik Plenor YUV Source");

@@ -133,10 +133,16 @@ STDMETHODIMP FakeGraph::Reconnect(IPin* ppin) {
   ppin->QueryDirection(&dir);
   IPin* out = dir == PINDIR_OUTPUT ? ppin : peer.Get();
   IPin* in = dir == PINDIR_OUTPUT ? peer.Get() : ppin;
+  const std::pair<IPin*, IPin*> key{out, in};
+  if (std::find(m_Reconnecting.begin(), m_Reconnecting.end(), key) != m_Reconnecting.end()) return S_OK;
+  if (m_Reconnecting.size() >= 8) return VFW_E_CANNOT_CONNECT;
   ComPtr<IPin> keepOut(out), keepIn(in);
+  m_Reconnecting.push_back(key);
   out->Disconnect();
   in->Disconnect();
-  return out->Connect(in, nullptr);
+  HRESULT hr = out->Connect(in, nullptr);
+  m_Reconnecting.pop_back();
+  return hr;
 }
 
 STDMETHODIMP FakeGraph::Disconnect(IPin* ppin) {

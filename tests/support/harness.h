@@ -105,6 +105,9 @@ class FakeGraph : public CUnknown, public IFilterGraph, public IMediaEventSink {
   std::vector<RecordedEvent> m_Events;
   int m_Reconnects = 0;
   bool m_bRecordReconnectOnly = false;
+  // Connections being re-made further up this thread's stack (as the graph manager does, a
+  // Reconnect of one of them from inside its own reconnection succeeds without recursing).
+  std::vector<std::pair<IPin*, IPin*>> m_Reconnecting;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1,11 +1,13 @@
-#include "support_timing.h"
+#include "tests/timing/support_timing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/com/registry.h"
 #include "platform/com/runtime.h"
+#include "platform/graph/mapper.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
 
@@ -179,6 +181,67 @@ std::vector<int> PushChain::Frames(REFERENCE_TIME duration) {
   std::vector<int> frames;
   for (const ReceivedSample& s : sink->Samples()) frames.push_back(static_cast<int>(s.start / duration));
   return frames;
+}
+
+namespace {
+
+// The default value of HKEY_CLASSES_ROOT\CLSID\{clsid}.
+std::string ClassKeyName(const CLSID& clsid) {
+  wchar_t wide[40];
+  if (StringFromGUID2(clsid, wide, 40) == 0) return "<bad clsid>";
+  std::string key = "CLSID\\";
+  for (const wchar_t* p = wide; *p; ++p) key += static_cast<char>(*p);
+  HKEY hkey = nullptr;
+  if (RegOpenKeyA(HKEY_CLASSES_ROOT, key.c_str(), &hkey) != ERROR_SUCCESS) return "<no key>";
+  char value[256] = {};
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExA(hkey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(hkey);
+  return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
+}
+
+}  // namespace
+
+void ExpectRegisteredWithoutPins(const CLSID& filter, const CLSID& page, const wchar_t* name, const char* pageName) {
+  RegisterTimingModules();
+  RegisteredFilter entry;
+  ASSERT_EQ(MapperGetFilter(filter, &entry), S_OK);
+  EXPECT_EQ(entry.name, name);
+  EXPECT_EQ(entry.merit, 0x200000u);
+  EXPECT_TRUE(entry.pins.empty());
+  EXPECT_EQ(ClassKeyName(page), pageName);
+  RegisteredFilter none;
+  EXPECT_EQ(MapperGetFilter(page, &none), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+std::pair<int, int> Range(HWND dialog, int spin) {
+  int lower = 0, upper = 0;
+  SendDlgItemMessage(dialog, spin, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lower), reinterpret_cast<LPARAM>(&upper));
+  return {lower, upper};
+}
+
+std::string Text(HWND dialog, int id) { return GetWindowTextString(GetDlgItem(dialog, id)); }
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+FlowingGraph::FlowingGraph(const CLSID& clsid) : PatternChain(clsid, "10000000/333333", 0) {
+  // The grabber keeps what one run checks; later samples are counted only.
+  EXPECT_EQ(SetParam(grabber.Get(), "max_samples", "64"), S_OK);
+  samples = grabber.As<IPlenorSampleGrabber>();
+}
+
+std::vector<REFERENCE_TIME> FlowingGraph::RunOnce(size_t count) {
+  std::vector<REFERENCE_TIME> starts;
+  EXPECT_EQ(host.control->Run(), S_OK);
+  EXPECT_EQ(samples->WaitForSamples(static_cast<LONG>(count), 10000), S_OK);
+  for (size_t i = 0; i < count; ++i) {
+    GRABBED_SAMPLE_INFO info{};
+    EXPECT_EQ(samples->GetSampleInfo(static_cast<LONG>(i), &info), S_OK);
+    starts.push_back(info.tStart);
+  }
+  EXPECT_EQ(host.control->Stop(), S_OK);
+  return starts;
 }
 
 }  // namespace timingtest

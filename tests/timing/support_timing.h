@@ -2,11 +2,15 @@
 // created through the runtime, parameter access by name, and filter chains in the graph manager.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "framework/settings.h"
 #include "platform/strmbase/mtype.h"
+#include "platform/ui/winuser.h"
 #include "tests/support/harness.h"
 #include "utilities/utilities.h"
 
@@ -81,6 +85,47 @@ struct PushChain {
   ComPtr<TestSink> sink;
   HRESULT inputConnect = E_FAIL;
   HRESULT outputConnect = E_FAIL;
+};
+
+// What registration records for a module with no registered pins: the filter's name and merit
+// 0x200000 in the mapper, the page's class key named, and the page not in the mapper.
+void ExpectRegisteredWithoutPins(const CLSID& filter, const CLSID& page, const wchar_t* name, const char* pageName);
+
+// Page helpers: an up-down control's range, a control's text, whether text contains part.
+std::pair<int, int> Range(HWND dialog, int spin);
+std::string Text(HWND dialog, int id);
+bool Contains(const std::string& text, const std::string& part);
+
+inline constexpr REFERENCE_TIME kDuration = 333333;
+inline constexpr int kRuns = 25;
+inline constexpr size_t kChecked = 24;  // frames checked per run
+
+// The test pattern source (frames every 333,333 units from 0, endless) -> filter -> sample grabber.
+struct FlowingGraph : PatternChain {
+  explicit FlowingGraph(const CLSID& clsid);
+  // One run (the grabber forgets the last one as the graph starts): the start times of the first
+  // count samples, read before Stop is called.
+  std::vector<REFERENCE_TIME> RunOnce(size_t count);
+
+  ComPtr<IPlenorSampleGrabber> samples;
+};
+
+// Runs body on another thread until the guard is destroyed.
+class Background {
+ public:
+  template <class F>
+  explicit Background(F body)
+      : m_thread([this, body] {
+          while (!m_stop.load()) body();
+        }) {}
+  ~Background() {
+    m_stop = true;
+    m_thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
 };
 
 }  // namespace timingtest

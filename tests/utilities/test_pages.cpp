@@ -30,6 +30,7 @@ TEST(UtilityPages, EveryFilterHasItsTitledPage) {
       {CLSID_FileWriter, "Plenor File Writer Properties"},
       {CLSID_ImageWriter, "Plenor Image Writer Properties"},
       {CLSID_WavWriter, "Plenor WAV Writer Properties"},
+      {CLSID_Queue, "Plenor Queue Properties"},
   };
   for (const auto& [clsid, title] : pages) {
     SCOPED_TRACE(title);
@@ -94,6 +95,15 @@ TEST(UtilityPages, CheckBoxAndFileNameFields) {
   EXPECT_EQ(Get(writer.Get(), "filename"), "/tmp/pic_%04d.png");
   EXPECT_EQ(Get(writer.Get(), "every"), "5");
   EXPECT_EQ(Get(writer.Get(), "frames"), "1-4");
+  frame->Close();
+
+  ComPtr<IBaseFilter> queue = CreateFilter(CLSID_Queue);
+  frame = OpenFrame(queue.Get());
+  ASSERT_TRUE(frame);
+  EXPECT_NE(frame->Describe().find("\"3\""), std::string::npos) << frame->Describe();
+  ASSERT_EQ(frame->PressArrow(FieldSpinId(0), 2), S_OK);
+  ASSERT_EQ(frame->Apply(), S_OK);
+  EXPECT_EQ(Get(queue.Get(), "max_samples"), "5");
   frame->Close();
 }
 

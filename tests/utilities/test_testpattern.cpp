@@ -2,6 +2,10 @@
 // positions it produces are what its parameters say.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <limits>
+
 #include <cmath>
 #include <map>
 
@@ -238,6 +242,51 @@ TEST(TestPattern, DurationAndPositionsThroughTheGraph) {
   samples = ReadGrabber(grabber.Get());
   ASSERT_EQ(samples.size(), 5u);
   EXPECT_EQ(samples[0].info.tMediaStart, 3);
+}
+
+// Stop positions far beyond any stream (a frame limit of 2^63-1 frames, a billion seconds) are
+// found at once, for video and audio, and a stop inside the stream still cuts it exactly.
+TEST(TestPattern, HugeStopPositionsAreTakenAtOnce) {
+  struct Case {
+    const char* format;
+    LONGLONG stop;
+    LONGLONG unit;  // the duration of one frame or buffer: the reported stop is within one of it
+  };
+  const LONGLONG kMax = std::numeric_limits<LONGLONG>::max();
+  const Case cases[] = {
+      {"RGB24", kMax, 333334},
+      {"RGB24", 9223372030000000000LL, 333334},
+      {"RGB24", 5365595258LL * 333333, 333334},
+      {"PCM", kMax, 10000000},
+      {"PCM", 922337203LL * 10000000, 10000000},
+      {"RGB24", 2500000, 333334},  // a stop inside the stream ends with the frame holding it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.format << " stop " << c.stop);
+    ComPtr<IBaseFilter> source = CreateFilter(CLSID_TestPatternSource);
+    ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber);
+    ASSERT_EQ(Set(source.Get(), "format", c.format), S_OK);
+    ASSERT_EQ(Set(source.Get(), "width", "8"), S_OK);
+    ASSERT_EQ(Set(source.Get(), "height", "8"), S_OK);
+    ASSERT_EQ(Set(source.Get(), "frames", "0"), S_OK);
+    Graph g;
+    ASSERT_EQ(g.Build({source.Get(), grabber.Get()}), S_OK);
+    ComPtr<IMediaSeeking> seeking = g.builder.As<IMediaSeeking>();
+    ASSERT_TRUE(seeking);
+    LONGLONG stop = c.stop;
+    auto done = std::async(std::launch::async, [&] {
+      return seeking->SetPositions(nullptr, AM_SEEKING_NoPositioning, &stop, AM_SEEKING_AbsolutePositioning);
+    });
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "SetPositions is still counting";
+      std::_Exit(1);
+    }
+    ASSERT_EQ(done.get(), S_OK);
+    LONGLONG reported = 0;
+    ASSERT_EQ(seeking->GetStopPosition(&reported), S_OK);
+    EXPECT_GE(reported, c.stop);
+    EXPECT_LT(reported - c.stop, c.unit);
+  }
 }
 
 TEST(TestPattern, UnusableValuesAreRefusedAndTheOldValueKept) {

@@ -268,6 +268,13 @@ TEST(Wav, MalformedFilesAreRefusedNamingTheFileAndTheFault) {
   cases.push_back({"align.wav", canonical(1, 2, 16, 3).File(), VFW_E_INVALID_FILE_FORMAT, "block align"});
   cases.push_back({"nochannels.wav", canonical(1, 0, 16).File(), VFW_E_INVALID_FILE_FORMAT, "0 channels"});
   {
+    // 4294967295 Hz x 4 bytes does not fit the 32-bit byte rate: refused at load, not at linking.
+    WavBuilder w;
+    w.Fmt(1, 2, 4294967295u, 16);
+    w.Chunk("data", std::vector<BYTE>(16, 0));
+    cases.push_back({"rate.wav", w.File(), VFW_E_INVALID_FILE_FORMAT, "4294967295 Hz"});
+  }
+  {
     WavBuilder w;
     w.Fmt(1, 1, 8000, 16);
     w.Chunk("data", std::vector<BYTE>(16, 0), 0x7FFFFFF0);  // declares far more than follows

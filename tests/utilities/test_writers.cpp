@@ -12,6 +12,11 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
@@ -325,6 +330,118 @@ TEST(Writers, StoppingBeforeTheEndCompletesAValidWavFile) {
   const uint32_t data = f[40] | (f[41] << 8) | (f[42] << 16) | (static_cast<uint32_t>(f[43]) << 24);
   EXPECT_EQ(data, f.size() - 44);
   EXPECT_EQ(data % 4, 0u);
+}
+
+TEST(Writers, NeverDestroyWhatIsAtTheirPath) {
+  // Each writer through a symbolic link onto a file of mode 600, into a FIFO, and onto a folder.
+  struct Case {
+    CLSID clsid;
+    const char* format;
+    const char* name;  // in the scratch folder (the image writer's first picture)
+  };
+  for (const Case& c : {Case{CLSID_FileWriter, "RGB24", "out.bin"}, Case{CLSID_WavWriter, "PCM", "out.wav"},
+                        Case{CLSID_ImageWriter, "RGB24", "out_00000.png"}}) {
+    SCOPED_TRACE(c.name);
+    const std::map<std::string, std::string> params = {{"format", c.format}, {"width", "8"}, {"height", "8"},
+                                                       {"frames", "2"}};
+    {
+      ScratchDir dir;
+      std::filesystem::create_directory(dir.path / "real");
+      const std::string target = dir.File(std::string("real/") + c.name);
+      std::ofstream(target) << "old";
+      ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+      std::filesystem::create_symlink(target, dir.path / c.name);
+      // The image writer's pattern names the link.
+      const std::string location = c.clsid == CLSID_ImageWriter ? dir.File("out.png") : dir.File(c.name);
+      ComPtr<IBaseFilter> writer = Writer(c.clsid, location);
+      Graph g;
+      ASSERT_EQ(RunInto(Pattern(params).Get(), writer.Get(), &g), EC_COMPLETE) << LastError(writer.Get());
+      EXPECT_TRUE(std::filesystem::is_symlink(dir.path / c.name));
+      struct stat st{};
+      ASSERT_EQ(stat(target.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+      EXPECT_GT(st.st_size, 3);
+    }
+    if (c.clsid != CLSID_ImageWriter) {
+      ScratchDir dir;
+      const std::string fifo = dir.File("pipe");
+      ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+      std::vector<BYTE> received;
+      std::thread reader([&] { received = ReadFile(fifo); });
+      ComPtr<IBaseFilter> writer = Writer(c.clsid, fifo);
+      Graph g;
+      EXPECT_EQ(RunInto(Pattern(params).Get(), writer.Get(), &g), EC_COMPLETE) << LastError(writer.Get());
+      reader.join();
+      EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+      if (c.clsid == CLSID_WavWriter) {
+        // A pipe cannot be patched afterwards: the header declares the largest size.
+        ASSERT_GE(received.size(), 44u);
+        const uint32_t data = received[40] | (received[41] << 8) | (received[42] << 16) |
+                              (static_cast<uint32_t>(received[43]) << 24);
+        EXPECT_EQ(data, plenor::wav::kMaxDataBytes);
+      } else {
+        EXPECT_EQ(received.size(), 2u * 8 * 8 * 3);
+      }
+    }
+    {
+      ScratchDir dir;
+      std::filesystem::create_directory(dir.path / "folder");
+      std::ofstream(dir.File("folder/keep.txt")) << "kept";
+      ComPtr<IBaseFilter> writer = CreateFilter(c.clsid);
+      // The image writer would name its pictures after the folder; the others are refused at the
+      // start of the stream, naming the folder.
+      if (c.clsid == CLSID_ImageWriter) continue;
+      ASSERT_EQ(writer.As<IFileSinkFilter>()->SetFileName(Utf8ToWide(dir.File("folder")).c_str(), nullptr), S_OK);
+      Graph g;
+      LONG end = RunInto(Pattern(params).Get(), writer.Get(), &g);
+      ExpectAbort(&g, end, writer.Get(), HRESULT_FROM_WIN32(ERROR_DIRECTORY), dir.File("folder"), "is a folder");
+      EXPECT_TRUE(std::filesystem::is_directory(dir.path / "folder"));
+      EXPECT_EQ(ReadFile(dir.File("folder/keep.txt")).size(), 4u);
+    }
+  }
+}
+
+TEST(Writers, NamesThatCannotBeUsedSayWhy) {
+  struct Case {
+    CLSID clsid;
+    const wchar_t* name;
+    const char* says;
+  };
+  for (const Case& c : {Case{CLSID_FileWriter, L"", "the file name is empty"},
+                        Case{CLSID_WavWriter, L"", "the file name is empty"},
+                        Case{CLSID_ImageWriter, L"", "the file name is empty"},
+                        Case{CLSID_ImageWriter, L"a_%s.png", "%d or %0Nd"},
+                        Case{CLSID_ImageWriter, L"a_%d_%d.png", "%d or %0Nd"}}) {
+    ComPtr<IBaseFilter> writer = CreateFilter(c.clsid);
+    EXPECT_EQ(writer.As<IFileSinkFilter>()->SetFileName(c.name, nullptr), E_INVALIDARG) << WideToUtf8(c.name);
+    EXPECT_NE(LastError(writer.Get()).find(c.says), std::string::npos) << LastError(writer.Get());
+  }
+  // Without any name, the stream is refused with a text that says how to give one.
+  for (const CLSID& clsid : {CLSID_FileWriter, CLSID_ImageWriter}) {
+    ComPtr<IBaseFilter> writer = CreateFilter(clsid);
+    Graph g;
+    EXPECT_EQ(RunInto(Pattern({{"frames", "1"}}).Get(), writer.Get(), &g), EC_ERRORABORT);
+    EXPECT_NE(LastError(writer.Get()).find("location="), std::string::npos) << LastError(writer.Get());
+  }
+}
+
+TEST(Writers, SyncWritesInStepWithTheClock) {
+  // 6 frames at 20 fps: in step with the clock the last one is written 250 ms after the first.
+  for (const CLSID& clsid : {CLSID_FileWriter, CLSID_ImageWriter, CLSID_WavWriter}) {
+    ScratchDir dir;
+    const bool audio = clsid == CLSID_WavWriter;
+    ComPtr<IBaseFilter> source =
+        audio ? Pattern({{"format", "PCM"}, {"samplerate", "8000"}, {"samples_per_buffer", "400"}, {"frames", "6"}})
+              : Pattern({{"width", "8"}, {"height", "8"}, {"framerate", "20"}, {"frames", "6"}});
+    ComPtr<IBaseFilter> writer = Writer(clsid, dir.File(audio ? "s.wav" : "s.bin"));
+    EXPECT_EQ(Get(writer.Get(), "sync"), "0");
+    ASSERT_EQ(Set(writer.Get(), "sync", "1"), S_OK);
+    Graph g;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunInto(source.Get(), writer.Get(), &g), EC_COMPLETE) << LastError(writer.Get());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(240));
+    EXPECT_FALSE(dir.Files().empty());
+  }
 }
 
 }  // namespace

@@ -1,0 +1,147 @@
+#include "composition/common/scalers.h"
+
+#include <algorithm>
+
+#include "composition/common/scalekernels.h"
+#include "platform/com/cpu.h"
+
+namespace composition {
+
+namespace {
+
+void ColumnSumsC(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
+                 uint16_t* centre16, int n) {
+  for (int k = 0; k < n; ++k) {
+    sums[k] = static_cast<uint16_t>(above[k] + centre[k] + below[k]);
+    centre16[k] = centre[k];
+  }
+}
+
+void CombineC(const uint16_t* sums, const uint16_t* centre, const int32_t* columns, uint8_t* dst, int width,
+              int bytesPerPixel, bool copyFourth) {
+  const int b = bytesPerPixel;
+  for (int j = 0; j < width; ++j, dst += b) {
+    const int l = columns[j] * b, c = columns[width + j] * b, r = columns[2 * width + j] * b;
+    for (int k = 0; k < b; ++k) {
+      if (k == 3 && copyFourth) {
+        dst[k] = static_cast<uint8_t>(centre[c + k]);
+        continue;
+      }
+      const unsigned sum = sums[l + k] + sums[c + k] + sums[r + k] + 7u * centre[c + k] + 8u;
+      dst[k] = static_cast<uint8_t>(sum >> 4);
+    }
+  }
+}
+
+}  // namespace
+
+const ScaleKernels kScaleKernelsC = {"C", ColumnSumsC, CombineC};
+
+}  // namespace composition
+
+using composition::ScaleKernels;
+
+PicScalerBase::PicScalerBase(int bytesPerPixel, bool filterFourth) : m_nBytes(bytesPerPixel), m_bFilterFourth(filterFourth) {
+  SelectKernel();
+}
+
+PicScalerBase::~PicScalerBase() = default;
+
+void PicScalerBase::SelectKernel() { m_pKernels = &composition::SelectScaleKernels(PlenorCpuFlags()); }
+
+const char* PicScalerBase::KernelName() const { return m_pKernels->name; }
+
+bool PicScalerBase::Valid(const unsigned char* destination, const unsigned char* source) const {
+  return destination && source && m_nSrcWidth > 0 && m_nSrcHeight > 0 && m_nDstWidth > 0 && m_nDstHeight > 0;
+}
+
+namespace {
+
+// Source index for output element i (closed form of the stepping accumulator), in 64 bits.
+inline int SourceIndex(long long i, int src, int dst) {
+  return static_cast<int>(((i + 1) * src - 1) / dst);
+}
+
+}  // namespace
+
+bool PicScalerBase::ScaleReference(unsigned char* destination, const unsigned char* source, bool flip) {
+  if (!Valid(destination, source)) return false;
+  const int b = m_nBytes;
+  const long long srcStride = m_nSrcStride > 0 ? m_nSrcStride : static_cast<long long>(m_nSrcWidth) * b;
+  const long long dstStride = m_nDstStride > 0 ? m_nDstStride : static_cast<long long>(m_nDstWidth) * b;
+  for (int i = 0; i < m_nDstHeight; ++i) {
+    const int y = SourceIndex(i, m_nSrcHeight, m_nDstHeight);
+    const unsigned char* above = source + std::max(y - 1, 0) * srcStride;
+    const unsigned char* centre = source + y * srcStride;
+    const unsigned char* below = source + std::min(y + 1, m_nSrcHeight - 1) * srcStride;
+    unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
+    for (int j = 0; j < m_nDstWidth; ++j, out += b) {
+      const int x = SourceIndex(j, m_nSrcWidth, m_nDstWidth);
+      const int l = std::max(x - 1, 0) * b, c = x * b, r = std::min(x + 1, m_nSrcWidth - 1) * b;
+      for (int k = 0; k < b; ++k) {
+        if (k == 3 && !m_bFilterFourth) {
+          out[k] = centre[c + k];
+          continue;
+        }
+        const unsigned sum = 8u * centre[c + k] + above[l + k] + above[c + k] + above[r + k] + centre[l + k] +
+                             centre[r + k] + below[l + k] + below[c + k] + below[r + k] + 8u;
+        out[k] = static_cast<unsigned char>(sum >> 4);
+      }
+    }
+  }
+  return true;
+}
+
+void PicScalerBase::PrepareGeometry() {
+  if (m_nTableSrcWidth == m_nSrcWidth && m_nTableDstWidth == m_nDstWidth) return;
+  const int w = m_nDstWidth;
+  m_columns.resize(static_cast<size_t>(w) * 3);
+  for (int j = 0; j < w; ++j) {
+    const int x = SourceIndex(j, m_nSrcWidth, w);
+    m_columns[j] = std::max(x - 1, 0);
+    m_columns[w + j] = x;
+    m_columns[2 * w + j] = std::min(x + 1, m_nSrcWidth - 1);
+  }
+  // Room for whole registers past the last byte, so SIMD kernels may load them.
+  m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
+  m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
+  m_nTableSrcWidth = m_nSrcWidth;
+  m_nTableDstWidth = m_nDstWidth;
+}
+
+bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* source, bool flip) {
+  if (!Valid(destination, source)) return false;
+  PrepareGeometry();  // allocates only when the widths change
+  const int b = m_nBytes;
+  const long long srcStride = m_nSrcStride > 0 ? m_nSrcStride : static_cast<long long>(m_nSrcWidth) * b;
+  const long long dstStride = m_nDstStride > 0 ? m_nDstStride : static_cast<long long>(m_nDstWidth) * b;
+  const int rowBytes = m_nSrcWidth * b;
+  int lastRow = -1;
+  for (int i = 0; i < m_nDstHeight; ++i) {
+    const int y = SourceIndex(i, m_nSrcHeight, m_nDstHeight);
+    const unsigned char* centre = source + y * srcStride;
+    if (y != lastRow) {  // enlarging reads the same source row several times
+      const unsigned char* above = source + std::max(y - 1, 0) * srcStride;
+      const unsigned char* below = source + std::min(y + 1, m_nSrcHeight - 1) * srcStride;
+      m_pKernels->columnSums(above, centre, below, m_columnSums.data(), m_centre16.data(), rowBytes);
+      lastRow = y;
+    }
+    unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
+    m_pKernels->combine(m_columnSums.data(), m_centre16.data(), m_columns.data(), out, m_nDstWidth, b,
+                        b == 4 && !m_bFilterFourth);
+  }
+  return true;
+}
+
+std::unique_ptr<PicScalerBase> CreatePicScaler32() {
+  // Every x86-64 processor has SSE (SSE2 is part of the architecture).
+  const DWORD detected = PlenorCpuDetected();
+  if (detected & kCpuSSE2) return std::make_unique<PicScalerARGB32SSE>();
+  return std::make_unique<PicScalerRGB32Impl>();
+}
+
+std::unique_ptr<PicScalerBase> CreatePicScaler(int bits) {
+  if (bits == 24) return std::make_unique<PicScalerRGB24Impl>();
+  if (bits == 32) return CreatePicScaler32();
+  return nullptr;
+}
