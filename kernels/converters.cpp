@@ -14,7 +14,7 @@ constexpr DWORD kSSE41Needs = kCpuSSSE3 | kCpuSSE41;
 }  // namespace
 
 const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb24ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
@@ -27,7 +27,7 @@ const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 }
 
 const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb32ToYuvAVX512;
   if (cpuFlags & kCpuAVX2)
@@ -40,7 +40,7 @@ const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 }
 
 const YuvToRgbKernels& SelectYuvToRgb24(DWORD cpuFlags) {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   if (GetExactTermThresholds().valid) {
     if ((cpuFlags & kYuvToRgbAVX512Needs) == kYuvToRgbAVX512Needs)
       return kYuvToRgb24AVX512;

@@ -31,7 +31,7 @@ struct YuvToRgbKernels {
 extern const RgbToYuvKernels kRgb24ToYuvC;
 extern const RgbToYuvKernels kRgb32ToYuvC;
 extern const YuvToRgbKernels kYuvToRgb24C;
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 extern const RgbToYuvKernels kRgb24ToYuvSSE41;
 extern const RgbToYuvKernels kRgb32ToYuvSSE41;
 extern const YuvToRgbKernels kYuvToRgb24SSE41;

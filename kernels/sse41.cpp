@@ -5,7 +5,7 @@
 
 #include "kernels/kernels.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 
 #pragma GCC push_options
 #pragma GCC target("sse4.1")

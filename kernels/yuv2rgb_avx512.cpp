@@ -7,7 +7,7 @@
 
 #include "kernels/kernels.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 
 namespace colour {
 namespace {

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -138,6 +139,12 @@ std::string AbsolutePath(const char* path) {
   return abs.lexically_normal().string();
 }
 
+std::string MachineName(unsigned machine) {
+  if (machine == 62) return "x86-64";  // EM_X86_64
+  if (machine == 3) return "i386";     // EM_386
+  return "ELF machine " + std::to_string(machine);
+}
+
 // Loads (or finds) the module at path and returns it pinned (busy + 1); with hold it also gains a
 // LoadLibrary hold. On failure returns null with the loader's message in *error.
 Module* LoadPinned(const char* path, bool hold, std::string* error) {
@@ -150,6 +157,12 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
       if (hold) ++m->holds;
       return m;
     }
+  }
+  const std::string arch = CoModuleArchitecture(abs.c_str());
+  if (!arch.empty() && arch != CoHostArchitecture()) {
+    *error = abs + ": is an " + arch + " module and this host is " + CoHostArchitecture() +
+             "; use the " + arch + " build of the host for it";
+    return nullptr;
   }
   std::lock_guard loading(LoaderLock());
   ::dlerror();
@@ -498,3 +511,25 @@ DWORD CopyModuleFileName(HMODULE module, Ch* buf, DWORD nSize) {
 DWORD GetModuleFileNameA(HMODULE module, char* buf, DWORD nSize) { return CopyModuleFileName(module, buf, nSize); }
 
 DWORD GetModuleFileNameW(HMODULE module, wchar_t* buf, DWORD nSize) { return CopyModuleFileName(module, buf, nSize); }
+
+std::string CoModuleArchitecture(const char* path) {
+  // e_ident (16 bytes), e_type (2), e_machine (2, in the byte order e_ident[5] names).
+  unsigned char head[20];
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return "";
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  if (got != sizeof head || std::memcmp(head, "\x7f" "ELF", 4) != 0) return "";
+  const unsigned machine = head[5] == 2 ? (head[18] << 8) | head[19] : head[18] | (head[19] << 8);
+  return MachineName(machine);
+}
+
+std::string CoHostArchitecture() {
+#if defined(__x86_64__)
+  return MachineName(62);
+#elif defined(__i386__)
+  return MachineName(3);
+#else
+  return "unknown";
+#endif
+}

@@ -46,6 +46,12 @@ PLENOR_EXPORT HMODULE LoadLibrary(const char* path, std::string* error = nullptr
 PLENOR_EXPORT void* GetProcAddress(HMODULE module, const char* name);
 PLENOR_EXPORT BOOL FreeLibrary(HMODULE module);
 
+// Architecture of a module file read from its ELF header: "x86-64", "i386", "ELF machine N" for
+// another machine, or "" when the file cannot be read or is not ELF. CoHostArchitecture is the
+// running process's own; a module of another architecture is refused before the dynamic loader.
+PLENOR_EXPORT std::string CoModuleArchitecture(const char* path);
+PLENOR_EXPORT std::string CoHostArchitecture();
+
 // Module file name for a handle recorded by a module at load (its instance handle). Returns the
 // number of characters copied (without terminator), 0 on failure with GetLastError set;
 // truncates to nSize - 1 characters and sets ERROR_INSUFFICIENT_BUFFER when the buffer is short.

@@ -34,7 +34,7 @@ using plenor_cli_test::Result;
 
 std::string Canonical(const std::string& p) { return fs::canonical(p).string(); }
 
-// "NAME\tSHORT NAME\tCLSID\tMERIT\tPATH" lines of plenor list.
+// "NAME\tSHORT NAME\tCLSID\tMERIT\tPATH\tARCHITECTURE" lines of plenor list.
 std::vector<std::vector<std::string>> ListRows(const std::string& out) {
   std::vector<std::vector<std::string>> rows;
   for (const std::string& line : Lines(out)) {
@@ -59,10 +59,10 @@ TEST_F(CliTest, RegisterListUnregister) {
   // Highest merit first: module 2's filter.
   EXPECT_EQ(rows[0], (std::vector<std::string>{WideToUtf8(TestFilterName(2)), fs::path(TestModulePath(2)).stem().string(),
                                                GuidToString(TestFilterClsid(2)),
-                                               "0x00600001", Canonical(TestModulePath(2))}));
+                                               "0x00600001", Canonical(TestModulePath(2)), CoHostArchitecture()}));
   EXPECT_EQ(rows[1], (std::vector<std::string>{WideToUtf8(TestFilterName(1)), fs::path(TestModulePath(1)).stem().string(),
                                                GuidToString(TestFilterClsid(1)),
-                                               "0x00600000", Canonical(TestModulePath(1))}));
+                                               "0x00600000", Canonical(TestModulePath(1)), CoHostArchitecture()}));
 
   r = Run({"unregister", TestModulePath(2)});
   ASSERT_EQ(r.exitCode, 0) << r.err;
