@@ -317,6 +317,6 @@ void PrintGraphFrameFigures() {
   std::printf("\nWhole output frames through the graph (%d frames per source and run, both sources pushing):\n",
               kFrames);
   for (const auto& [label, f] : g_figures)
-    std::printf("  %-44s %7.1f frames/s  %6.2f ms processor time per frame  (%lld of %lld pushed rendered)\n",
+    std::printf("  %-48s %7.1f frames/s  %6.2f ms processor time per frame  (%lld of %lld pushed rendered)\n",
                 label.c_str(), f.fps, f.cpuMsPerFrame, f.frames, f.pushed);
 }
