@@ -1,8 +1,11 @@
-// SIMD variants of the fast scaler's row kernels. Column sums widen 16 (SSE4.1, AVX2) or 32
-// (AVX-512) source bytes per step; the row filter works on 8, 16 or 32 bytes per step, reading the
-// neighbours' column sums at one pixel (3 or 4 bytes) to either side with unaligned loads, the
-// row's first and last pixel (whose neighbours are clamped) and the tail byte by byte. All
-// arithmetic is in 16-bit lanes: the largest sum, 9 x 255 + 7 x 255 + 8, fits.
+// SIMD variants of the fast scaler's row filter. SSE4.1 makes two passes: column sums of 8 bytes
+// per step into the scratch rows, then the row filter reading the neighbours' sums at one pixel
+// (3 or 4 bytes) to either side with unaligned loads. AVX2 and AVX-512 make one pass of 16 or 32
+// bytes per step: the column sums of the step and of the next one are kept in registers and the
+// neighbours' sums are shifted in from the previous and next step's, so nothing goes through
+// memory between the source rows and the filtered row. The row's first step and the tail go byte
+// by byte (the first and last pixels' neighbours are clamped). All arithmetic is in 16-bit lanes:
+// the largest sum, 9 x 255 + 7 x 255 + 8, fits.
 #include <immintrin.h>
 
 
@@ -32,8 +35,8 @@ __attribute__((target("sse4.1"))) void ColumnSumsSSE41(const uint8_t* above, con
   }
 }
 
-__attribute__((target("sse4.1"))) void FilterRowSSE41(const uint16_t* sums, const uint16_t* centre, uint8_t* filtered,
-                                                       int n, int b, bool copyFourth) {
+__attribute__((target("sse4.1"))) void FilterSumsSSE41(const uint16_t* sums, const uint16_t* centre, uint8_t* filtered,
+                                                        int n, int b, bool copyFourth) {
   if (n <= 2 * b) return FilterRowRange(sums, centre, filtered, 0, n, n, b, copyFourth);
   FilterRowRange(sums, centre, filtered, 0, b, n, b, copyFourth);
   const __m128i seven = _mm_set1_epi16(7), eight = _mm_set1_epi16(8);
@@ -51,78 +54,122 @@ __attribute__((target("sse4.1"))) void FilterRowSSE41(const uint16_t* sums, cons
   FilterRowRange(sums, centre, filtered, k, n, n, b, copyFourth);
 }
 
-__attribute__((target("avx2"))) void ColumnSumsAVX2(const uint8_t* above, const uint8_t* centre,
-                                                     const uint8_t* below, uint16_t* sums, uint16_t* centre16, int n) {
-  int k = 0;
-  for (; k + 16 <= n; k += 16) {
-    const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(above + k)));
-    const __m256i c = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(centre + k)));
-    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(below + k)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + k), _mm256_add_epi16(_mm256_add_epi16(a, c), b));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(centre16 + k), c);
-  }
-  ColumnSumsSSE41(above + k, centre + k, below + k, sums + k, centre16 + k, n - k);
+__attribute__((target("sse4.1"))) void FilterRowSSE41(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
+                                                       uint16_t* sums, uint16_t* centre16, uint8_t* filtered, int n, int b,
+                                                       bool copyFourth) {
+  ColumnSumsSSE41(above, centre, below, sums, centre16, n);
+  FilterSumsSSE41(sums, centre16, filtered, n, b, copyFourth);
 }
 
-__attribute__((target("avx2"))) void FilterRowAVX2(const uint16_t* sums, const uint16_t* centre, uint8_t* filtered,
-                                                    int n, int b, bool copyFourth) {
-  if (n <= 2 * b) return FilterRowRange(sums, centre, filtered, 0, n, n, b, copyFourth);
-  FilterRowRange(sums, centre, filtered, 0, b, n, b, copyFourth);
+// Column sums of the 16 bytes at k, widened.
+__attribute__((target("avx2"))) inline __m256i VerticalAVX2(const uint8_t* above, const uint8_t* centre,
+                                                              const uint8_t* below, int k, __m256i* c) {
+  *c = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(centre + k)));
+  const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(above + k)));
+  const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(below + k)));
+  return _mm256_add_epi16(_mm256_add_epi16(a, *c), b);
+}
+
+template <int B>
+__attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, const uint8_t* centre,
+                                                       const uint8_t* below, uint8_t* filtered, int n, bool copyFourth) {
+  constexpr int kShift = 2 * B;  // one pixel of 16-bit lanes, in bytes
+  if (n < 48) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, 0, 16, n, B, copyFourth);
   const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
-  int k = b;
-  for (; k + 16 <= n - b; k += 16) {
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + k));
-    __m256i s = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + k - b)),
-                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + k)));
-    s = _mm256_add_epi16(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + k + b)));
+  __m256i c, cNext;
+  __m256i prev = VerticalAVX2(above, centre, below, 0, &c);
+  __m256i cur = VerticalAVX2(above, centre, below, 16, &c);
+  int k = 16;  // a multiple of 4, so the fourth bytes of 4-byte pixels are lanes 3, 7, 11 and 15
+  for (; k + 32 <= n; k += 16) {
+    const __m256i next = VerticalAVX2(above, centre, below, k + 16, &cNext);
+    // Lanes shifted by one pixel: left[i] = sums at k + i - B, right[i] = sums at k + i + B.
+    const __m256i left = _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 16 - kShift);
+    const __m256i right = _mm256_alignr_epi8(_mm256_permute2x128_si256(cur, next, 0x21), cur, kShift);
+    __m256i s = _mm256_add_epi16(_mm256_add_epi16(left, cur), right);
     s = _mm256_add_epi16(s, _mm256_add_epi16(_mm256_mullo_epi16(c, seven), eight));
     __m256i p = _mm256_srli_epi16(s, 4);
     if (copyFourth) p = _mm256_blend_epi16(p, c, 0x88);
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(p, p), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(filtered + k), _mm256_castsi256_si128(packed));
+    prev = cur;
+    cur = next;
+    c = cNext;
   }
-  FilterRowRange(sums, centre, filtered, k, n, n, b, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void ColumnSumsAVX512(const uint8_t* above,
-                                                                            const uint8_t* centre,
-                                                                            const uint8_t* below, uint16_t* sums,
-                                                                            uint16_t* centre16, int n) {
-  int k = 0;
-  for (; k + 32 <= n; k += 32) {
-    const __m512i a = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(above + k)));
-    const __m512i c = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + k)));
-    const __m512i b = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + k)));
-    _mm512_storeu_si512(sums + k, _mm512_add_epi16(_mm512_add_epi16(a, c), b));
-    _mm512_storeu_si512(centre16 + k, c);
-  }
-  ColumnSumsAVX2(above + k, centre + k, below + k, sums + k, centre16 + k, n - k);
+__attribute__((target("avx2"))) void FilterRowAVX2(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
+                                                    uint16_t*, uint16_t*, uint8_t* filtered, int n, int b,
+                                                    bool copyFourth) {
+  if (b == 4)
+    FilterRowAVX2Impl<4>(above, centre, below, filtered, n, copyFourth);
+  else
+    FilterRowAVX2Impl<3>(above, centre, below, filtered, n, copyFourth);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const uint16_t* sums,
-                                                                          const uint16_t* centre, uint8_t* filtered,
-                                                                          int n, int b, bool copyFourth) {
-  if (n <= 2 * b) return FilterRowRange(sums, centre, filtered, 0, n, n, b, copyFourth);
-  FilterRowRange(sums, centre, filtered, 0, b, n, b, copyFourth);
+// Column sums of the 32 bytes at k, widened.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i VerticalAVX512(const uint8_t* above,
+                                                                                     const uint8_t* centre,
+                                                                                     const uint8_t* below, int k,
+                                                                                     __m512i* c) {
+  *c = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + k)));
+  const __m512i a = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(above + k)));
+  const __m512i b = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + k)));
+  return _mm512_add_epi16(_mm512_add_epi16(a, *c), b);
+}
+
+template <int B>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(const uint8_t* above,
+                                                                               const uint8_t* centre,
+                                                                               const uint8_t* below, uint8_t* filtered,
+                                                                               int n, bool copyFourth) {
+  if (n < 96) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, 0, 32, n, B, copyFourth);
+  // Word permutes over two registers: left[i] = (prev:cur)[32 + i - B], right[i] = (cur:next)[i + B].
+  alignas(64) int16_t leftIndex[32], rightIndex[32];
+  for (int i = 0; i < 32; ++i) {
+    leftIndex[i] = static_cast<int16_t>(32 + i - B);
+    rightIndex[i] = static_cast<int16_t>(i + B);
+  }
+  const __m512i li = _mm512_load_si512(leftIndex), ri = _mm512_load_si512(rightIndex);
   const __m512i seven = _mm512_set1_epi16(7), eight = _mm512_set1_epi16(8);
-  int k = b;
-  for (; k + 32 <= n - b; k += 32) {
-    const __m512i c = _mm512_loadu_si512(centre + k);
-    __m512i s = _mm512_add_epi16(_mm512_loadu_si512(sums + k - b), _mm512_loadu_si512(sums + k));
-    s = _mm512_add_epi16(s, _mm512_loadu_si512(sums + k + b));
+  __m512i c, cNext;
+  __m512i prev = VerticalAVX512(above, centre, below, 0, &c);
+  __m512i cur = VerticalAVX512(above, centre, below, 32, &c);
+  int k = 32;  // a multiple of 4: the fourth bytes of 4-byte pixels are every fourth lane from 3
+  for (; k + 64 <= n; k += 32) {
+    const __m512i next = VerticalAVX512(above, centre, below, k + 32, &cNext);
+    const __m512i left = _mm512_permutex2var_epi16(prev, li, cur);
+    const __m512i right = _mm512_permutex2var_epi16(cur, ri, next);
+    __m512i s = _mm512_add_epi16(_mm512_add_epi16(left, cur), right);
     s = _mm512_add_epi16(s, _mm512_add_epi16(_mm512_mullo_epi16(c, seven), eight));
     __m512i p = _mm512_srli_epi16(s, 4);
     if (copyFourth) p = _mm512_mask_blend_epi16(0x88888888u, p, c);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k), _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), 0xFFFFFFFFu, p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k),
+                        _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), 0xFFFFFFFFu, p));
+    prev = cur;
+    cur = next;
+    c = cNext;
   }
-  FilterRowRange(sums, centre, filtered, k, n, n, b, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const uint8_t* above, const uint8_t* centre,
+                                                                           const uint8_t* below, uint16_t*, uint16_t*,
+                                                                           uint8_t* filtered, int n, int b,
+                                                                           bool copyFourth) {
+  if (b == 4)
+    FilterRowAVX512Impl<4>(above, centre, below, filtered, n, copyFourth);
+  else
+    FilterRowAVX512Impl<3>(above, centre, below, filtered, n, copyFourth);
 }
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsSSE41 = {"SSE41", ColumnSumsSSE41, FilterRowSSE41};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", ColumnSumsAVX2, FilterRowAVX2};
-const ScaleKernels kScaleKernelsAVX512 = {"AVX512", ColumnSumsAVX512, FilterRowAVX512};
+const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2};
+const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512};
 
 #endif
 

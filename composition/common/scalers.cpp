@@ -18,14 +18,15 @@ void ColumnSumsC(const uint8_t* above, const uint8_t* centre, const uint8_t* bel
   }
 }
 
-void FilterRowC(const uint16_t* sums, const uint16_t* centre, uint8_t* filtered, int n, int bytesPerPixel,
-                bool copyFourth) {
-  FilterRowRange(sums, centre, filtered, 0, n, n, bytesPerPixel, copyFourth);
+void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums, uint16_t* centre16,
+                uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth) {
+  ColumnSumsC(above, centre, below, sums, centre16, n);
+  FilterRowRange(sums, centre16, filtered, 0, n, n, bytesPerPixel, copyFourth);
 }
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", ColumnSumsC, FilterRowC};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC};
 
 }  // namespace composition
 
@@ -116,9 +117,8 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
     if (y != lastRow) {  // enlarging reads the same source row several times
       const unsigned char* above = source + std::max(y - 1, 0) * srcStride;
       const unsigned char* below = source + std::min(y + 1, m_nSrcHeight - 1) * srcStride;
-      m_pKernels->columnSums(above, centre, below, m_columnSums.data(), m_centre16.data(), rowBytes);
-      m_pKernels->filterRow(m_columnSums.data(), m_centre16.data(), m_filtered.data(), rowBytes, b,
-                            b == 4 && !m_bFilterFourth);
+      m_pKernels->filterRow(above, centre, below, m_columnSums.data(), m_centre16.data(), m_filtered.data(), rowBytes,
+                            b, b == 4 && !m_bFilterFourth);
       lastRow = y;
     }
     unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
