@@ -3,8 +3,8 @@
 // (3 or 4 bytes) to either side with unaligned loads. AVX2 and AVX-512 make one pass of 16 or 32
 // bytes per step: the column sums of the step and of the next one are kept in registers and the
 // neighbours' sums are shifted in from the previous and next step's, so nothing goes through
-// memory between the source rows and the filtered row. The row's first step and the tail go byte
-// by byte (the first and last pixels' neighbours are clamped). All arithmetic is in 16-bit lanes:
+// memory between the source rows and the filtered row. The first and last pixel's neighbours are
+// clamped by repeating their sums before and after the row; a last part step goes byte by byte. All arithmetic is in 16-bit lanes:
 // the largest sum, 9 x 255 + 7 x 255 + 8, fits.
 #include <immintrin.h>
 
@@ -74,15 +74,24 @@ template <int B>
 __attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, const uint8_t* centre,
                                                        const uint8_t* below, uint8_t* filtered, int n, bool copyFourth) {
   constexpr int kShift = 2 * B;  // one pixel of 16-bit lanes, in bytes
-  if (n < 48) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
-  FilterRowRangeFromRows(above, centre, below, filtered, 0, 16, n, B, copyFourth);
+  if (n < 32) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
   const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
-  __m256i c, cNext;
-  __m256i prev = VerticalAVX2(above, centre, below, 0, &c);
-  __m256i cur = VerticalAVX2(above, centre, below, 16, &c);
-  int k = 16;  // a multiple of 4, so the fourth bytes of 4-byte pixels are lanes 3, 7, 11 and 15
-  for (; k + 32 <= n; k += 16) {
-    const __m256i next = VerticalAVX2(above, centre, below, k + 16, &cNext);
+  __m256i c, cNext = _mm256_setzero_si256();
+  __m256i cur = VerticalAVX2(above, centre, below, 0, &c);
+  // Before the row: the first pixel's sums again, in the last lanes (its left neighbour is itself).
+  __m256i prev = _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_slli_si128(_mm256_castsi256_si128(cur), 16 - kShift), 1);
+  int k = 0;  // a multiple of 4, so the fourth bytes of 4-byte pixels are lanes 3, 7, 11 and 15
+  for (;; k += 16) {
+    const bool last = k + 32 > n;
+    __m256i next;
+    if (!last) {
+      next = VerticalAVX2(above, centre, below, k + 16, &cNext);
+    } else if (k + 16 == n) {
+      // After the row: the last pixel's sums again, in the first lanes.
+      next = _mm256_castsi128_si256(_mm_srli_si128(_mm256_extracti128_si256(cur, 1), 16 - kShift));
+    } else {
+      break;  // a part step: byte by byte
+    }
     // Lanes shifted by one pixel: left[i] = sums at k + i - B, right[i] = sums at k + i + B.
     const __m256i left = _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 16 - kShift);
     const __m256i right = _mm256_alignr_epi8(_mm256_permute2x128_si256(cur, next, 0x21), cur, kShift);
@@ -92,6 +101,10 @@ __attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, con
     if (copyFourth) p = _mm256_blend_epi16(p, c, 0x88);
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(p, p), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(filtered + k), _mm256_castsi256_si128(packed));
+    if (last) {
+      k += 16;
+      break;
+    }
     prev = cur;
     cur = next;
     c = cNext;
@@ -124,22 +137,31 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
                                                                                const uint8_t* centre,
                                                                                const uint8_t* below, uint8_t* filtered,
                                                                                int n, bool copyFourth) {
-  if (n < 96) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
-  FilterRowRangeFromRows(above, centre, below, filtered, 0, 32, n, B, copyFourth);
-  // Word permutes over two registers: left[i] = (prev:cur)[32 + i - B], right[i] = (cur:next)[i + B].
-  alignas(64) int16_t leftIndex[32], rightIndex[32];
+  if (n < 64) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
+  // Word permutes over two registers: left[i] = (prev:cur)[32 + i - B], right[i] = (cur:next)[i + B];
+  // and the sums before and after the row: the first and last pixel's again.
+  alignas(64) int16_t leftIndex[32], rightIndex[32], headIndex[32], tailIndex[32];
   for (int i = 0; i < 32; ++i) {
     leftIndex[i] = static_cast<int16_t>(32 + i - B);
     rightIndex[i] = static_cast<int16_t>(i + B);
+    headIndex[i] = static_cast<int16_t>(i >= 32 - B ? i - (32 - B) : 0);
+    tailIndex[i] = static_cast<int16_t>(i < B ? 32 - B + i : 31);
   }
   const __m512i li = _mm512_load_si512(leftIndex), ri = _mm512_load_si512(rightIndex);
   const __m512i seven = _mm512_set1_epi16(7), eight = _mm512_set1_epi16(8);
-  __m512i c, cNext;
-  __m512i prev = VerticalAVX512(above, centre, below, 0, &c);
-  __m512i cur = VerticalAVX512(above, centre, below, 32, &c);
-  int k = 32;  // a multiple of 4: the fourth bytes of 4-byte pixels are every fourth lane from 3
-  for (; k + 64 <= n; k += 32) {
-    const __m512i next = VerticalAVX512(above, centre, below, k + 32, &cNext);
+  __m512i c, cNext = _mm512_setzero_si512();
+  __m512i cur = VerticalAVX512(above, centre, below, 0, &c);
+  __m512i prev = _mm512_permutexvar_epi16(_mm512_load_si512(headIndex), cur);
+  int k = 0;  // a multiple of 4: the fourth bytes of 4-byte pixels are every fourth lane from 3
+  for (;; k += 32) {
+    const bool last = k + 64 > n;
+    __m512i next;
+    if (!last)
+      next = VerticalAVX512(above, centre, below, k + 32, &cNext);
+    else if (k + 32 == n)
+      next = _mm512_permutexvar_epi16(_mm512_load_si512(tailIndex), cur);
+    else
+      break;  // a part step: byte by byte
     __m512i left, right;
     if constexpr (B == 4) {  // one pixel is one quadword: a cheaper shift
       left = _mm512_mask_alignr_epi64(cur, 0xFF, cur, prev, 7);
@@ -154,6 +176,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
     if (copyFourth) p = _mm512_mask_blend_epi16(0x88888888u, p, c);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k),
                         _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), 0xFFFFFFFFu, p));
+    if (last) {
+      k += 32;
+      break;
+    }
     prev = cur;
     cur = next;
     c = cNext;
