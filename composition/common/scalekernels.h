@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/com/wintypes.h"
 
@@ -19,6 +20,9 @@ struct ScaleKernels {
   // filtered are written.
   void (*filterRow)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
                     uint16_t* centre16, uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth);
+  // 4-byte pixels: dst pixel j = the filtered pixel at byte offset columns[j], for j < width.
+  // filtered holds at least 128 bytes beyond the row (whole-register loads).
+  void (*pick32)(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width);
 };
 
 // The second step of a two-pass filterRow, for the bytes from <= k < to of a row of n bytes, one
@@ -51,6 +55,15 @@ inline void FilterRowRangeFromRows(const uint8_t* above, const uint8_t* centre, 
                          centre[r] + below[r] + 8u;
     filtered[k] = static_cast<uint8_t>(sum >> 4);
   }
+}
+
+// pick32 for the pixels from <= j < width, one at a time.
+inline void PickPixels32(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {
+  for (int j = from; j < width; ++j) std::memcpy(dst + 4 * j, filtered + columns[j], 4);
+}
+
+inline void Pick32OneByOne(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
+  PickPixels32(filtered, columns, dst, 0, width);
 }
 
 extern const ScaleKernels kScaleKernelsC;

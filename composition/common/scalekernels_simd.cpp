@@ -112,6 +112,29 @@ __attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, con
   FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
 }
 
+// 8 output pixels per step when their source pixels lie within 16 (two registers, two permutes
+// and a blend); the others one at a time.
+__attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const int32_t* columns, uint8_t* dst,
+                                                 int width) {
+  const __m256i seven = _mm256_set1_epi32(7);
+  int j = 0;
+  for (; j + 8 <= width; j += 8) {
+    const int base = columns[j];
+    if (columns[j + 7] - base >= 64) {
+      PickPixels32(filtered, columns, dst, j, j + 8);
+      continue;
+    }
+    const __m256i idx = _mm256_srli_epi32(
+        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + j)), _mm256_set1_epi32(base)), 2);
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(filtered + base));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(filtered + base + 32));
+    const __m256i p = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx),
+                                         _mm256_cmpgt_epi32(idx, seven));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), p);
+  }
+  PickPixels32(filtered, columns, dst, j, width);
+}
+
 __attribute__((target("avx2"))) void FilterRowAVX2(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
                                                     uint16_t*, uint16_t*, uint8_t* filtered, int n, int b,
                                                     bool copyFourth) {
@@ -187,6 +210,26 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
   FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
 }
 
+// 16 output pixels per step when their source pixels lie within 32 (one two-register permute);
+// the others one at a time.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void Pick32AVX512(const uint8_t* filtered, const int32_t* columns,
+                                                                        uint8_t* dst, int width) {
+  int j = 0;
+  for (; j + 16 <= width; j += 16) {
+    const int base = columns[j];
+    if (columns[j + 15] - base >= 128) {
+      PickPixels32(filtered, columns, dst, j, j + 16);
+      continue;
+    }
+    const __m512i idx =
+        _mm512_maskz_srli_epi32(0xFFFF, _mm512_sub_epi32(_mm512_loadu_si512(columns + j), _mm512_set1_epi32(base)), 2);
+    const __m512i lo = _mm512_loadu_si512(filtered + base);
+    const __m512i hi = _mm512_loadu_si512(filtered + base + 64);
+    _mm512_storeu_si512(dst + 4 * j, _mm512_permutex2var_epi32(lo, idx, hi));
+  }
+  PickPixels32(filtered, columns, dst, j, width);
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const uint8_t* above, const uint8_t* centre,
                                                                            const uint8_t* below, uint16_t*, uint16_t*,
                                                                            uint8_t* filtered, int n, int b,
@@ -199,9 +242,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2};
-const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512};
+const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2};
+const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512};
 
 #endif
 

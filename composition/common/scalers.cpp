@@ -26,7 +26,7 @@ void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* belo
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", FilterRowC};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne};
 
 }  // namespace composition
 
@@ -55,9 +55,8 @@ inline int SourceIndex(long long i, int src, int dst) {
 
 // Output pixel j is the filtered source pixel at byte offset columns[j]: every output pixel reads
 // one source pixel, so the row's filter is computed once per source row, not per output pixel.
-template <int B>
-inline void PickPixels(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
-  for (int j = 0; j < width; ++j) std::memcpy(dst + j * B, filtered + columns[j], B);
+inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
+  for (int j = 0; j < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 3);
 }
 
 }  // namespace
@@ -98,7 +97,7 @@ void PicScalerBase::PrepareGeometry() {
   // Room for whole registers past the last byte, so SIMD kernels may load them.
   m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
-  m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes, 0);
+  m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 128, 0);
   m_nTableSrcWidth = m_nSrcWidth;
   m_nTableDstWidth = m_nDstWidth;
 }
@@ -123,9 +122,9 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
     }
     unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
     if (b == 4)
-      PickPixels<4>(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+      m_pKernels->pick32(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
     else
-      PickPixels<3>(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+      PickPixels24(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
   }
   return true;
 }
