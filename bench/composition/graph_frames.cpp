@@ -1,5 +1,7 @@
 // Whole frames through the graph manager with the registered plugins:
 //   main 1920x1080 + sub 640x480 -> InsetVideoFilter -> renderer
+//     (as they come: the sub-picture drawn at its size over the main picture; and scaled: the
+//     main picture to "target_width" x "target_height" 1280x720, the sub-picture to 480x360)
 //   two 1280x720                 -> TileMixFilter (side by side) -> renderer
 // in 32 and 24 bits. Each input is a pushing source (its own thread) that plays one prepared
 // picture by copying it into each buffer; the renderer counts samples on arrival, with no clock.
@@ -26,6 +28,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "composition/inset/insetvideo.h"
@@ -191,18 +194,26 @@ ComPtr<IPin> NamedPin(IBaseFilter* f, const wchar_t* id) {
   return p;
 }
 
-enum class Mixer { Inset, TileMix };
+enum class Mixer { Inset, InsetScaled, TileMix };
 
 struct MixGraph {
   MixGraph(Mixer mixer, int bits) {
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
-    CoCreateInstance(mixer == Mixer::Inset ? CLSID_InsetVideoFilter : CLSID_TileMixFilter, nullptr,
+    CoCreateInstance(mixer == Mixer::TileMix ? CLSID_TileMixFilter : CLSID_InsetVideoFilter, nullptr,
                      CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut());
     if (!graph || !filter) {
       ok = false;
       return;
     }
-    if (mixer == Mixer::Inset) {
+    if (mixer == Mixer::InsetScaled) {
+      ComPtr<ISettingsInterface> settings;
+      ok = SUCCEEDED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()));
+      for (const auto& [name, value] : {std::pair{"target_width", "1280"}, std::pair{"target_height", "720"},
+                                        std::pair{"sub_pic_width", "480"}, std::pair{"sub_pic_height", "360"}})
+        ok = ok && SUCCEEDED(settings->SetParameter(name, value));
+      if (!ok) return;
+    }
+    if (mixer != Mixer::TileMix) {
       first = ComPtr<PictureSource>(new PictureSource(1920, 1080, bits, 1));
       second = ComPtr<PictureSource>(new PictureSource(640, 480, bits, 2));
     } else {
@@ -299,7 +310,13 @@ void RegisterGraphFrameBenchmarks() {
     const std::string depth = "RGB" + std::to_string(bits);
     const std::string inset = "Graph/InsetVideoFilter/" + depth + "/1920x1080+640x480";
     const std::string tile = "Graph/TileMixFilter/" + depth + "/1280x720+1280x720";
+    const std::string scaled = "Graph/InsetVideoFilter/" + depth + "/1920x1080+640x480->1280x720+480x360";
     benchmark::RegisterBenchmark(inset.c_str(), RunMixGraph, Mixer::Inset, bits, inset)
+        ->Iterations(2)
+        ->Repetitions(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(scaled.c_str(), RunMixGraph, Mixer::InsetScaled, bits, scaled)
         ->Iterations(2)
         ->Repetitions(1)
         ->Unit(benchmark::kMillisecond)
@@ -317,6 +334,6 @@ void PrintGraphFrameFigures() {
   std::printf("\nWhole output frames through the graph (%d frames per source and run, both sources pushing):\n",
               kFrames);
   for (const auto& [label, f] : g_figures)
-    std::printf("  %-48s %7.1f frames/s  %6.2f ms processor time per frame  (%lld of %lld pushed rendered)\n",
+    std::printf("  %-62s %7.1f frames/s  %6.2f ms processor time per frame  (%lld of %lld pushed rendered)\n",
                 label.c_str(), f.fps, f.cpuMsPerFrame, f.frames, f.pushed);
 }
