@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/composition/graph_frames.h"
+#include "bench/support/ratio_reporter.h"
 #include "composition/common/scalers.h"
 #include "platform/com/cpu.h"
 
@@ -157,28 +158,7 @@ void RunSwscale(benchmark::State& state, Case c, int flags) {
 }
 #endif
 
-// Collects the median (or the single run's) processor time of every benchmark by name.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const bool aggregate = r.run_type == Run::RT_Aggregate;
-      if (aggregate && r.aggregate_name != "median") continue;
-      const std::string name = r.run_name.function_name;
-      if (!aggregate && times.count(name) && hasMedian[name]) continue;
-      if (aggregate) hasMedian[name] = true;
-      // Processor time of the benchmark thread (microseconds): the machine is shared, and time
-      // spent descheduled says nothing about the code.
-      times[name] = r.GetAdjustedCPUTime();
-    }
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, bool> hasMedian;
-};
-
-void PrintRatios(const RatioReporter& rep) {
+void PrintRatios(const benchsupport::RatioReporter& rep) {
   std::printf("\nMedian processor time per frame (us) and ratio to each peer's (< 1 is faster).\n");
   std::printf("Our kernel reads 3x3 source pixels per output pixel; the peers use their own filters.\n");
   std::printf("%-28s %-7s %9s %16s %11s %17s %13s\n", "scale", "variant", "time", "/ libyuv-bilin", "/ libyuv-box",
@@ -244,7 +224,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
   double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
   getloadavg(before, 3);
-  RatioReporter reporter;
+  benchsupport::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   getloadavg(after, 3);

@@ -15,33 +15,32 @@
 #include "bench/composition/graph_frames.h"
 
 #include <benchmark/benchmark.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bench/support/graph_support.h"
 #include "composition/inset/insetvideo.h"
 #include "composition/tilemix/tilemix.h"
 #include "framework/settings.h"
-#include "platform/com/runtime.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/dllentry.h"
-#include "platform/strmbase/renbase.h"
 #include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 
 namespace {
+
+using benchsupport::CountingRenderer;
+using benchsupport::FirstPin;
+using benchsupport::ProcessSeconds;
 
 constexpr int kFrames = 60;  // per source and run
 constexpr REFERENCE_TIME kFrameTime = 400000;  // 25 fps time stamps on the samples
@@ -141,53 +140,6 @@ class PictureSource : public CSource {
   Pin* m_pPin = nullptr;
 };
 
-// Renders on arrival and counts.
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  HRESULT DoRenderSample(IMediaSample*) override {
-    ++rendered;
-    return S_OK;
-  }
-  std::atomic<int> rendered{0};
-};
-
-bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry =
-        (std::filesystem::temp_directory_path() / ("bench_composition_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"PlenorUtilities.so", "InsetVideoFilter.so", "TileMixFilter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
-  return ok;
-}
-
-ComPtr<IPin> FirstPin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
-
 ComPtr<IPin> NamedPin(IBaseFilter* f, const wchar_t* id) {
   ComPtr<IPin> p;
   f->FindPin(id, &p);
@@ -235,13 +187,7 @@ struct MixGraph {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return benchsupport::RunToCompletion(control.Get(), events.Get()); }
   bool ok = true;
   ComPtr<IGraphBuilder> graph;
   ComPtr<IBaseFilter> filter;
@@ -251,12 +197,6 @@ struct MixGraph {
   ComPtr<IMediaEventEx> events;
 };
 
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
 struct Figures {
   double fps = 0, cpuMsPerFrame = 0;
   long long frames = 0, pushed = 0;
@@ -264,7 +204,9 @@ struct Figures {
 std::map<std::string, Figures> g_figures;
 
 void RunMixGraph(benchmark::State& state, Mixer mixer, int bits, std::string label) {
-  if (!RegisterPlugins()) {
+  static const bool registered = benchsupport::RegisterPlugins(
+      "bench_composition", PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "InsetVideoFilter.so", "TileMixFilter.so"});
+  if (!registered) {
     state.SkipWithError("could not register the plugins (build PlenorUtilities, InsetVideoFilter, TileMixFilter)");
     return;
   }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/graph_support.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
 #include "colour/yuv2rgb/i420torgb.h"
@@ -33,6 +34,9 @@
 #include "utilities/utilities.h"
 
 namespace {
+
+using benchsupport::CountingRenderer;
+using benchsupport::ProcessSeconds;
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kFrames = 240;
@@ -132,39 +136,9 @@ class PictureSource : public CSource {
   Pin* m_pPin = nullptr;
 };
 
-// Renders on arrival and counts.
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  HRESULT DoRenderSample(IMediaSample*) override {
-    ++rendered;
-    return S_OK;
-  }
-  IPin* Input() { return GetPin(0); }
-  std::atomic<int> rendered{0};
-};
-
 bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry = (std::filesystem::temp_directory_path() / ("bench_pipeline_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
+  static const bool ok = benchsupport::RegisterPlugins(
+      "bench_pipeline", PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
   return ok;
 }
 
@@ -174,16 +148,7 @@ ComPtr<IBaseFilter> Create(const CLSID& clsid) {
   return f;
 }
 
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
+ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::FirstPin(f, dir); }
 
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.
@@ -213,13 +178,7 @@ struct RoundTrip {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return benchsupport::RunToCompletion(control.Get(), events.Get()); }
   bool ok = true;
   ComPtr<IGraphBuilder> graph;
   ComPtr<PictureSource> source;
@@ -228,12 +187,6 @@ struct RoundTrip {
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
 };
-
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 struct Figures {
   double fps = 0, cpuMsPerFrame = 0;
