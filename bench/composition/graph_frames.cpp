@@ -33,12 +33,12 @@
 #include "composition/tilemix/tilemix.h"
 #include "framework/settings.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 
 namespace {
 
 using benchsupport::CountingRenderer;
+using benchsupport::PictureSource;
 using benchsupport::FirstPin;
 using benchsupport::ProcessSeconds;
 
@@ -69,76 +69,25 @@ CMediaType RgbType(int w, int h, int bits) {
   return mt;
 }
 
-// Plays one RGB picture kFrames times.
-class PictureSource : public CSource {
- public:
-  PictureSource(int w, int h, int bits, unsigned seed) : CSource(L"Picture source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this, w, h, bits, seed);
-  }
-  ~PictureSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
+// One RGB picture: gradients with noise, rows padded to 4 bytes.
+std::vector<BYTE> RgbPicture(int w, int h, int bits, unsigned seed) {
+  const LONG stride = RowBytes(w, bits);
+  std::vector<BYTE> picture(static_cast<size_t>(stride) * h);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      BYTE* p = picture.data() + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * (bits / 8);
+      const int n = static_cast<int>(rng() % 16);
+      p[0] = static_cast<BYTE>((x * 255 / w + n) & 255);
+      p[1] = static_cast<BYTE>((y * 255 / h + n) & 255);
+      p[2] = static_cast<BYTE>(((x + y) * 255 / (w + h)) & 255);
+    }
+  return picture;
+}
 
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, PictureSource* f, int w, int h, int bits, unsigned seed)
-        : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(RgbType(w, h, bits)) {
-      m_picture.resize(m_type.GetSampleSize());
-      std::mt19937 rng(seed);
-      const LONG stride = RowBytes(w, bits);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          BYTE* p = m_picture.data() + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * (bits / 8);
-          const int n = static_cast<int>(rng() % 16);
-          p[0] = static_cast<BYTE>((x * 255 / w + n) & 255);
-          p[1] = static_cast<BYTE>((y * 255 / h + n) & 255);
-          p[2] = static_cast<BYTE>(((x + y) * 255 / (w + h)) & 255);
-        }
-    }
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_picture.size()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= kFrames) return S_FALSE;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, m_picture.data(), m_picture.size());
-      s->SetActualDataLength(static_cast<LONG>(m_picture.size()));
-      REFERENCE_TIME start = m_next * kFrameTime, stop = start + kFrameTime;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    CMediaType m_type;
-    std::vector<BYTE> m_picture;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
+ComPtr<PictureSource> MakeSource(int w, int h, int bits, unsigned seed) {
+  return ComPtr<PictureSource>(new PictureSource(RgbType(w, h, bits), RgbPicture(w, h, bits, seed), kFrames, kFrameTime));
+}
 
 ComPtr<IPin> NamedPin(IBaseFilter* f, const wchar_t* id) {
   ComPtr<IPin> p;
@@ -166,11 +115,11 @@ struct MixGraph {
       if (!ok) return;
     }
     if (mixer != Mixer::TileMix) {
-      first = ComPtr<PictureSource>(new PictureSource(1920, 1080, bits, 1));
-      second = ComPtr<PictureSource>(new PictureSource(640, 480, bits, 2));
+      first = MakeSource(1920, 1080, bits, 1);
+      second = MakeSource(640, 480, bits, 2);
     } else {
-      first = ComPtr<PictureSource>(new PictureSource(1280, 720, bits, 1));
-      second = ComPtr<PictureSource>(new PictureSource(1280, 720, bits, 2));
+      first = MakeSource(1280, 720, bits, 1);
+      second = MakeSource(1280, 720, bits, 2);
     }
     renderer = ComPtr<CountingRenderer>(new CountingRenderer);
     for (IBaseFilter* f : {static_cast<IBaseFilter*>(first.Get()), static_cast<IBaseFilter*>(second.Get()),
