@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/ratio_reporter.h"
 #include "kernels/converters.h"
 #include "platform/com/cpu.h"
 
@@ -193,31 +194,6 @@ std::string Key(Conversion c, Size s) {
          std::to_string(s.h);
 }
 
-// Collects the median (or the single run's) time of every benchmark by name.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred)
-        continue;
-      const bool aggregate = r.run_type == Run::RT_Aggregate;
-      if (aggregate && r.aggregate_name != "median")
-        continue;
-      const std::string name = r.run_name.function_name;
-      if (!aggregate && times.count(name) && hasMedian[name])
-        continue;
-      if (aggregate)
-        hasMedian[name] = true;
-      // Processor time of the benchmark thread (microseconds): the machine is shared, and time
-      // spent descheduled says nothing about the code.
-      times[name] = r.GetAdjustedCPUTime();
-    }
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, bool> hasMedian;
-};
-
 // What each ratio compares: our arithmetic is fixed, the peers pick their own.
 const char* const kArithmeticNotes[] = {
     "our arithmetic is fixed (bit-exact with the double-precision formulas); the peers use their own",
@@ -225,7 +201,7 @@ const char* const kArithmeticNotes[] = {
     "our arithmetic is fixed (full-range formulas); the peers use their own",
 };
 
-void PrintRatios(const RatioReporter& rep) {
+void PrintRatios(const benchsupport::RatioReporter& rep) {
   std::printf("\nMedian processor time per frame (us) and ratio to the peers' (< 1 is faster):\n");
   std::printf("%-24s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
               "/ swscale");
@@ -288,7 +264,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&n, args.data());
   if (benchmark::ReportUnrecognizedArguments(n, args.data()))
     return 1;
-  RatioReporter reporter;
+  benchsupport::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   PrintRatios(reporter);

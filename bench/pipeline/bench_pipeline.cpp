@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/graph_support.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
 #include "colour/yuv2rgb/i420torgb.h"
@@ -33,6 +34,10 @@
 #include "utilities/utilities.h"
 
 namespace {
+
+using benchsupport::CountingRenderer;
+using benchsupport::PictureSource;
+using benchsupport::ProcessSeconds;
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kFrames = 240;
@@ -59,112 +64,26 @@ CMediaType I420Type() {
   return mt;
 }
 
-// Plays one I420 picture kFrames times.
-class PictureSource : public CSource {
- public:
-  PictureSource() : CSource(L"Picture source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this);
-  }
-  ~PictureSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
-  IPin* Output() { return m_pPin; }
-
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, PictureSource* f) : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(I420Type()) {
-      // Luma: diagonal gradient with noise; chroma: slow ramps.
-      m_picture.resize(m_type.GetSampleSize());
-      std::mt19937 rng(7);
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-          m_picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
-      BYTE* u = m_picture.data() + kWidth * kHeight;
-      BYTE* v = u + kWidth * kHeight / 4;
-      for (int y = 0; y < kHeight / 2; ++y)
-        for (int x = 0; x < kWidth / 2; ++x) {
-          u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
-          v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
-        }
+// One I420 picture: luma a diagonal gradient with noise, chroma slow ramps.
+std::vector<BYTE> I420Picture() {
+  std::vector<BYTE> picture(kWidth * kHeight * 3 / 2);
+  std::mt19937 rng(7);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
+  BYTE* u = picture.data() + kWidth * kHeight;
+  BYTE* v = u + kWidth * kHeight / 4;
+  for (int y = 0; y < kHeight / 2; ++y)
+    for (int x = 0; x < kWidth / 2; ++x) {
+      u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
+      v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
     }
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_picture.size()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= kFrames) return S_FALSE;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, m_picture.data(), m_picture.size());
-      s->SetActualDataLength(static_cast<LONG>(m_picture.size()));
-      REFERENCE_TIME start = m_next * 400000LL, stop = start + 400000;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    CMediaType m_type;
-    std::vector<BYTE> m_picture;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
-
-// Renders on arrival and counts.
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  HRESULT DoRenderSample(IMediaSample*) override {
-    ++rendered;
-    return S_OK;
-  }
-  IPin* Input() { return GetPin(0); }
-  std::atomic<int> rendered{0};
-};
+  return picture;
+}
 
 bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry = (std::filesystem::temp_directory_path() / ("bench_pipeline_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
+  static const bool ok = benchsupport::RegisterPlugins(
+      "bench_pipeline", PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
   return ok;
 }
 
@@ -174,22 +93,13 @@ ComPtr<IBaseFilter> Create(const CLSID& clsid) {
   return f;
 }
 
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
+ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::FirstPin(f, dir); }
 
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.
   explicit RoundTrip(int queue) {
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
-    source = ComPtr<PictureSource>(new PictureSource);
+    source = ComPtr<PictureSource>(new PictureSource(I420Type(), I420Picture(), kFrames, 400000));
     renderer = ComPtr<CountingRenderer>(new CountingRenderer);
     std::vector<IBaseFilter*> chain{source.Get()};
     filters.push_back(Create(CLSID_I420ToRgbFilter));
@@ -213,13 +123,7 @@ struct RoundTrip {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return benchsupport::RunToCompletion(control.Get(), events.Get()); }
   bool ok = true;
   ComPtr<IGraphBuilder> graph;
   ComPtr<PictureSource> source;
@@ -228,12 +132,6 @@ struct RoundTrip {
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
 };
-
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 struct Figures {
   double fps = 0, cpuMsPerFrame = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/com/wintypes.h"
 
@@ -10,18 +11,60 @@ namespace composition {
 
 struct ScaleKernels {
   const char* name;
-  // sums[k] = above[k] + centre[k] + below[k] and centre16[k] = centre[k] for k < n. Reads
-  // exactly n bytes of each row.
-  void (*columnSums)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
-                     uint16_t* centre16, int n);
-  // For each output pixel j < width: columns[j], columns[width + j] and columns[2 width + j] are
-  // the left, centre and right source pixel indices; every byte is (the three column sums + 7 x
-  // centre + 8) >> 4, except the fourth byte of a 4-byte pixel when copyFourth (the centre's
-  // byte). sums and centre16 hold at least 64 bytes beyond the last source pixel (whole-register
-  // loads); exactly width x bytesPerPixel bytes of dst are written.
-  void (*combine)(const uint16_t* sums, const uint16_t* centre16, const int32_t* columns, uint8_t* dst, int width,
-                  int bytesPerPixel, bool copyFourth);
+  // One source row with the 3x3 kernel applied, from the rows above, at and below it (n bytes
+  // each, read exactly): for each byte k < n, filtered[k] = (S[k - b] + S[k] + S[k + b] +
+  // 7 x centre[k] + 8) >> 4, where S[k] = above[k] + centre[k] + below[k], b = bytesPerPixel and
+  // a neighbour outside the row is the pixel itself; except the fourth byte of a 4-byte pixel
+  // when copyFourth (centre[k]). The output row then picks whole filtered pixels by column.
+  // sums and centre16 are scratch rows of n + 64 elements the kernel may use; exactly n bytes of
+  // filtered are written.
+  void (*filterRow)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
+                    uint16_t* centre16, uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth);
+  // 4-byte pixels: dst pixel j = the filtered pixel at byte offset columns[j], for j < width.
+  // filtered holds at least 128 bytes beyond the row (whole-register loads).
+  void (*pick32)(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width);
 };
+
+// The second step of a two-pass filterRow, for the bytes from <= k < to of a row of n bytes, one
+// at a time, from the column sums S (sums) and the centre row widened (centre16).
+inline void FilterRowRange(const uint16_t* sums, const uint16_t* centre16, uint8_t* filtered, int from, int to, int n,
+                           int bytesPerPixel, bool copyFourth) {
+  const int b = bytesPerPixel;
+  for (int k = from; k < to; ++k) {
+    if (copyFourth && k % 4 == 3) {
+      filtered[k] = static_cast<uint8_t>(centre16[k]);
+      continue;
+    }
+    const int l = k >= b ? k - b : k, r = k + b < n ? k + b : k;
+    filtered[k] = static_cast<uint8_t>((sums[l] + sums[k] + sums[r] + 7u * centre16[k] + 8u) >> 4);
+  }
+}
+
+// filterRow for the bytes from <= k < to straight from the three rows, one at a time: the edges
+// and tails of the one-pass SIMD kernels.
+inline void FilterRowRangeFromRows(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint8_t* filtered,
+                                   int from, int to, int n, int bytesPerPixel, bool copyFourth) {
+  const int b = bytesPerPixel;
+  for (int k = from; k < to; ++k) {
+    if (copyFourth && k % 4 == 3) {
+      filtered[k] = centre[k];
+      continue;
+    }
+    const int l = k >= b ? k - b : k, r = k + b < n ? k + b : k;
+    const unsigned sum = above[l] + centre[l] + below[l] + above[k] + 8u * centre[k] + below[k] + above[r] +
+                         centre[r] + below[r] + 8u;
+    filtered[k] = static_cast<uint8_t>(sum >> 4);
+  }
+}
+
+// pick32 for the pixels from <= j < width, one at a time.
+inline void PickPixels32(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {
+  for (int j = from; j < width; ++j) std::memcpy(dst + 4 * j, filtered + columns[j], 4);
+}
+
+inline void Pick32OneByOne(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
+  PickPixels32(filtered, columns, dst, 0, width);
+}
 
 extern const ScaleKernels kScaleKernelsC;
 extern const ScaleKernels kScaleKernelsSSE41;

@@ -1,6 +1,7 @@
 #include "composition/common/scalers.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "composition/common/scalekernels.h"
 #include "platform/com/cpu.h"
@@ -17,25 +18,15 @@ void ColumnSumsC(const uint8_t* above, const uint8_t* centre, const uint8_t* bel
   }
 }
 
-void CombineC(const uint16_t* sums, const uint16_t* centre, const int32_t* columns, uint8_t* dst, int width,
-              int bytesPerPixel, bool copyFourth) {
-  const int b = bytesPerPixel;
-  for (int j = 0; j < width; ++j, dst += b) {
-    const int l = columns[j] * b, c = columns[width + j] * b, r = columns[2 * width + j] * b;
-    for (int k = 0; k < b; ++k) {
-      if (k == 3 && copyFourth) {
-        dst[k] = static_cast<uint8_t>(centre[c + k]);
-        continue;
-      }
-      const unsigned sum = sums[l + k] + sums[c + k] + sums[r + k] + 7u * centre[c + k] + 8u;
-      dst[k] = static_cast<uint8_t>(sum >> 4);
-    }
-  }
+void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums, uint16_t* centre16,
+                uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth) {
+  ColumnSumsC(above, centre, below, sums, centre16, n);
+  FilterRowRange(sums, centre16, filtered, 0, n, n, bytesPerPixel, copyFourth);
 }
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", ColumnSumsC, CombineC};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne};
 
 }  // namespace composition
 
@@ -60,6 +51,12 @@ namespace {
 // Source index for output element i (closed form of the stepping accumulator), in 64 bits.
 inline int SourceIndex(long long i, int src, int dst) {
   return static_cast<int>(((i + 1) * src - 1) / dst);
+}
+
+// Output pixel j is the filtered source pixel at byte offset columns[j]: every output pixel reads
+// one source pixel, so the row's filter is computed once per source row, not per output pixel.
+inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
+  for (int j = 0; j < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 3);
 }
 
 }  // namespace
@@ -95,16 +92,12 @@ bool PicScalerBase::ScaleReference(unsigned char* destination, const unsigned ch
 void PicScalerBase::PrepareGeometry() {
   if (m_nTableSrcWidth == m_nSrcWidth && m_nTableDstWidth == m_nDstWidth) return;
   const int w = m_nDstWidth;
-  m_columns.resize(static_cast<size_t>(w) * 3);
-  for (int j = 0; j < w; ++j) {
-    const int x = SourceIndex(j, m_nSrcWidth, w);
-    m_columns[j] = std::max(x - 1, 0);
-    m_columns[w + j] = x;
-    m_columns[2 * w + j] = std::min(x + 1, m_nSrcWidth - 1);
-  }
+  m_columns.resize(static_cast<size_t>(w));
+  for (int j = 0; j < w; ++j) m_columns[j] = SourceIndex(j, m_nSrcWidth, w) * m_nBytes;
   // Room for whole registers past the last byte, so SIMD kernels may load them.
   m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
+  m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 128, 0);
   m_nTableSrcWidth = m_nSrcWidth;
   m_nTableDstWidth = m_nDstWidth;
 }
@@ -123,12 +116,15 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
     if (y != lastRow) {  // enlarging reads the same source row several times
       const unsigned char* above = source + std::max(y - 1, 0) * srcStride;
       const unsigned char* below = source + std::min(y + 1, m_nSrcHeight - 1) * srcStride;
-      m_pKernels->columnSums(above, centre, below, m_columnSums.data(), m_centre16.data(), rowBytes);
+      m_pKernels->filterRow(above, centre, below, m_columnSums.data(), m_centre16.data(), m_filtered.data(), rowBytes,
+                            b, b == 4 && !m_bFilterFourth);
       lastRow = y;
     }
     unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
-    m_pKernels->combine(m_columnSums.data(), m_centre16.data(), m_columns.data(), out, m_nDstWidth, b,
-                        b == 4 && !m_bFilterFourth);
+    if (b == 4)
+      m_pKernels->pick32(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+    else
+      PickPixels24(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
   }
   return true;
 }

@@ -63,9 +63,10 @@ class PicScalerBase {
   const composition::ScaleKernels* m_pKernels = nullptr;
   // Precomputed per geometry (sizes seen when they were built).
   int m_nTableSrcWidth = 0, m_nTableDstWidth = 0;
-  std::vector<int32_t> m_columns;      // source pixel of each output pixel: all left, all centre, all right
+  std::vector<int32_t> m_columns;      // byte offset of each output pixel's source pixel in a row
   std::vector<uint16_t> m_columnSums;  // per source byte of the current row: above + centre + below
   std::vector<uint16_t> m_centre16;    // per source byte of the current row: the centre byte
+  std::vector<uint8_t> m_filtered;     // the current source row with the 3x3 kernel applied
 };
 
 class PicScalerRGB24Impl : public PicScalerBase {

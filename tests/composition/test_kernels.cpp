@@ -133,7 +133,11 @@ TEST_P(ScalerVariant, EqualsTheReferenceByteForByte) {
   };
   const Size sizes[] = {{1, 1, 1, 1},     {1, 1, 7, 5},      {7, 5, 1, 1},     {33, 17, 33, 17}, {640, 48, 256, 19},
                         {97, 31, 211, 67}, {211, 67, 97, 31}, {64, 8, 128, 16}, {3, 2, 2, 3},     {129, 3, 43, 9},
-                        {45, 45, 150, 2},  {2, 9, 1000, 4}};
+                        {45, 45, 150, 2},  {2, 9, 1000, 4},
+                        // rows of exactly one, two and several whole SIMD steps (first and last
+                        // pixel clamped inside a step) and one pixel more
+                        {4, 3, 3, 2},      {8, 3, 5, 2},      {16, 3, 9, 5},    {17, 3, 9, 5},    {48, 5, 31, 7},
+                        {32, 4, 40, 6},    {90, 4, 60, 3}};
   for (int b : {3, 4})
     for (bool filterFourth : {false, true}) {
       if (b == 3 && !filterFourth) continue;
