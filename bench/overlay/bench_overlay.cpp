@@ -9,7 +9,6 @@
 // wall time and in processor time per frame; the load average is printed with the figures.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,18 +19,17 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/support/graphbench.h"
 #include "framework/settings.h"
 #include "overlay/overlaykit/overlaykit.h"
 #include "overlay/rateoverlay/rateoverlay.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/dllentry.h"
-#include "platform/strmbase/renbase.h"
-#include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 
 namespace {
@@ -42,28 +40,6 @@ constexpr int kFfmpegFrames = 300;  // per ffmpeg process
 constexpr REFERENCE_TIME kFrameTime = 400000;  // 25 fps
 constexpr double kFrameBudgetMs = 1000.0 / 30;
 constexpr const char* kFont = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
-
-CMediaType Rgb24Type() {
-  CMediaType mt;
-  mt.SetType(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB24);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = kFrameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = kWidth;
-  vih->bmiHeader.biHeight = kHeight;  // bottom-up, as RateOverlayFilter requires
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 24;
-  vih->bmiHeader.biCompression = BI_RGB;
-  vih->bmiHeader.biSizeImage = kWidth * kHeight * 3;
-  vih->rcSource = {0, 0, kWidth, kHeight};
-  vih->rcTarget = vih->rcSource;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  mt.SetTemporalCompression(FALSE);
-  return mt;
-}
 
 // The picture both sides process: a grey diagonal gradient with noise, tinted per channel.
 const std::vector<BYTE>& Picture() {
@@ -81,116 +57,19 @@ const std::vector<BYTE>& Picture() {
   return picture;
 }
 
-// Plays Picture() kFrames times with 25 fps time stamps.
-class PictureSource : public CSource {
+// Counts, and compares the last frame of each run with the source picture where the text goes
+// (the top rows, last in a bottom-up buffer), so a chain that draws nothing is noticed.
+class CheckingRenderer : public benchsupport::CountingRenderer {
  public:
-  PictureSource() : CSource(L"Picture source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this);
+  void OnSample(IMediaSample* s, int count) override {
+    if (count % kFrames != 0) return;
+    BYTE* p = nullptr;
+    const size_t top = static_cast<size_t>(kWidth) * 3 * 50, offset = Picture().size() - top;
+    drawn = SUCCEEDED(s->GetPointer(&p)) && s->GetActualDataLength() == static_cast<LONG>(Picture().size()) &&
+            std::memcmp(p + offset, Picture().data() + offset, top) != 0;
   }
-  ~PictureSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
-
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, PictureSource* f) : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(Rgb24Type()) {}
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(Picture().size()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= kFrames) return S_FALSE;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, Picture().data(), Picture().size());
-      s->SetActualDataLength(static_cast<LONG>(Picture().size()));
-      REFERENCE_TIME start = m_next * kFrameTime, stop = start + kFrameTime;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    CMediaType m_type;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
-
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  // The last frame of each run is compared with the source picture where the text goes (the top
-  // rows, last in a bottom-up buffer), so a chain that draws nothing is noticed.
-  HRESULT DoRenderSample(IMediaSample* s) override {
-    if (++rendered % kFrames == 0) {
-      BYTE* p = nullptr;
-      const size_t top = static_cast<size_t>(kWidth) * 3 * 50, offset = Picture().size() - top;
-      drawn = SUCCEEDED(s->GetPointer(&p)) && s->GetActualDataLength() == static_cast<LONG>(Picture().size()) &&
-              std::memcmp(p + offset, Picture().data() + offset, top) != 0;
-    }
-    return S_OK;
-  }
-  std::atomic<int> rendered{0};
   std::atomic<bool> drawn{false};
 };
-
-bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry =
-        (std::filesystem::temp_directory_path() / ("bench_overlay_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"OverlayKitFilter.so", "RateOverlayFilter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
-  return ok;
-}
-
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
 
 enum Overlay { kNone = 0, kRateOverlay = 1, kOverlayKit = 2 };
 const char* const kOverlayNames[] = {"no overlay", "RateOverlayFilter", "OverlayKitFilter mode 0"};
@@ -198,53 +77,35 @@ const char* const kOverlayNames[] = {"no overlay", "RateOverlayFilter", "Overlay
 // source -> `count` instances of the overlay in series -> renderer. Several instances make the
 // step's cost stand out from the run-to-run spread of the copy it is measured against.
 struct Chain {
-  Chain(Overlay overlay, int count) {
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
-    source = ComPtr<PictureSource>(new PictureSource);
-    renderer = ComPtr<CountingRenderer>(new CountingRenderer);
+  Chain(Overlay overlay, int count)
+      : source(new benchsupport::PictureSource(
+            // bottom-up, as RateOverlayFilter requires
+            benchsupport::VideoType(MEDIASUBTYPE_RGB24, BI_RGB, 24, kWidth, kHeight, kWidth * kHeight * 3, kFrameTime),
+            Picture(), kFrames, kFrameTime)),
+        renderer(new CheckingRenderer) {
     std::vector<IBaseFilter*> chain{source.Get()};
-    for (int i = 0; overlay != kNone && ok && i < count; ++i) {
+    bool made = true;
+    for (int i = 0; overlay != kNone && made && i < count; ++i) {
       const CLSID& clsid = overlay == kRateOverlay ? CLSID_RateOverlayFilter : CLSID_OverlayKitFilter;
       ComPtr<IBaseFilter> filter;
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut());
       ComPtr<ISettingsInterface> settings;
-      ok = filter && SUCCEEDED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut())) &&
-           SUCCEEDED(settings->SetParameter("mode", "0"));
+      made = filter && SUCCEEDED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut())) &&
+             SUCCEEDED(settings->SetParameter("mode", "0"));
       // Two decimals on both, so each draws "25.00 fps".
-      if (ok && overlay == kOverlayKit) ok = SUCCEEDED(settings->SetParameter("precision", "2"));
+      if (made && overlay == kOverlayKit) made = SUCCEEDED(settings->SetParameter("precision", "2"));
       filters.push_back(filter);
       chain.push_back(filter.Get());
     }
     chain.push_back(renderer.Get());
-    if (!ok || !graph) return;
-    for (IBaseFilter* f : chain) ok = ok && SUCCEEDED(graph->AddFilter(f, nullptr));
-    for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
-      ok = SUCCEEDED(graph->ConnectDirect(Pin(chain[i], PINDIR_OUTPUT).Get(), Pin(chain[i + 1], PINDIR_INPUT).Get(), nullptr));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
-    control = graph.As<IMediaControl>();
-    events = graph.As<IMediaEventEx>();
+    if (made) graph = std::make_unique<benchsupport::LinearGraph>(chain);
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
-  bool ok = true;
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<PictureSource> source;
+  bool Ok() const { return graph && graph->ok; }
+  ComPtr<benchsupport::PictureSource> source;
   std::vector<ComPtr<IBaseFilter>> filters;
-  ComPtr<CountingRenderer> renderer;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
+  ComPtr<CheckingRenderer> renderer;
+  std::unique_ptr<benchsupport::LinearGraph> graph;
 };
-
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 double ChildSeconds() {
   rusage u{};
@@ -267,21 +128,21 @@ std::map<int, Figures> g_ffmpeg;  // 0 without drawtext, 1 with
 void BM_Overlay1080p(benchmark::State& state) {
   const auto overlay = static_cast<Overlay>(state.range(0));
   const int count = overlay == kNone ? 0 : static_cast<int>(state.range(1));
-  if (!RegisterPlugins()) {
+  if (!benchsupport::RegisterPlugins({"OverlayKitFilter.so", "RateOverlayFilter.so"})) {
     state.SkipWithError("could not register the plugins (PLENOR_PLUGIN_DIR)");
     return;
   }
   Chain c(overlay, count);
-  if (!c.ok) {
+  if (!c.Ok()) {
     state.SkipWithError("could not build the graph");
     return;
   }
   Figures& f = g_plenor[{overlay, count}];
   for (auto _ : state) {
     const int before = c.renderer->rendered.load();
-    const double c0 = ProcessSeconds();
+    const double c0 = benchsupport::ProcessSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    if (!c.RunToCompletion()) {
+    if (!c.graph->RunToCompletion()) {
       state.SkipWithError("the graph did not complete");
       return;
     }
@@ -295,7 +156,7 @@ void BM_Overlay1080p(benchmark::State& state) {
       state.SkipWithError("the overlay drew nothing");
       return;
     }
-    f.Keep(wall, ProcessSeconds() - c0, frames);
+    f.Keep(wall, benchsupport::ProcessSeconds() - c0, frames);
   }
   state.counters["fps"] = 1000 / f.wallMs;
   state.counters["cpu_ms_per_frame"] = f.cpuMs;
@@ -367,13 +228,10 @@ void PrintStep(const std::string& name, const Figures& with, const Figures& with
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
-  getloadavg(before, 3);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  getloadavg(after, 3);
+  benchsupport::LoadAverages load;
+  if (!benchsupport::RunBenchmarks(&argc, argv, &load)) return 1;
+  const double* before = load.before;
+  const double* after = load.after;
   std::remove(RawPicturePath().c_str());
   std::printf("\n\"25.00 fps\" on 1920x1080 RGB24, %d frames per graph run and %d per ffmpeg run, fastest of the "
               "runs; the step is the difference to the same chain without the overlay\n", kFrames, kFfmpegFrames);

@@ -17,10 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/support/graphbench.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
 #include "colour/yuv2rgb/i420torgb.h"
@@ -37,135 +39,21 @@ namespace {
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kFrames = 240;
 
-CMediaType I420Type() {
-  CMediaType mt;
-  mt.SetType(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_I420);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = 400000;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = kWidth;
-  vih->bmiHeader.biHeight = kHeight;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 12;
-  vih->bmiHeader.biCompression = MAKEFOURCC('I', '4', '2', '0');
-  vih->bmiHeader.biSizeImage = kWidth * kHeight * 3 / 2;
-  vih->rcSource = {0, 0, kWidth, kHeight};
-  vih->rcTarget = vih->rcSource;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  mt.SetTemporalCompression(FALSE);
-  return mt;
-}
-
-// Plays one I420 picture kFrames times.
-class PictureSource : public CSource {
- public:
-  PictureSource() : CSource(L"Picture source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this);
-  }
-  ~PictureSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
-  IPin* Output() { return m_pPin; }
-
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, PictureSource* f) : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(I420Type()) {
-      // Luma: diagonal gradient with noise; chroma: slow ramps.
-      m_picture.resize(m_type.GetSampleSize());
-      std::mt19937 rng(7);
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-          m_picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
-      BYTE* u = m_picture.data() + kWidth * kHeight;
-      BYTE* v = u + kWidth * kHeight / 4;
-      for (int y = 0; y < kHeight / 2; ++y)
-        for (int x = 0; x < kWidth / 2; ++x) {
-          u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
-          v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
-        }
+// Luma: diagonal gradient with noise; chroma: slow ramps.
+std::vector<BYTE> I420Picture() {
+  std::vector<BYTE> picture(static_cast<size_t>(kWidth) * kHeight * 3 / 2);
+  std::mt19937 rng(7);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
+  BYTE* u = picture.data() + kWidth * kHeight;
+  BYTE* v = u + kWidth * kHeight / 4;
+  for (int y = 0; y < kHeight / 2; ++y)
+    for (int x = 0; x < kWidth / 2; ++x) {
+      u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
+      v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
     }
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_picture.size()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= kFrames) return S_FALSE;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, m_picture.data(), m_picture.size());
-      s->SetActualDataLength(static_cast<LONG>(m_picture.size()));
-      REFERENCE_TIME start = m_next * 400000LL, stop = start + 400000;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    CMediaType m_type;
-    std::vector<BYTE> m_picture;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
-
-// Renders on arrival and counts.
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  HRESULT DoRenderSample(IMediaSample*) override {
-    ++rendered;
-    return S_OK;
-  }
-  IPin* Input() { return GetPin(0); }
-  std::atomic<int> rendered{0};
-};
-
-bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry = (std::filesystem::temp_directory_path() / ("bench_pipeline_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
-  return ok;
+  return picture;
 }
 
 ComPtr<IBaseFilter> Create(const CLSID& clsid) {
@@ -174,66 +62,33 @@ ComPtr<IBaseFilter> Create(const CLSID& clsid) {
   return f;
 }
 
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
-
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.
-  explicit RoundTrip(int queue) {
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
-    source = ComPtr<PictureSource>(new PictureSource);
-    renderer = ComPtr<CountingRenderer>(new CountingRenderer);
+  explicit RoundTrip(int queue)
+      : source(new benchsupport::PictureSource(benchsupport::VideoType(MEDIASUBTYPE_I420, MAKEFOURCC('I', '4', '2', '0'), 12,
+                                                                       kWidth, kHeight, kWidth * kHeight * 3 / 2, 400000),
+                                               I420Picture(), kFrames, 400000)),
+        renderer(new benchsupport::CountingRenderer) {
     std::vector<IBaseFilter*> chain{source.Get()};
+    bool made = true;
     filters.push_back(Create(CLSID_I420ToRgbFilter));
     if (queue > 0) {
       filters.push_back(Create(CLSID_Queue));
       ComPtr<ISettingsInterface> settings;
-      if (filters.back() && SUCCEEDED(filters.back()->QueryInterface(IID_ISettingsInterface, settings.AsOut())))
-        ok = SUCCEEDED(settings->SetParameter("max_samples", std::to_string(queue).c_str()));
+      made = filters.back() && SUCCEEDED(filters.back()->QueryInterface(IID_ISettingsInterface, settings.AsOut())) &&
+             SUCCEEDED(settings->SetParameter("max_samples", std::to_string(queue).c_str()));
     }
     filters.push_back(Create(CLSID_RgbToI420Filter));
-    for (auto& f : filters) {
-      ok = ok && f;
-      chain.push_back(f.Get());
-    }
+    for (auto& f : filters) chain.push_back(f.Get());
     chain.push_back(renderer.Get());
-    if (!ok || !graph) return;
-    for (IBaseFilter* f : chain) ok = ok && SUCCEEDED(graph->AddFilter(f, nullptr));
-    for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
-      ok = SUCCEEDED(graph->ConnectDirect(Pin(chain[i], PINDIR_OUTPUT).Get(), Pin(chain[i + 1], PINDIR_INPUT).Get(), nullptr));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
-    control = graph.As<IMediaControl>();
-    events = graph.As<IMediaEventEx>();
+    if (made) graph = std::make_unique<benchsupport::LinearGraph>(chain);
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
-  bool ok = true;
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<PictureSource> source;
-  ComPtr<CountingRenderer> renderer;
+  bool Ok() const { return graph && graph->ok; }
+  ComPtr<benchsupport::PictureSource> source;
   std::vector<ComPtr<IBaseFilter>> filters;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
+  ComPtr<benchsupport::CountingRenderer> renderer;
+  std::unique_ptr<benchsupport::LinearGraph> graph;
 };
-
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 struct Figures {
   double fps = 0, cpuMsPerFrame = 0;
@@ -242,12 +97,12 @@ std::map<int, Figures> g_figures;  // by the Queue's max_samples (0: none)
 
 void BM_RoundTrip1080p(benchmark::State& state) {
   const int queue = static_cast<int>(state.range(0));
-  if (!RegisterPlugins()) {
+  if (!benchsupport::RegisterPlugins({"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"})) {
     state.SkipWithError("could not register the plugins");
     return;
   }
   RoundTrip p(queue);
-  if (!p.ok) {
+  if (!p.Ok()) {
     state.SkipWithError("could not build the graph");
     return;
   }
@@ -255,14 +110,14 @@ void BM_RoundTrip1080p(benchmark::State& state) {
   long long frames = 0;
   for (auto _ : state) {
     const int before = p.renderer->rendered.load();
-    const double c0 = ProcessSeconds();
+    const double c0 = benchsupport::ProcessSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    if (!p.RunToCompletion()) {
+    if (!p.graph->RunToCompletion()) {
       state.SkipWithError("the graph did not complete");
       return;
     }
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += ProcessSeconds() - c0;
+    cpu += benchsupport::ProcessSeconds() - c0;
     frames += p.renderer->rendered.load() - before;
   }
   state.SetItemsProcessed(frames);
@@ -277,13 +132,10 @@ BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
-  getloadavg(before, 3);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  getloadavg(after, 3);
+  benchsupport::LoadAverages load;
+  if (!benchsupport::RunBenchmarks(&argc, argv, &load)) return 1;
+  const double* before = load.before;
+  const double* after = load.after;
   std::printf("\n1080p I420 -> RGB24 -> I420, %d frames per run, %ld processors online\n", kFrames,
               sysconf(_SC_NPROCESSORS_ONLN));
   for (const auto& [queue, f] : g_figures) {
