@@ -1,0 +1,77 @@
+// Pieces shared by the benchmarks that run whole graphs through the graph manager with the
+// registered plugins.
+#pragma once
+
+#include <atomic>
+#include <initializer_list>
+#include <vector>
+
+#include "platform/com/runtime.h"
+#include "platform/strmbase/renbase.h"
+#include "platform/strmbase/source.h"
+
+namespace benchsupport {
+
+// An uncompressed video type with a VIDEOINFOHEADER of width x height (bottom-up for RGB), its
+// sample size `bytes`.
+CMediaType VideoType(const GUID& subtype, DWORD compression, WORD bits, LONG width, LONG height, DWORD bytes,
+                     REFERENCE_TIME frameTime);
+
+// Plays one prepared picture `frames` times, copying it into each buffer as a file source copies
+// from the page cache, with time stamps `frameTime` apart; Stop rewinds it.
+class PictureSource : public CSource {
+ public:
+  PictureSource(const CMediaType& type, std::vector<BYTE> picture, int frames, REFERENCE_TIME frameTime);
+  ~PictureSource() override;
+  STDMETHODIMP Stop() override;
+
+ private:
+  class Pin;
+  Pin* m_pPin = nullptr;
+};
+
+// Renders each sample on arrival and counts it; OnSample sees it first.
+class CountingRenderer : public CBaseRenderer {
+ public:
+  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
+  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
+  HRESULT DoRenderSample(IMediaSample* sample) override {
+    OnSample(sample, ++rendered);
+    return S_OK;
+  }
+  virtual void OnSample(IMediaSample* /*sample*/, int /*count*/) {}
+  IPin* Input() { return GetPin(0); }
+  std::atomic<int> rendered{0};
+};
+
+// Registers the modules (file names in $PLENOR_PLUGIN_DIR or the build's plugin folder) into a
+// registry of this process's own under the temporary folder; once per process.
+bool RegisterPlugins(std::initializer_list<const char*> modules);
+
+// The first pin of the direction.
+ComPtr<IPin> PinOf(IBaseFilter* f, PIN_DIRECTION dir);
+
+// The filters added to a new graph and connected directly in order, without a clock.
+struct LinearGraph {
+  explicit LinearGraph(const std::vector<IBaseFilter*>& chain);
+  // Runs until the end of the stream and stops; true when it completed.
+  bool RunToCompletion();
+  bool ok = false;
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEventEx> events;
+};
+
+// Processor time of all threads of the process, in seconds.
+double ProcessSeconds();
+
+// The machine's load averages (1, 5 and 15 minutes) before and after the benchmarks ran.
+struct LoadAverages {
+  double before[3] = {0, 0, 0};
+  double after[3] = {0, 0, 0};
+};
+// Initialises Google Benchmark with the command line and runs the benchmarks it selects; false
+// when the command line holds arguments it does not know.
+bool RunBenchmarks(int* argc, char** argv, LoadAverages* load);
+
+}  // namespace benchsupport
