@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,11 +26,10 @@
 #include "colour/yuv2rgb/i420torgb.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/dllentry.h"
-#include "platform/strmbase/renbase.h"
 #include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 #include "utilities/utilities.h"
+#include "bench/support/graphbench.h"
 
 namespace {
 
@@ -132,65 +131,19 @@ class PictureSource : public CSource {
   Pin* m_pPin = nullptr;
 };
 
-// Renders on arrival and counts.
-class CountingRenderer : public CBaseRenderer {
- public:
-  CountingRenderer() : CBaseRenderer(GUID_NULL, L"Counting renderer", nullptr, nullptr) {}
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt ? S_OK : E_POINTER; }
-  HRESULT DoRenderSample(IMediaSample*) override {
-    ++rendered;
-    return S_OK;
-  }
-  IPin* Input() { return GetPin(0); }
-  std::atomic<int> rendered{0};
-};
-
 bool RegisterPlugins() {
-  static bool ok = [] {
-    const std::string registry = (std::filesystem::temp_directory_path() / ("bench_pipeline_" + std::to_string(getpid()) + ".db")).string();
-    CoSetRegistryPath(registry);
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    const std::string base = dir ? dir : PLENOR_BENCH_PLUGIN_DIR;
-    for (const char* module : {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"}) {
-      std::string error;
-      HMODULE m = LoadLibrary((base + "/" + module).c_str(), &error);
-      if (!m) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-      }
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      const bool registered = reg && reg() == S_OK;
-      FreeLibrary(m);
-      if (!registered) return false;
-    }
-    return true;
-  }();
+  static const bool ok =
+      benchgraph::RegisterPlugins(PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
   return ok;
 }
 
-ComPtr<IBaseFilter> Create(const CLSID& clsid) {
-  ComPtr<IBaseFilter> f;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.AsOut());
-  return f;
-}
-
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  f->EnumPins(&pins);
-  for (ComPtr<IPin> p; pins && pins->Next(1, &p, nullptr) == S_OK; p = nullptr) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    if (d == dir) return p;
-  }
-  return nullptr;
-}
+using benchgraph::CountingRenderer;
+using benchgraph::Create;
+using benchgraph::ProcessSeconds;
 
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.
-  explicit RoundTrip(int queue) {
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
-    source = ComPtr<PictureSource>(new PictureSource);
-    renderer = ComPtr<CountingRenderer>(new CountingRenderer);
+  explicit RoundTrip(int queue) : source(new PictureSource), renderer(new CountingRenderer) {
     std::vector<IBaseFilter*> chain{source.Get()};
     filters.push_back(Create(CLSID_I420ToRgbFilter));
     if (queue > 0) {
@@ -200,40 +153,19 @@ struct RoundTrip {
         ok = SUCCEEDED(settings->SetParameter("max_samples", std::to_string(queue).c_str()));
     }
     filters.push_back(Create(CLSID_RgbToI420Filter));
-    for (auto& f : filters) {
-      ok = ok && f;
-      chain.push_back(f.Get());
-    }
+    for (auto& f : filters) chain.push_back(f.Get());
     chain.push_back(renderer.Get());
-    if (!ok || !graph) return;
-    for (IBaseFilter* f : chain) ok = ok && SUCCEEDED(graph->AddFilter(f, nullptr));
-    for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
-      ok = SUCCEEDED(graph->ConnectDirect(Pin(chain[i], PINDIR_OUTPUT).Get(), Pin(chain[i + 1], PINDIR_INPUT).Get(), nullptr));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
-    control = graph.As<IMediaControl>();
-    events = graph.As<IMediaEventEx>();
+    if (!ok) return;
+    graph = std::make_unique<benchgraph::Chain>(chain);
+    ok = graph->ok;
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return graph->RunToCompletion(); }
   bool ok = true;
-  ComPtr<IGraphBuilder> graph;
   ComPtr<PictureSource> source;
   ComPtr<CountingRenderer> renderer;
   std::vector<ComPtr<IBaseFilter>> filters;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
+  std::unique_ptr<benchgraph::Chain> graph;
 };
-
-double ProcessSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 struct Figures {
   double fps = 0, cpuMsPerFrame = 0;
