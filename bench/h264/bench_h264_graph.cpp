@@ -42,7 +42,6 @@
 #include "h264/decoder/avcdecode.h"
 #include "h264/encoder/avcencode.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/source.h"
 #include "roundtrip.h"
 #include "utilities/utilities.h"
 
@@ -109,67 +108,6 @@ CMediaType Rgb24Type(int w, int h) {
   return mt;
 }
 
-// Plays the clip in turn, `frames` pictures per run.
-class ClipSource : public CSource {
- public:
-  ClipSource(const Clip& clip, int w, int h, int frames) : CSource(L"Clip source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this, clip, Rgb24Type(w, h), frames);
-  }
-  ~ClipSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
-
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, ClipSource* f, const Clip& clip, CMediaType type, int frames)
-        : CSourceStream(L"clip pin", phr, f, L"Out"), m_clip(clip), m_type(std::move(type)), m_frames(frames) {}
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_type.GetSampleSize()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= m_frames) return S_FALSE;
-      const auto& picture = m_clip[m_next % kClipFrames];
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, picture.data(), picture.size());
-      s->SetActualDataLength(static_cast<LONG>(picture.size()));
-      REFERENCE_TIME start = m_next * kFrameTime, stop = start + kFrameTime;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    const Clip& m_clip;
-    CMediaType m_type;
-    const int m_frames;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
-
 bool RegisterPlugins() {
   static const bool ok = benchgraph::RegisterPlugins(
       PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "AvcEncodeFilter.so", "AvcDecodeFilter.so"});
@@ -184,7 +122,7 @@ bool Set(IBaseFilter* f, const char* name, const char* value) {
 
 struct CodecGraph {
   CodecGraph(int size, bool queue)
-      : source(new ClipSource(ClipOf(size), kSizes[size].w, kSizes[size].h, kSizes[size].frames)),
+      : source(new benchgraph::PictureSource(Rgb24Type(kSizes[size].w, kSizes[size].h), ClipOf(size), kSizes[size].frames)),
         renderer(new benchgraph::CountingRenderer) {
     filters.push_back(benchgraph::Create(CLSID_AvcEncodeFilter));
     ok = Set(filters.back().Get(), "mode of operation", "0") &&
@@ -202,7 +140,7 @@ struct CodecGraph {
     ok = graph->ok;
   }
   bool ok = true;
-  ComPtr<ClipSource> source;
+  ComPtr<benchgraph::PictureSource> source;
   ComPtr<benchgraph::CountingRenderer> renderer;
   std::vector<ComPtr<IBaseFilter>> filters;
   std::unique_ptr<benchgraph::Chain> graph;
@@ -395,13 +333,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((key + kKindNames[kQueue]).c_str(), BM_Graph, size, true)
         ->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
-  getloadavg(before, 3);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  getloadavg(after, 3);
+  benchgraph::LoadAverage load;
+  if (!benchgraph::RunBenchmarks(&argc, argv, &load)) return 1;
   std::printf("\nRGB24 -> H.264 -> RGB24 at quantiser %d, %ld processors online\n", benchh264::kQuantiser,
               sysconf(_SC_NPROCESSORS_ONLN));
   std::printf("  %-10s %-12s %9s %9s %9s %12s %9s %11s %11s\n", "size", "pipeline", "frames/s", "vs raw", "vs gst",
@@ -421,7 +354,6 @@ int main(int argc, char** argv) {
   }
   std::printf("  targets: graph vs raw >= 0.97, graph vs gst >= 1, graph+queue vs no queue > 1 (cpu columns: the\n"
               "  same in processor time per frame, all threads; above 1 is better for the graph)\n");
-  std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2], after[0],
-              after[1], after[2]);
+  load.Print();
   return 0;
 }

@@ -26,7 +26,6 @@
 #include "colour/yuv2rgb/i420torgb.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/amvideo.h"
-#include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 #include "utilities/utilities.h"
 #include "bench/support/graphbench.h"
@@ -58,78 +57,26 @@ CMediaType I420Type() {
   return mt;
 }
 
-// Plays one I420 picture kFrames times.
-class PictureSource : public CSource {
- public:
-  PictureSource() : CSource(L"Picture source", nullptr, GUID_NULL) {
-    HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this);
-  }
-  ~PictureSource() override { delete m_pPin; }
-  STDMETHODIMP Stop() override {
-    HRESULT hr = CSource::Stop();
-    m_pPin->Rewind();
-    return hr;
-  }
-  IPin* Output() { return m_pPin; }
-
- private:
-  class Pin : public CSourceStream {
-   public:
-    Pin(HRESULT* phr, PictureSource* f) : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(I420Type()) {
-      // Luma: diagonal gradient with noise; chroma: slow ramps.
-      m_picture.resize(m_type.GetSampleSize());
-      std::mt19937 rng(7);
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-          m_picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
-      BYTE* u = m_picture.data() + kWidth * kHeight;
-      BYTE* v = u + kWidth * kHeight / 4;
-      for (int y = 0; y < kHeight / 2; ++y)
-        for (int x = 0; x < kWidth / 2; ++x) {
-          u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
-          v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
-        }
-    }
-    HRESULT GetMediaType(CMediaType* pmt) override {
-      *pmt = m_type;
-      return S_OK;
-    }
-    using CSourceStream::GetMediaType;
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
-      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_picture.size()));
-      ALLOCATOR_PROPERTIES actual{};
-      HRESULT hr = pAlloc->SetProperties(req, &actual);
-      if (FAILED(hr)) return hr;
-      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* s) override {
-      CAutoLock lock(&m_csStream);
-      if (m_next >= kFrames) return S_FALSE;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, m_picture.data(), m_picture.size());
-      s->SetActualDataLength(static_cast<LONG>(m_picture.size()));
-      REFERENCE_TIME start = m_next * 400000LL, stop = start + 400000;
-      s->SetTime(&start, &stop);
-      s->SetSyncPoint(TRUE);
-      ++m_next;
-      return S_OK;
-    }
-    void Rewind() {
-      CAutoLock lock(&m_csStream);
-      m_next = 0;
-    }
-
-   private:
-    CMediaType m_type;
-    std::vector<BYTE> m_picture;
-    CCritSec m_csStream;
-    int m_next = 0;
-  };
-  Pin* m_pPin = nullptr;
-};
+// The one I420 picture the source plays kFrames times: luma a diagonal gradient with noise,
+// chroma slow ramps.
+const benchgraph::PictureSource::Pictures& Picture() {
+  static const benchgraph::PictureSource::Pictures pictures = [] {
+    std::vector<BYTE> picture(static_cast<size_t>(kWidth) * kHeight * 3 / 2);
+    std::mt19937 rng(7);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        picture[static_cast<size_t>(y) * kWidth + x] = static_cast<BYTE>((x + y) * 220 / (kWidth + kHeight) + 16 + rng() % 16);
+    BYTE* u = picture.data() + kWidth * kHeight;
+    BYTE* v = u + kWidth * kHeight / 4;
+    for (int y = 0; y < kHeight / 2; ++y)
+      for (int x = 0; x < kWidth / 2; ++x) {
+        u[y * (kWidth / 2) + x] = static_cast<BYTE>(64 + x * 128 / (kWidth / 2));
+        v[y * (kWidth / 2) + x] = static_cast<BYTE>(192 - y * 128 / (kHeight / 2));
+      }
+    return benchgraph::PictureSource::Pictures{std::move(picture)};
+  }();
+  return pictures;
+}
 
 bool RegisterPlugins() {
   static const bool ok =
@@ -143,7 +90,7 @@ using benchgraph::ProcessSeconds;
 
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.
-  explicit RoundTrip(int queue) : source(new PictureSource), renderer(new CountingRenderer) {
+  explicit RoundTrip(int queue) : source(new benchgraph::PictureSource(I420Type(), Picture(), kFrames)), renderer(new CountingRenderer) {
     std::vector<IBaseFilter*> chain{source.Get()};
     filters.push_back(Create(CLSID_I420ToRgbFilter));
     if (queue > 0) {
@@ -161,7 +108,7 @@ struct RoundTrip {
   }
   bool RunToCompletion() { return graph->RunToCompletion(); }
   bool ok = true;
-  ComPtr<PictureSource> source;
+  ComPtr<benchgraph::PictureSource> source;
   ComPtr<CountingRenderer> renderer;
   std::vector<ComPtr<IBaseFilter>> filters;
   std::unique_ptr<benchgraph::Chain> graph;
@@ -209,13 +156,8 @@ BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
-  getloadavg(before, 3);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  getloadavg(after, 3);
+  benchgraph::LoadAverage load;
+  if (!benchgraph::RunBenchmarks(&argc, argv, &load)) return 1;
   std::printf("\n1080p I420 -> RGB24 -> I420, %d frames per run, %ld processors online\n", kFrames,
               sysconf(_SC_NPROCESSORS_ONLN));
   for (const auto& [queue, f] : g_figures) {
@@ -225,7 +167,6 @@ int main(int argc, char** argv) {
       std::printf("  %.2fx the frames per second without", f.fps / g_figures[0].fps);
     std::printf("\n");
   }
-  std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
-              after[0], after[1], after[2]);
+  load.Print();
   return 0;
 }

@@ -3,11 +3,15 @@
 // renderer that counts samples on arrival, and the process's processor time.
 #pragma once
 
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +22,7 @@
 #include "platform/com/runtime.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/renbase.h"
+#include "platform/strmbase/source.h"
 #include "platform/strmbase/uuids.h"
 
 namespace benchgraph {
@@ -65,6 +70,76 @@ inline ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
   return nullptr;
 }
 
+// Plays prepared pictures of one media type in turn, `frames` per run (from the start again after
+// Stop), copying one picture into each buffer as a file source copies from the page cache.
+// Pictures are sample-size byte arrays; the source keeps a reference to them.
+class PictureSource : public CSource {
+ public:
+  using Pictures = std::vector<std::vector<BYTE>>;
+  PictureSource(const CMediaType& type, const Pictures& pictures, int frames)
+      : CSource(L"Picture source", nullptr, GUID_NULL) {
+    HRESULT hr = S_OK;
+    m_pPin = new Pin(&hr, this, type, pictures, frames);
+  }
+  ~PictureSource() override { delete m_pPin; }
+  STDMETHODIMP Stop() override {
+    HRESULT hr = CSource::Stop();
+    m_pPin->Rewind();
+    return hr;
+  }
+
+ private:
+  class Pin : public CSourceStream {
+   public:
+    Pin(HRESULT* phr, PictureSource* f, const CMediaType& type, const Pictures& pictures, int frames)
+        : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(type), m_pictures(pictures), m_frames(frames) {
+      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_type.Format());
+      m_frameTime = vih && m_type.FormatLength() >= sizeof(VIDEOINFOHEADER) && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 400000;
+    }
+    HRESULT GetMediaType(CMediaType* pmt) override {
+      *pmt = m_type;
+      return S_OK;
+    }
+    using CSourceStream::GetMediaType;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
+      req->cBuffers = std::max<LONG>(req->cBuffers, 2);
+      req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_type.GetSampleSize()));
+      ALLOCATOR_PROPERTIES actual{};
+      HRESULT hr = pAlloc->SetProperties(req, &actual);
+      if (FAILED(hr)) return hr;
+      return actual.cbBuffer < req->cbBuffer ? E_FAIL : S_OK;
+    }
+    HRESULT FillBuffer(IMediaSample* s) override {
+      CAutoLock lock(&m_csStream);
+      if (m_next >= m_frames || m_pictures.empty()) return S_FALSE;
+      const auto& picture = m_pictures[static_cast<size_t>(m_next) % m_pictures.size()];
+      if (static_cast<size_t>(s->GetSize()) < picture.size()) return E_FAIL;
+      BYTE* p = nullptr;
+      s->GetPointer(&p);
+      std::memcpy(p, picture.data(), picture.size());
+      s->SetActualDataLength(static_cast<LONG>(picture.size()));
+      REFERENCE_TIME start = m_next * m_frameTime, stop = start + m_frameTime;
+      s->SetTime(&start, &stop);
+      s->SetSyncPoint(TRUE);
+      ++m_next;
+      return S_OK;
+    }
+    void Rewind() {
+      CAutoLock lock(&m_csStream);
+      m_next = 0;
+    }
+
+   private:
+    CMediaType m_type;
+    const Pictures& m_pictures;
+    const int m_frames;
+    REFERENCE_TIME m_frameTime = 400000;
+    CCritSec m_csStream;
+    int m_next = 0;
+  };
+  Pin* m_pPin = nullptr;
+};
+
 // Renders on arrival and counts.
 class CountingRenderer : public CBaseRenderer {
  public:
@@ -77,6 +152,15 @@ class CountingRenderer : public CBaseRenderer {
   IPin* Input() { return GetPin(0); }
   std::atomic<int> rendered{0};
 };
+
+// Runs a graph until its streams complete (at most ten minutes) and stops it; true when all did.
+inline bool RunToCompletion(IMediaControl* control, IMediaEventEx* events) {
+  if (FAILED(control->Run())) return false;
+  LONG code = 0;
+  HRESULT hr = events->WaitForCompletion(600000, &code);
+  control->Stop();
+  return hr == S_OK && code == EC_COMPLETE;
+}
 
 // A graph of the filters in chain order, each output connected straight to the next input,
 // without a clock (the renderer renders on arrival). ok is false when a step failed.
@@ -92,18 +176,32 @@ struct Chain {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return benchgraph::RunToCompletion(control.Get(), events.Get()); }
   bool ok = false;
   ComPtr<IGraphBuilder> graph;
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
 };
+
+// Runs the benchmarks the command line selects; the load average of the machine before and after
+// goes into `load` (printed with the figures: on a shared machine they say little unless the
+// other processes left the cores free). Returns false on an unrecognised argument.
+struct LoadAverage {
+  double before[3] = {0, 0, 0}, after[3] = {0, 0, 0};
+  void Print() const {
+    std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
+                after[0], after[1], after[2]);
+  }
+};
+inline bool RunBenchmarks(int* argc, char** argv, LoadAverage* load) {
+  benchmark::Initialize(argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(*argc, argv)) return false;
+  getloadavg(load->before, 3);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  getloadavg(load->after, 3);
+  return true;
+}
 
 inline double ProcessSeconds() {
   timespec t{};
