@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/support/benchgraph.h"
 #include "platform/com/runtime.h"
 #include "support_filters.h"
 
@@ -44,13 +45,7 @@ struct Pipeline {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() {
-    if (FAILED(control->Run())) return false;
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(600000, &code);
-    control->Stop();
-    return hr == S_OK && code == EC_COMPLETE;
-  }
+  bool RunToCompletion() { return benchgraph::RunToCompletion(control.Get(), events.Get()); }
   bool ok = true;
   ComPtr<IGraphBuilder> graph;
   ComPtr<FrameSource> source;
