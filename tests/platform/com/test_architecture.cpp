@@ -35,7 +35,7 @@ class ModuleArchitecture : public ::testing::Test {
   std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
     const std::string path = (m_dir / name).string();
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     return path;
   }
