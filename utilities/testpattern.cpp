@@ -7,6 +7,7 @@
 #include <numeric>
 #include <string_view>
 
+#include "platform/com/wide.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "framework/pages.h"
@@ -136,9 +137,10 @@ bool ParseColour(const std::string& text, uint8_t rgb[3]) {
 }
 
 REFERENCE_TIME FrameTime(uint64_t n, uint64_t num, uint64_t den) {
-  const unsigned __int128 t = static_cast<unsigned __int128>(n) * kUnitsPerSecond * den * 2 + num;
-  const unsigned __int128 r = t / (static_cast<unsigned __int128>(num) * 2);
-  return r > static_cast<unsigned __int128>(INT64_MAX) ? INT64_MAX : static_cast<REFERENCE_TIME>(r);
+  // (n x 10^7 x den + num / 2) / num, rounded to nearest, in 128 bits; saturates at the end of time.
+  namespace w = plenor::wide;
+  const plenor::UWide t = w::AddSat(w::MulSat(w::MulSat(w::Mul(n, kUnitsPerSecond), den), 2), num);
+  return static_cast<REFERENCE_TIME>(plenor::NarrowOr(w::Div(t, w::Mul(num, 2)), INT64_MAX));
 }
 
 uint32_t PatternSampleBytes(const PatternConfig& cfg) {

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/com/wide.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "framework/pages.h"
@@ -33,7 +34,8 @@ class FileReader final : public wav::Reader {
 };
 
 REFERENCE_TIME SampleTime(uint64_t frame, uint32_t rate) {
-  return static_cast<REFERENCE_TIME>(static_cast<unsigned __int128>(frame) * 10000000u / rate);
+  namespace w = plenor::wide;
+  return static_cast<REFERENCE_TIME>(plenor::NarrowOr(w::Div(w::Mul(frame, 10000000u), {0, rate}), INT64_MAX));
 }
 
 }  // namespace
@@ -228,9 +230,9 @@ STDMETHODIMP CWavSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlag
   // The frame at time t, rounded down (up for a stop, so that its last sample plays).
   auto frameAt = [&](REFERENCE_TIME t, bool up) -> uint64_t {
     if (t <= 0) return 0;
-    const unsigned __int128 scaled = static_cast<unsigned __int128>(t) * rate + (up ? 9999999u : 0u);
-    const unsigned __int128 f = scaled / 10000000u;
-    return f > total ? total : static_cast<uint64_t>(f);
+    namespace w = plenor::wide;
+    const plenor::UWide scaled = w::AddSat(w::Mul(static_cast<uint64_t>(t), rate), up ? 9999999u : 0u);
+    return plenor::NarrowOr(w::Div(scaled, {0, 10000000u}), total);
   };
   CAutoLock shared(&m_cSharedState);
   const DWORD how = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
