@@ -4,8 +4,10 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(PLENOR_I386_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/../build/i386-sysroot)
 get_filename_component(PLENOR_I386_SYSROOT ${PLENOR_I386_SYSROOT} ABSOLUTE)
-set(CMAKE_C_FLAGS_INIT "-m32")
-set(CMAKE_CXX_FLAGS_INIT "-m32")
+# SSE2 arithmetic for floating point: the x87 unit's 80-bit intermediates round differently, and
+# the 32-bit modules must give exactly the 64-bit build's bytes.
+set(CMAKE_C_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
 # DT_RPATH rather than DT_RUNPATH: it also serves the libraries' own dependencies (libpng -> libz),
 # which the system has no i386 copy of.
 set(PLENOR_I386_LIBDIRS ${PLENOR_I386_SYSROOT}/usr/lib/i386-linux-gnu ${PLENOR_I386_SYSROOT}/lib/i386-linux-gnu)
