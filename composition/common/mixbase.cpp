@@ -315,6 +315,10 @@ STDMETHODIMP VideoMixingBase::Pause() {
     CAutoLock receive(&m_csReceive);
     HRESULT hr = StartStreaming();
     if (FAILED(hr)) return hr;
+    // Sources deliver while paused, before Run sets the output clock: measured from a stale clock
+    // (0 after construction) the gate held every frame for about two minutes of each 71-minute turn
+    // of the microsecond counter. The first frame of a run is due at once.
+    m_nOutputClockUs = MicrosecondClock() - m_nFrameIntervalUs - 1;
   }
   HRESULT hr = CBaseFilter::Pause();
   if (FAILED(hr)) return hr;

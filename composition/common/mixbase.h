@@ -96,7 +96,7 @@ class VideoMixingBase : public CMultiIOBaseFilter {
   std::atomic<int> m_nEndOfStreamCount{0};
   std::atomic<int> m_nBeginFlushCount{0};
   std::atomic<int> m_nEndFlushCount{0};
-  std::atomic<DWORD> m_nOutputClockUs{0};  // set by Run on the application thread
+  std::atomic<DWORD> m_nOutputClockUs{0};  // set by Pause (from Stopped) and Run on the application thread
   DWORD m_nFrameIntervalUs = 0;
 
   // Frame stores, shared by both subclasses.
