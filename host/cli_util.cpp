@@ -37,8 +37,12 @@ int Fail(const std::string& message) {
   return kExitFailure;
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "plenor: %s (see plenor --help)\n", message.c_str());
+int UsageError(const std::string& command, const std::string& message) {
+  if (command.empty()) {
+    std::fprintf(stderr, "plenor: %s (see plenor --help)\n", message.c_str());
+  } else {
+    std::fprintf(stderr, "plenor: %s: %s (see plenor help %s)\n", command.c_str(), message.c_str(), command.c_str());
+  }
   return kExitUsage;
 }
 

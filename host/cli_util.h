@@ -13,15 +13,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the command ran and something failed
 constexpr int kExitUsage = 2;    // the command line is wrong
 
-// A subcommand: `plenor [global options] NAME ARGS...`. run gets the arguments after NAME.
-struct Command {
-  const char* name;
-  const char* synopsis;  // arguments, for the usage text
-  const char* summary;   // one line
-  int (*run)(const std::vector<std::string>& args);
-  const char* details;  // what `plenor help NAME` adds after the synopsis: options and examples
-};
-
 // "0x80070002 (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))"; unnamed codes get "(unnamed result)".
 std::string FormatHResult(HRESULT hr);
 
@@ -31,8 +22,9 @@ std::string RegistryReadError(HRESULT hr);
 
 // Prints "plenor: MESSAGE" as one line on standard error and returns kExitFailure.
 int Fail(const std::string& message);
-// Prints "plenor: MESSAGE (see plenor --help)" on standard error and returns kExitUsage.
-int UsageError(const std::string& message);
+// Prints "plenor: COMMAND: MESSAGE (see plenor help COMMAND)" on standard error and returns
+// kExitUsage.
+int UsageError(const std::string& command, const std::string& message);
 // Prints "plenor: MESSAGE" on standard error (a note, not an error).
 void Note(const std::string& message);
 

@@ -67,16 +67,12 @@ bool LoadFile(const std::string& path, const char* verb, GraphFile* file) {
   return true;
 }
 
-int Save(const std::vector<std::string>& args) {
-  RunOptions options;
-  std::vector<std::string> words;
-  if (args.empty()) return UsageError("graph save: give FILE PIPELINE");
-  if (int rc = ParseRunOptions(std::vector<std::string>(args.begin() + 1, args.end()), "graph save", &options, &words))
-    return rc;
-  if (words.empty()) return UsageError("graph save: give the pipeline after the file name");
+int Save(const std::string& path, const RunOptions& options, const std::vector<std::string>& words) {
+  if (path.empty()) return UsageError("graph save", "give FILE PIPELINE");
+  if (words.empty()) return UsageError("graph save", "give the pipeline after the file name");
   Pipeline pipeline;
   std::string error;
-  if (!ParsePipeline(words, &pipeline, &error)) return UsageError("graph save: " + error);
+  if (!ParsePipeline(words, &pipeline, &error)) return UsageError("graph save", error);
   BuiltGraph built;
   if (int rc = BuildGraph(pipeline, "graph save", options.verboseNegotiation, &built)) return rc;
   GraphFile file;
@@ -87,30 +83,27 @@ int Save(const std::vector<std::string>& args) {
     if (SUCCEEDED(MapperGetFilter(f.clsid, &reg))) f.displayName = WideToUtf8(reg.name);
   }
   // Written next to the old file and renamed over it: a failure leaves the old file as it was.
-  hr = plenor::WriteFileSafely(args[0], plenor::graph::WriteGraphFile(file), &error);
+  hr = plenor::WriteFileSafely(path, plenor::graph::WriteGraphFile(file), &error);
   if (FAILED(hr)) return Fail("graph save: " + error + ", " + FormatHResult(hr) + "; the old file is unchanged");
   if (RegistryOverlayActive())
     Note("graph save: modules given by path were used without registering them; register them "
-         "(plenor register MODULE.so) before plenor graph run " + args[0]);
+         "(plenor register MODULE.so) before plenor graph run " + path);
   if (!options.quiet)
     std::printf("saved %zu filters and %zu connections to %s\n", file.filters.size(), file.connections.size(),
-                args[0].c_str());
+                path.c_str());
   return kExitOk;
 }
 
-int RunFile(const std::vector<std::string>& args) {
-  RunOptions options;
-  std::vector<std::string> words;
-  if (int rc = ParseRunOptions(args, "graph run", &options, &words)) return rc;
-  if (words.size() != 1) return UsageError("graph run: give one graph file");
+int RunFile(const std::string& path, const RunOptions& options) {
+  if (path.empty()) return UsageError("graph run", "give one graph file");
   GraphFile file;
-  if (!LoadFile(words[0], "graph run", &file)) return kExitFailure;
+  if (!LoadFile(path, "graph run", &file)) return kExitFailure;
   BuiltGraph built;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, built.graph.AsOut());
   if (FAILED(hr)) return Fail("graph run: cannot create the filter graph manager, " + FormatHResult(hr));
   std::string error;
   hr = plenor::graph::BuildGraphFromFile(file, built.graph.Get(), WriteFilterParameter, &error);
-  if (FAILED(hr)) return Fail("graph run: " + words[0] + ": " + error);
+  if (FAILED(hr)) return Fail("graph run: " + path + ": " + error);
   for (const GraphFileFilter& f : file.filters) {
     ComPtr<IBaseFilter> filter;
     built.graph->FindFilterByName(Utf8ToWide(f.name).c_str(), &filter);
@@ -122,10 +115,10 @@ int RunFile(const std::vector<std::string>& args) {
   return RunGraph(built, options, "graph run");
 }
 
-int Show(const std::vector<std::string>& args) {
-  if (args.size() != 1) return UsageError("graph show: give one graph file");
+int Show(const std::string& path) {
+  if (path.empty()) return UsageError("graph show", "give one graph file");
   GraphFile file;
-  if (!LoadFile(args[0], "graph show", &file)) return kExitFailure;
+  if (!LoadFile(path, "graph show", &file)) return kExitFailure;
   std::printf("Filters\n");
   for (const GraphFileFilter& f : file.filters) {
     std::printf("  %s  %s%s\n", f.name.c_str(), GuidToString(f.clsid).c_str(),
@@ -154,16 +147,19 @@ int Show(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int RunGraphCommand(const std::vector<std::string>& args) {
-  if (args.empty()) return UsageError("graph: give save, run or show");
-  std::vector<std::string> rest(args.begin() + 1, args.end());
-  int rc;
-  if (args[0] == "save") rc = Save(rest);
-  else if (args[0] == "run") rc = RunFile(rest);
-  else if (args[0] == "show") rc = Show(rest);
-  else return UsageError("graph: unknown action '" + args[0] + "' (save, run or show)");
+// The registry copy made for modules given by path goes when the command is done.
+int RunGraphSave(const std::string& file, const RunOptions& options, const std::vector<std::string>& pipeline) {
+  int rc = Save(file, options, pipeline);
   DropRegistryOverlay();
   return rc;
 }
+
+int RunGraphRun(const std::string& file, const RunOptions& options) {
+  int rc = RunFile(file, options);
+  DropRegistryOverlay();
+  return rc;
+}
+
+int RunGraphShow(const std::string& file) { return Show(file); }
 
 }  // namespace cli

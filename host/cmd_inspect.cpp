@@ -50,14 +50,14 @@ const char* TypeName(const std::string& t) {
 
 }  // namespace
 
-int RunInspect(const std::vector<std::string>& args) {
-  if (args.size() != 1) return UsageError("inspect: name one filter (short name, \"display name\", class id or module path)");
+int RunInspect(const std::string& name) {
+  if (name.empty()) return UsageError("inspect", "name one filter (short name, \"display name\", class id or module path)");
   int rc = kExitOk;
   {
     FilterEntry entry;
     std::string error;
     HRESULT hr;
-    if (!ResolveFilter(args[0], &entry, &error, &hr)) {
+    if (!ResolveFilter(name, &entry, &error, &hr)) {
       DropRegistryOverlay();
       return Fail("inspect: " + error);
     }

@@ -8,8 +8,7 @@
 
 namespace cli {
 
-int RunList(const std::vector<std::string>& args) {
-  if (!args.empty()) return UsageError("list: unexpected argument '" + args[0] + "'");
+int RunList() {
   std::vector<FilterEntry> filters;
   HRESULT hr = ListFilters(&filters);
   if (FAILED(hr))

@@ -88,30 +88,11 @@ void PrintParameters(ISettingsInterface* settings) {
 
 }  // namespace
 
-int RunPage(const std::vector<std::string>& args) {
-  if (args.empty()) return UsageError("page: name a filter");
-  std::vector<std::pair<std::string, std::string>> params;
-  std::vector<std::pair<int, std::string>> sets;
-  bool apply = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--apply") {
-      apply = true;
-    } else if (a == "--set" || a.rfind("--set=", 0) == 0) {
-      std::string setting = a == "--set" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(6);
-      size_t eq = setting.find('=');
-      long id = 0;
-      if (eq == std::string::npos || !ParseInt(setting.substr(0, eq), &id))
-        return UsageError("page: --set takes CONTROL_ID=VALUE, e.g. --set 1001=2");
-      sets.emplace_back(static_cast<int>(id), setting.substr(eq + 1));
-    } else if (!a.empty() && a[0] == '-') {
-      return UsageError("page: unknown option '" + a + "'");
-    } else {
-      size_t eq = a.find('=');
-      if (eq == std::string::npos || eq == 0) return UsageError("page: '" + a + "' is not PARAM=VALUE");
-      params.emplace_back(a.substr(0, eq), a.substr(eq + 1));
-    }
-  }
+int RunPage(const PageRequest& request) {
+  if (request.filter.empty()) return UsageError("page", "name a filter");
+  const auto& params = request.params;
+  const auto& sets = request.sets;
+  const bool apply = request.apply;
 
   int rc = kExitOk;
   {
@@ -119,7 +100,7 @@ int RunPage(const std::vector<std::string>& args) {
     std::string error;
     HRESULT hr;
     ComPtr<IBaseFilter> filter;
-    if (!ResolveFilter(args[0], &entry, &error, &hr) || FAILED(CreateFilter(entry, filter, &error))) {
+    if (!ResolveFilter(request.filter, &entry, &error, &hr) || FAILED(CreateFilter(entry, filter, &error))) {
       DropRegistryOverlay();
       return Fail("page: " + error);
     }

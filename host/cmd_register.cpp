@@ -40,28 +40,24 @@ int RunAll(const std::vector<std::string>& modules, bool doRegister) {
 
 }  // namespace
 
-int RunRegister(const std::vector<std::string>& args) {
-  for (const std::string& a : args)
-    if (!a.empty() && a[0] == '-') return UsageError("register: unknown option '" + a + "'");
-  if (!args.empty()) return RunAll(args, true);
+int RunRegister(const std::vector<std::string>& modules) {
+  if (!modules.empty()) return RunAll(modules, true);
 
   const std::string dir = PluginDirectory();
-  std::vector<std::string> modules;
-  if (!ListModules(dir, &modules))
+  std::vector<std::string> found;
+  if (!ListModules(dir, &found))
     return Fail("register: plugin folder " + dir +
                 " does not exist or cannot be read; build the plugins or set PLENOR_PLUGIN_DIR");
-  if (modules.empty()) {
+  if (found.empty()) {
     Note("register: no modules (*.so) in " + dir + "; nothing to register");
     return kExitOk;
   }
-  return RunAll(modules, true);
+  return RunAll(found, true);
 }
 
-int RunUnregister(const std::vector<std::string>& args) {
-  if (args.empty()) return UsageError("unregister: name the module files to unregister");
-  for (const std::string& a : args)
-    if (!a.empty() && a[0] == '-') return UsageError("unregister: unknown option '" + a + "'");
-  return RunAll(args, false);
+int RunUnregister(const std::vector<std::string>& modules) {
+  if (modules.empty()) return UsageError("unregister", "name the module files to unregister");
+  return RunAll(modules, false);
 }
 
 }  // namespace cli

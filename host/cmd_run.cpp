@@ -330,53 +330,6 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
   return kExitOk;
 }
 
-// Reads the run options at the front of args; the rest is the pipeline. Returns kExitOk or the
-// usage error's exit code.
-int ParseRunOptions(const std::vector<std::string>& args, const char* verb, RunOptions* options,
-                    std::vector<std::string>* rest) {
-  const std::string v = verb;
-  size_t i = 0;
-  for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-' && args[i][1] == '-'; ++i) {
-    const std::string& a = args[i];
-    if (a == "--") {
-      ++i;
-      break;
-    }
-    auto value = [&](const char* what) -> const std::string* {
-      if (i + 1 >= args.size()) return nullptr;
-      (void)what;
-      return &args[++i];
-    };
-    if (a == "--quiet" || a == "-q") {
-      options->quiet = true;
-    } else if (a == "--verbose" || a == "-v") {
-      options->verbose = true;
-    } else if (a == "--verbose-negotiation") {
-      options->verboseNegotiation = true;
-    } else if (a == "--frames") {
-      const std::string* s = value("N");
-      char* end = nullptr;
-      long long n = s ? std::strtoll(s->c_str(), &end, 10) : 0;
-      if (!s || *end || n <= 0) return UsageError(v + ": --frames needs a positive whole number");
-      options->frames = n;
-    } else if (a == "--seconds") {
-      const std::string* s = value("S");
-      char* end = nullptr;
-      double d = s ? std::strtod(s->c_str(), &end) : 0;
-      if (!s || *end || !(d > 0) || d > 1e9) return UsageError(v + ": --seconds needs a positive number");
-      options->seconds = d;
-    } else if (a == "--dot") {
-      const std::string* s = value("FILE");
-      if (!s || s->empty()) return UsageError(v + ": --dot needs a file name");
-      options->dotFile = *s;
-    } else {
-      return UsageError(v + ": unknown option '" + a + "'");
-    }
-  }
-  rest->assign(args.begin() + static_cast<long>(i), args.end());
-  return kExitOk;
-}
-
 int WriteDot(const BuiltGraph& built, const std::string& file, const char* verb) {
   std::string dot = GraphDot(built.graph.Get());
   std::ofstream out(file, std::ios::binary);
@@ -388,14 +341,11 @@ int WriteDot(const BuiltGraph& built, const std::string& file, const char* verb)
   return kExitOk;
 }
 
-int RunRun(const std::vector<std::string>& args) {
-  RunOptions options;
-  std::vector<std::string> words;
-  if (int rc = ParseRunOptions(args, "run", &options, &words)) return rc;
-  if (words.empty()) return UsageError("run: give a pipeline, e.g. TestPatternSource ! NullRenderer");
+int RunRun(const RunOptions& options, const std::vector<std::string>& words) {
+  if (words.empty()) return UsageError("run", "give a pipeline, e.g. TestPatternSource ! NullRenderer");
   Pipeline pipeline;
   std::string error;
-  if (!ParsePipeline(words, &pipeline, &error)) return UsageError("run: " + error);
+  if (!ParsePipeline(words, &pipeline, &error)) return UsageError("run", error);
   int rc;
   {
     BuiltGraph built;

@@ -1,4 +1,5 @@
-// Running a built graph, shared by plenor run and plenor graph run.
+// Running a built graph, shared by plenor run and plenor graph run. The options are read by
+// main.cpp's command line.
 #pragma once
 
 #include <string>
@@ -20,9 +21,6 @@ struct RunOptions {
 // Pauses, runs until the end of the stream, a limit or Ctrl-C, stops, and prints the summary.
 // Returns the exit code.
 int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb);
-// Reads the options in front of the pipeline (or graph file); the remaining words go to rest.
-int ParseRunOptions(const std::vector<std::string>& args, const char* verb, RunOptions* options,
-                    std::vector<std::string>* rest);
 // Writes the graph as Graphviz DOT.
 int WriteDot(const BuiltGraph& built, const std::string& file, const char* verb);
 
