@@ -165,6 +165,87 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
+// Mistakes on the command line: exit status 2, nothing on standard output, one line that names the
+// command, the word at fault and where its help is.
+TEST_F(CliTest, CommandLineMistakesNameTheCommandTheWordAndTheHelp) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> mentions;
+  };
+  const std::vector<Case> cases = {
+      {{"frobnicate"}, {"unknown command 'frobnicate'", "(see plenor --help)"}},
+      {{"--bogus", "list"}, {"unknown option '--bogus'", "(see plenor --help)"}},
+      {{"--registry", ""}, {"--registry", "file name"}},
+      {{"list", "extra"}, {"list: unexpected argument 'extra'", "(see plenor help list)"}},
+      // Options of the host go before the command.
+      {{"list", "--registry", "x"}, {"list: unknown option '--registry'"}},
+      {{"register", "--force", TestModulePath(1)}, {"register: unknown option '--force'"}},
+      {{"inspect", "a", "b"}, {"inspect: unexpected argument 'b'"}},
+      {{"run", "--frames", "zero", "X"}, {"run: --frames", "'zero'", "(see plenor help run)"}},
+      {{"run", "--frames", "-3", "X"}, {"run: --frames", "'-3'"}},
+      {{"run", "--frames"}, {"run: --frames"}},
+      {{"run", "--seconds", "1e10", "X"}, {"run: --seconds", "'1e10'"}},
+      {{"run", "--dot", "", "X"}, {"run: --dot", "file name"}},
+      {{"run", "--bogus", "X"}, {"run: unknown option '--bogus'"}},
+      {{"run", "-q"}, {"run: give a pipeline", "(see plenor help run)"}},
+      {{"graph"}, {"graph: give save, run or show"}},
+      {{"graph", "bogus"}, {"graph: unknown command 'bogus' (save, run, show)"}},
+      // A saved graph holds no limit: graph save refuses the limits instead of ignoring them.
+      {{"graph", "save", "--frames", "3", "g.json", "X"}, {"graph save: unknown option '--frames'"}},
+      {{"graph", "run", "a.json", "b.json"}, {"graph run: unexpected argument 'b.json'"}},
+      {{"page", "X", "nope"}, {"page: ", "'nope' is not PARAM=VALUE"}},
+      {{"page", "X", "--set", "abc"}, {"page: --set", "'abc' is not CONTROL_ID=VALUE"}},
+      {{"page", "X", "--set", "x1=2"}, {"page: --set", "'x1=2'"}},
+      {{"help", "graph", "bogus"}, {"help: no command 'bogus'"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    const std::string line = OneErrorLine(r);
+    for (const std::string& m : c.mentions) EXPECT_NE(line.find(m), std::string::npos) << m << "\n" << line;
+  }
+  EXPECT_FALSE(fs::exists(registry)) << "a wrong command line must not touch the registry";
+}
+
+// Every command's help, however it is asked for, shows its own usage line, options and examples.
+TEST_F(CliTest, HelpOfEveryCommandHoweverAskedFor) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> mentions;
+    std::vector<std::string> absent;
+  };
+  const std::vector<Case> cases = {
+      {{"-h"}, {"usage: plenor [--registry FILE] COMMAND", "graph save [OPTIONS] FILE PIPELINE", "--registry FILE"}, {}},
+      {{"help", "graph", "save"},
+       {"usage: plenor [--registry FILE] graph save [OPTIONS] FILE PIPELINE", "--verbose-negotiation", "example"},
+       {"--frames", "--seconds"}},
+      {{"graph", "save", "--help"}, {"usage: plenor [--registry FILE] graph save"}, {}},
+      {{"graph", "run", "-h"}, {"usage: plenor [--registry FILE] graph run [OPTIONS] FILE", "--frames N"}, {}},
+      {{"graph", "--help"}, {"save [OPTIONS] FILE PIPELINE", "show FILE"}, {}},
+      // --help among the pipeline's words still asks for the help, as it did before the options moved.
+      {{"run", "TestPatternSource", "!", "NullRenderer", "--help"}, {"usage: plenor [--registry FILE] run"}, {}},
+      {{"page", "-h"}, {"--set ID=VALUE", "--apply", "--set 1001=1"}, {}},
+      {{"register", "--help"}, {"[MODULE.so ...]", "plenor register"}, {}},
+      {{"help", "help"}, {"usage: plenor [--registry FILE] help [COMMAND]"}, {}},
+      {{"-V"}, {"plenor 1."}, {}},
+      {{"version"}, {"plenor 1."}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    for (const std::string& m : c.mentions) EXPECT_NE(r.out.find(m), std::string::npos) << m << "\n" << r.out;
+    for (const std::string& m : c.absent) EXPECT_EQ(r.out.find(m), std::string::npos) << m << "\n" << r.out;
+  }
+  // Without a command the overview goes to standard error, as a mistake.
+  Result r = RunBare({});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("usage: plenor"), std::string::npos);
+}
+
 TEST_F(CliTest, ConcurrentRegistrationsAllComplete) {
   std::vector<std::unique_ptr<Process>> procs;
   for (int n = 1; n <= kTestModuleCount; ++n)

@@ -376,4 +376,47 @@ TEST_F(CliRunTest, HelpVersionAndMessagesThatSayWhatIsWrong) {
   EXPECT_NE(OneErrorLine(r).find("plenor register"), std::string::npos) << r.err;
 }
 
+// The forms of the options: short flags, NAME=VALUE, "--" before the pipeline, options after a
+// graph file; and the pipeline's own words are passed through unread, even where one looks like
+// an option.
+TEST_F(CliRunTest, OptionFormsAndThePipelinePassedThrough) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;     // the file the run writes
+    uint64_t bytes;       // its size
+    bool summary;         // whether the summary is printed
+  };
+  const std::string spaced = Path("a --quiet b.rgb");
+  const std::vector<Case> cases = {
+      {{"run", "-q", "TestPatternSource", "width=4", "height=4", "frames=2", "!", "FileWriter", "location=" + Path("q.rgb")},
+       Path("q.rgb"), 2 * 4 * 4 * 3, false},
+      {{"run", "--frames=3", "-v", "TestPatternSource width=4 height=4 frames=0 ! FileWriter location=" + Path("f.rgb")},
+       Path("f.rgb"), 3 * 4 * 4 * 3, true},
+      {{"run", "--quiet", "--", "TestPatternSource width=4 height=4 frames=1 ! FileWriter location=" + Path("m.rgb")},
+       Path("m.rgb"), 4 * 4 * 3, false},
+      // The pipeline joins its words again and reads its own quotes: "--quiet" is part of a file name.
+      {{"run", "TestPatternSource", "width=4", "height=4", "frames=1", "!", "FileWriter",
+        "location=\"" + Path("a"), "--quiet", "b.rgb\""},
+       spaced, 4 * 4 * 3, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_TRUE(fs::exists(c.file));
+    EXPECT_EQ(fs::file_size(c.file), c.bytes);
+    EXPECT_EQ(r.out.find("finished: end of stream") != std::string::npos, c.summary) << r.out;
+  }
+
+  // Options after the graph file, and graph save's options between the file and the pipeline.
+  Result r = Run({"graph", "save", Path("g.json"), "-q", "TestPatternSource width=4 height=4 frames=2 ! FileWriter location=" +
+                                                      Path("g.rgb")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = Run({"graph", "run", Path("g.json"), "--quiet"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(fs::file_size(Path("g.rgb")), 2u * 4 * 4 * 3);
+}
+
 }  // namespace
