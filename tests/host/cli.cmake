@@ -9,7 +9,8 @@ foreach(src ${host_cli_tests})
     PLENOR_RUNTIME_PATH="$<TARGET_FILE:plenorrt>"
     PLENOR_BUILT_PLUGIN_DIR="${PLENOR_PLUGIN_DIR}")
   add_dependencies(${target} plenor)
-  foreach(plugin PlenorUtilities ChannelPickFilter FrameDropFilter TimeShiftFilter RawFrameSource)
+  foreach(plugin PlenorUtilities ChannelPickFilter FrameDropFilter TimeShiftFilter RawFrameSource
+                 AvcEncodeFilter AvcDecodeFilter AvcFileSource)
     if(TARGET ${plugin})
       add_dependencies(${target} ${plugin})
     endif()

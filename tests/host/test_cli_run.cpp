@@ -419,4 +419,74 @@ TEST_F(CliRunTest, OptionFormsAndThePipelinePassedThrough) {
   EXPECT_EQ(fs::file_size(Path("g.rgb")), 2u * 4 * 4 * 3);
 }
 
+// A filter's new last-error text is printed while the graph runs, one line naming the filter (also
+// with --quiet, which has no summary to carry it); status texts only with --verbose, one line per
+// change. Real cases: a damaged H.264 stream the decoder cannot decode, and the encoder announcing
+// each intra picture.
+TEST_F(CliRunTest, FilterTextsArePrintedAsTheyChange) {
+  for (const char* m : {"AvcEncodeFilter.so", "AvcDecodeFilter.so", "AvcFileSource.so"})
+    if (!fs::exists(Module(m))) GTEST_SKIP() << m << " is not built";
+  Result r = Run({"register", Module("AvcEncodeFilter.so"), Module("AvcDecodeFilter.so"), Module("AvcFileSource.so")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Run({"run", "--quiet", "TestPatternSource format=RGB24 width=64 height=48 frames=6 ! AvcEncodeFilter "
+                             "h264_output_type=1 ! FileWriter location=" + Path("clip.h264")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // Every picture's slice data after its first byte is overwritten with 0xFF (start codes and
+  // parameter sets stay, so the file still loads and connects).
+  std::string bytes = ReadFile(Path("clip.h264"));
+  std::vector<size_t> starts;
+  for (size_t i = 0; i + 4 < bytes.size(); ++i)
+    if (bytes.compare(i, 4, std::string("\0\0\0\1", 4)) == 0) starts.push_back(i);
+  int pictures = 0;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const int type = bytes[starts[k] + 4] & 0x1F;
+    if (type != 1 && type != 5) continue;
+    const size_t end = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
+    for (size_t j = starts[k] + 6; j < end; ++j) bytes[j] = '\xFF';
+    ++pictures;
+  }
+  ASSERT_EQ(pictures, 6);
+  std::ofstream(Path("damaged.h264"), std::ios::binary) << bytes;
+
+  const std::string decodeError = "plenor: run: AvcDecodeFilter (element 2): H264 decode error has occurred: ";
+  const std::string iFrame = "plenor: run: AvcEncodeFilter (element 2) status: I-Frame";
+  const std::string damaged = "AvcFileSource location=" + Path("damaged.h264") + " usequelth264=1 ! AvcDecodeFilter ! NullRenderer";
+  const std::string intra = "TestPatternSource format=RGB24 width=64 height=48 frames=10 ! AvcEncodeFilter "
+                            "h264_output_type=1 notifyoniframe=1 switchframeperiod=4 ! NullRenderer";
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;  // standard error, each line's start (the same text is shown once)
+  };
+  const Case cases[] = {
+      {{"run", "--quiet", damaged}, {decodeError}},
+      {{"run", damaged}, {decodeError}},
+      {{"run", "--verbose", damaged}, {decodeError}},
+      // Intra pictures 0, 4 and 8: three status changes.
+      {{"run", "--verbose", intra}, {iFrame, iFrame, iFrame}},
+      {{"run", intra}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    r = Run(c.args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.empty(), c.args[1] == "--quiet") << r.out;
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), c.lines.size()) << r.err;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind(c.lines[i], 0), 0u) << lines[i];
+  }
+  // The summary carries the same text.
+  r = Run({"run", damaged});
+  EXPECT_NE(r.out.find("AvcDecodeFilter (element 2) (8 samples in; 0 samples out): H264 decode error has occurred: "),
+            std::string::npos)
+      << r.out;
+
+  // A saved graph run again names the filter by its name in the graph.
+  r = Run({"graph", "save", Path("damaged.json"), damaged});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Run({"graph", "run", "--quiet", Path("damaged.json")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(r.err.rfind("plenor: graph run: 'AvcDecodeFilter2': H264 decode error has occurred: ", 0), 0u) << r.err;
+}
+
 }  // namespace
