@@ -664,6 +664,37 @@ LSTATUS Guard(F&& body) {
   }
 }
 
+// Deletions made to fail by RegSetDeleteFault: key path -> the status to answer. Empty (and
+// unread, thanks to the flag) unless a test sets one.
+struct DeleteFaults {
+  std::mutex lock;
+  std::vector<std::pair<std::string, LSTATUS>> faults;
+  std::atomic<bool> any{false};
+};
+DeleteFaults& Faults() {
+  static DeleteFaults faults;
+  return faults;
+}
+
+// The status a fault makes the deletion of key id answer, or ERROR_SUCCESS.
+LSTATUS InjectedDeleteFault(Connection& c, std::int64_t id) {
+  DeleteFaults& f = Faults();
+  if (!f.any.load(std::memory_order_acquire)) return ERROR_SUCCESS;
+  std::vector<std::pair<std::string, LSTATUS>> faults;
+  {
+    std::lock_guard lock(f.lock);
+    faults = f.faults;
+  }
+  for (const auto& [path, status] : faults) {
+    std::vector<std::string_view> parts;
+    std::int64_t target = 0;
+    if (SplitPath(path.c_str(), &parts) == ERROR_SUCCESS && !parts.empty() &&
+        Walk(c, kRootId, parts, false, &target, nullptr) == ERROR_SUCCESS && target == id)
+      return status;
+  }
+  return ERROR_SUCCESS;
+}
+
 // One write call: resolves key and subKey (creating missing keys with create) inside a
 // WriteScope, runs action(connection, key id, created) and commits when it succeeds.
 template <class F>
@@ -864,6 +895,7 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return Guard([&]() -> LSTATUS {
     return WriteCall(key, subKey, false, [&](Connection& c, std::int64_t id, bool) -> LSTATUS {
       if (id == kRootId) return ERROR_ACCESS_DENIED;
+      if (LSTATUS fault = InjectedDeleteFault(c, id)) return fault;
       Query child(c, "SELECT 1 FROM reg_keys WHERE parent = ?1 LIMIT 1");
       int rc = child.Bind(1, id).Step();
       if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;  // only a key without subkeys goes alone
@@ -889,9 +921,24 @@ LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
     // Without a subkey name the key's contents go and the key stays.
     bool contentsOnly = !subKey || !*subKey;
     return WriteCall(key, subKey, false, [&](Connection& c, std::int64_t id, bool) {
+      if (LSTATUS fault = InjectedDeleteFault(c, id)) return fault;
       return DeleteSubtree(c, id, contentsOnly || id == kRootId);
     });
   });
+}
+
+void RegSetDeleteFault(LPCSTR path, LSTATUS status) {
+  DeleteFaults& f = Faults();
+  std::lock_guard lock(f.lock);
+  if (!path) {
+    f.faults.clear();
+  } else {
+    std::string lower(path);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::erase_if(f.faults, [&](const auto& fault) { return fault.first == lower; });
+    if (status != ERROR_SUCCESS) f.faults.emplace_back(std::move(lower), status);
+  }
+  f.any.store(!f.faults.empty(), std::memory_order_release);
 }
 
 LSTATUS RegBeginTransaction() {

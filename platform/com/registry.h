@@ -59,6 +59,12 @@ PLENOR_EXPORT LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 // key's subkeys and values go and the key itself stays.
 PLENOR_EXPORT LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
 
+// A fault for tests of what callers do when a key cannot be deleted: from now on RegDeleteKey and
+// RegDeleteTree of the key at path (under HKEY_CLASSES_ROOT, ASCII case ignored) answer status
+// and delete nothing, in this process, until the same path is given ERROR_SUCCESS; a null path
+// clears every such fault. Without a fault set nothing is changed.
+PLENOR_EXPORT void RegSetDeleteFault(LPCSTR path, LSTATUS status);
+
 // Groups every registry write of the calling thread until the matching end into one transaction
 // (nesting allowed): a module's registration is all or nothing for other processes. Returns
 // ERROR_SUCCESS or the error that prevented the transaction. Begin waits (up to 10 s) for other

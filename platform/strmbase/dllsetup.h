@@ -13,9 +13,11 @@
 //  3. the filter mapper (CLSID_FilterMapper2 / IFilterMapper2, else CLSID_FilterMapper /
 //     IFilterMapper): every template with filter setup data is unregistered from the mapper and,
 //     when registering, registered again; HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) counts as success;
-//  4. unregistering only, when all went well: every class key is deleted with its subtree.
-// The first failure stops the work and is returned; what was written before it stays. All registry
-// writes of one call form one transaction, so other processes see all of it or none of it.
+//  4. unregistering only, when all went well: every class key is deleted with its subtree; a key
+//     that cannot be deleted does not keep the others, and the first such failure is returned.
+// Otherwise the first failure stops the work and is returned; what was written before it stays.
+// All registry writes of one call form one transaction, so other processes see all of it or none
+// of it.
 HRESULT AMovieDllRegisterServer2(BOOL bRegister);
 
 // Step 3 for one filter through either mapper interface.

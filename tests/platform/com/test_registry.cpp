@@ -253,6 +253,36 @@ TEST(Registry, DeleteKeyValueAndTree) {
   EXPECT_EQ(SetString(b.h, "v", "2"), ERROR_KEY_DELETED);
 }
 
+// The deletion fault for tests: it hits the named key however it is reached, and nothing else.
+TEST(Registry, DeleteFaultHitsOnlyTheNamedKeyUntilCleared) {
+  struct ClearFaults {
+    ~ClearFaults() { RegSetDeleteFault(nullptr, ERROR_SUCCESS); }
+  } clear;
+  Key a, b, parent;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "RegTest\\Fault\\A", &a.h), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "RegTest\\Fault\\B", &b.h), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(a.h, "v", "kept"), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyA(HKEY_CLASSES_ROOT, "RegTest\\Fault", &parent.h), ERROR_SUCCESS);
+  RegSetDeleteFault("regtest\\FAULT\\a", ERROR_WRITE_FAULT);
+  struct Attempt {
+    const char* how;
+    LSTATUS result;
+  };
+  const Attempt attempts[] = {
+      {"key by path", RegDeleteKeyA(HKEY_CLASSES_ROOT, "RegTest\\Fault\\A")},
+      {"key from its parent", RegDeleteKeyA(parent.h, "a")},
+      {"tree by path", RegDeleteTreeA(HKEY_CLASSES_ROOT, "REGTEST\\Fault\\A")},
+      {"contents through its handle", RegDeleteTreeA(a.h, nullptr)},
+  };
+  for (const Attempt& t : attempts) EXPECT_EQ(t.result, ERROR_WRITE_FAULT) << t.how;
+  EXPECT_EQ(GetString(a.h, "v"), "kept");
+  EXPECT_EQ(RegDeleteKeyA(parent.h, "B"), ERROR_SUCCESS) << "another key is not touched";
+
+  RegSetDeleteFault("RegTest\\Fault\\A", ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(parent.h, "A"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "RegTest\\Fault"), ERROR_SUCCESS);
+}
+
 TEST(Registry, HandlesAreChecked) {
   Key k;
   ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "RegTest\\Handles", &k.h), ERROR_SUCCESS);

@@ -172,6 +172,40 @@ TEST_F(RegistrationTest, UnregisteringRemovesWholeSubtreesOfThatModuleOnly) {
   EXPECT_EQ(one.Unregister(), S_OK);
 }
 
+// A class key that cannot be deleted does not keep the module's other keys: every template is
+// tried, and the first failure (in template order) is returned.
+TEST_F(RegistrationTest, UnregisteringGoesOnPastAKeyItCannotDeleteAndReturnsTheFirstFailure) {
+  struct ClearFaults {
+    ~ClearFaults() { RegSetDeleteFault(nullptr, ERROR_SUCCESS); }
+  } clear;
+  // Module 1's templates in order: the filter, its page, the failing class.
+  const CLSID classes[] = {TestFilterClsid(1), TestPageClsid(1), CLSID_TestFailingClass};
+  struct Case {
+    LSTATUS faults[3];  // what deleting each template's key answers
+    HRESULT result;
+  };
+  const Case cases[] = {
+      {{ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_SUCCESS}, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {{ERROR_SUCCESS, ERROR_WRITE_FAULT, ERROR_SUCCESS}, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+      {{ERROR_SUCCESS, ERROR_SUCCESS, ERROR_ACCESS_DENIED}, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {{ERROR_WRITE_FAULT, ERROR_SUCCESS, ERROR_ACCESS_DENIED}, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+      {{ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_WRITE_FAULT}, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.faults));
+    ASSERT_EQ(one.Register(), S_OK);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(KeyExists(ClassKey(classes[i])));
+    for (int i = 0; i < 3; ++i) RegSetDeleteFault(ClassKey(classes[i]).c_str(), c.faults[i]);
+    EXPECT_EQ(one.Unregister(), c.result);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(KeyExists(ClassKey(classes[i])), c.faults[i] != ERROR_SUCCESS) << i;
+    EXPECT_EQ(MapperEntriesFor(TestFilterClsid(1)), 0);
+    // Once the key can go, unregistering again removes what was left.
+    RegSetDeleteFault(nullptr, ERROR_SUCCESS);
+    EXPECT_EQ(one.Unregister(), S_OK);
+    for (const CLSID& clsid : classes) EXPECT_FALSE(KeyExists(ClassKey(clsid)));
+  }
+}
+
 TEST_F(RegistrationTest, RegisteredClassesAreCreatedThroughTheRegistry) {
   ASSERT_EQ(two.Register(), S_OK);
   ComPtr<ITestModuleProbe> probe;
