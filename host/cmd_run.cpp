@@ -251,10 +251,16 @@ int RunGraph(BuiltGraph& built, const RunOptions& options, const char* verb) {
   }
   std::string outcome, failure;
   if (FAILED(hr)) failure = "cannot start the graph, " + FormatHResult(hr) + AllErrorTexts(built);
+  // Texts set while the graph was built (a source refusing what its file name says, say) came
+  // before the filters had a sink: the first round shows them as if they had just been notified.
+  bool firstRound = true;
   while (failure.empty() && outcome.empty()) {
     // Every event that is waiting is taken before anything is printed: a filter's error text
     // that comes with an abort goes into the one failure line instead of a line of its own.
     std::vector<int> errorsChanged, statusChanged;
+    if (firstRound)
+      for (size_t i = 0; i < built.filters.size(); ++i) errorsChanged.push_back(static_cast<int>(i));
+    firstRound = false;
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     for (DWORD wait = 100; events->GetEvent(&code, &p1, &p2, wait) == S_OK; wait = 0) {

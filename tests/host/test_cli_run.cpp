@@ -419,6 +419,21 @@ TEST_F(CliRunTest, OptionFormsAndThePipelinePassedThrough) {
   EXPECT_EQ(fs::file_size(Path("g.rgb")), 2u * 4 * 4 * 3);
 }
 
+// A text a filter set while the graph was built (before it had a sink) is shown when the run
+// starts, once: RawFrameSource playing clip_0x0.yuv as 352x288 says so even with --quiet.
+TEST_F(CliRunTest, TextSetWhileBuildingIsShownWhenTheRunStarts) {
+  const std::string clip = Path("clip_0x0.yuv");
+  std::ofstream(clip, std::ios::binary) << std::string(2 * 352 * 288 * 3 / 2, '\x10');
+  for (const char* quiet : {"--quiet", "--verbose"}) {
+    SCOPED_TRACE(quiet);
+    Result r = Run({"run", quiet, Module("RawFrameSource.so"), "location=" + clip, "!", "NullRenderer"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string line = OneErrorLine(r);
+    EXPECT_EQ(line.rfind("plenor: run: RawFrameSource (element 1): The size 0x0 in the file name " + clip, 0), 0u) << line;
+    EXPECT_NE(line.find("playing it as 352x288"), std::string::npos) << line;
+  }
+}
+
 // A filter's new last-error text is printed while the graph runs, one line naming the filter (also
 // with --quiet, which has no summary to carry it); status texts only with --verbose, one line per
 // change. Real cases: a damaged H.264 stream the decoder cannot decode, and the encoder announcing
