@@ -368,8 +368,8 @@ int Run(int argc, char** argv) {
       "Builds the pipeline's graph, runs it until the end of the stream, Ctrl-C (or SIGTERM, SIGHUP)\n"
       "or a limit, stops it and prints a summary: how it finished, the position reached, samples per\n"
       "filter (per input for filters with several inputs, and what their outputs delivered). A\n"
-      "filter's new last-error text is printed as it happens, one line naming the filter. The\n"
-      "options come before the pipeline.\n",
+      "filter's new last-error text is printed as it happens, one line naming the filter (one set\n"
+      "while the graph was built, when the run starts). The options come before the pipeline.\n",
       "examples:\n"
       "  plenor run TestPatternSource frames=30 ! FileWriter location=out.rgb\n"
       "  plenor run --seconds 2 WavSource location=in.wav ! ChannelPickFilter channel=1 ! WavWriter location=mono.wav\n"
