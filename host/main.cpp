@@ -8,7 +8,9 @@
 // option through unread.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -49,10 +51,7 @@ std::string CommandPath(const CLI::App* app) {
 
 // Commands shown in the help (the hidden ones have no group).
 std::vector<const CLI::App*> VisibleCommands(const CLI::App* app) {
-  std::vector<const CLI::App*> commands;
-  for (const CLI::App* sub : app->get_subcommands([](const CLI::App* s) { return !s->get_group().empty(); }))
-    commands.push_back(sub);
-  return commands;
+  return app->get_subcommands([](const CLI::App* s) { return !s->get_group().empty(); });
 }
 
 // "--frames N", "--quiet, -q": long names first, as users type them.
@@ -162,7 +161,8 @@ int ParseFailure(const CLI::App& root, const CLI::ParseError& e) {
   if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
     // The words nobody took are kept by the command they were given to: name the first.
     for (const CLI::App* app = inner; app; app = app->get_parent()) {
-      const std::vector<std::string> extra = app->remaining();
+      std::vector<std::string> extra = app->remaining();
+      std::erase(extra, "--");
       if (extra.empty()) continue;
       const std::string& w = extra.front();
       if (w.size() > 1 && w[0] == '-') return Usage(app, "unknown option '" + w + "'");
@@ -401,8 +401,11 @@ int Run(int argc, char** argv) {
     cli::PageRequest request;
     request.filter = a.filter;
     for (const std::string& p : a.params) request.params.emplace_back(p.substr(0, p.find('=')), p.substr(p.find('=') + 1));
-    for (const std::string& s : a.sets)
-      request.sets.emplace_back(std::atoi(s.substr(0, s.find('=')).c_str()), s.substr(s.find('=') + 1));
+    for (const std::string& s : a.sets) {
+      // Ids beyond int name no control: clamped, they are refused as such.
+      long id = std::clamp<long>(std::strtol(s.substr(0, s.find('=')).c_str(), nullptr, 10), INT_MIN, INT_MAX);
+      request.sets.emplace_back(static_cast<int>(id), s.substr(s.find('=') + 1));
+    }
     request.apply = a.apply;
     rc = cli::RunPage(request);
   });
