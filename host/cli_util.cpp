@@ -70,6 +70,10 @@ bool ModuleFile::Load(const std::string& path, const char* verb) {
   }
   std::string error;
   m_module = LoadLibrary(m_path.c_str(), &error);
+  if (!m_module && OfOtherArchitecture(m_path)) {
+    Fail(std::string(verb) + ": " + error);
+    return false;
+  }
   if (!m_module) {
     std::replace(error.begin(), error.end(), '\n', ' ');
     Fail(prefix + "not a loadable module, " + FormatHResult(CO_E_ERRORINDLL) + " (" +
@@ -86,6 +90,11 @@ void* ModuleFile::Export(const char* name, const char* verb) const {
          FormatHResult(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)) + "; pass a module built as a Plenor plugin");
   }
   return fn;
+}
+
+bool OfOtherArchitecture(const std::string& path) {
+  const std::string arch = CoModuleArchitecture(path.c_str());
+  return !arch.empty() && arch != CoHostArchitecture();
 }
 
 std::string PluginDirectory() {

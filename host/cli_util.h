@@ -39,7 +39,7 @@ class ModuleFile {
   // Loads path (made absolute first, so that what the module registers is an absolute path).
   // On failure prints one line naming the file, the problem and what to do, prefixed with verb
   // ("register", ...), and returns false. The failures: no such file, not a regular file, not a
-  // loadable module.
+  // loadable module, a module of another architecture (the class loader's own line).
   bool Load(const std::string& path, const char* verb);
   // The exported function name, or null after printing that the module lacks it.
   void* Export(const char* name, const char* verb) const;
@@ -50,6 +50,11 @@ class ModuleFile {
   std::string m_path;
   HMODULE m_module = nullptr;
 };
+
+// True when the file at path is a module of another architecture than this host. The class
+// loader refuses such a module in one line that names both architectures and the host build to
+// use; that line is the whole message, with no loader hint around it.
+bool OfOtherArchitecture(const std::string& path);
 
 // The folder of plugin modules: $PLENOR_PLUGIN_DIR when set and not empty, else the build's.
 std::string PluginDirectory();

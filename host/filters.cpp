@@ -79,6 +79,11 @@ bool RegisterForThisRun(const std::string& path, std::string* canonical, std::st
   }
   std::string loadError;
   HMODULE module = LoadLibrary(canonical->c_str(), &loadError);
+  if (!module && OfOtherArchitecture(*canonical)) {
+    *hr = CO_E_ERRORINDLL;
+    *error = loadError;
+    return false;
+  }
   if (!module) {
     std::replace(loadError.begin(), loadError.end(), '\n', ' ');
     *hr = CO_E_ERRORINDLL;
@@ -213,6 +218,10 @@ HRESULT CreateFilter(const FilterEntry& entry, ComPtr<IBaseFilter>& filter, std:
   HRESULT hr = CoCreateInstance(entry.reg.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut());
   if (FAILED(hr)) {
     std::string why = CoGetLastLoadError();
+    if (!why.empty() && !entry.module.empty() && OfOtherArchitecture(entry.module)) {
+      *error = why;
+      return hr;
+    }
     std::replace(why.begin(), why.end(), '\n', ' ');
     *error = "cannot create " + entry.shortName + " " + GuidToString(entry.reg.clsid) + ", " + FormatHResult(hr) +
              (why.empty() ? "" : " (" + why + ")") + "; check that its module " +

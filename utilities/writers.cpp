@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -37,6 +38,7 @@ STDMETHODIMP CWriterFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyP
 void CWriterFilter::InitParameters() {
   AddParameter("filename", &m_sFileName, "");
   AddParameter("sync", &m_bSync, false);
+  AddParameter("timelog", &m_sTimeLog, "");
 }
 
 STDMETHODIMP CWriterFilter::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
@@ -90,6 +92,7 @@ void CWriterFilter::Fail(HRESULT hr, const std::string& message) {
   m_hrFailure = hr;
   m_bFinished = true;
   AbandonOutput();
+  m_timeLog.Abandon();
   SetLastErrorText((std::string(m_pDisplayName) + ": " + message).c_str(), true);
   NotifyEvent(EC_ERRORABORT, hr, 0);
 }
@@ -103,8 +106,27 @@ HRESULT CWriterFilter::OnStartStreaming() {
   SetSyncToClock(m_bSync);
   std::string error;
   HRESULT hr = BeginOutput(&error);
+  if (SUCCEEDED(hr) && !m_sTimeLog.empty()) hr = m_timeLog.Open(m_sTimeLog, &error);
   if (FAILED(hr)) Fail(hr, error);
   return S_OK;
+}
+
+HRESULT CWriterFilter::Finish(std::string* error) {
+  HRESULT hr = FinishOutput(error);
+  if (SUCCEEDED(hr) && m_timeLog.IsOpen()) hr = m_timeLog.Commit(error);
+  return hr;
+}
+
+HRESULT CWriterFilter::LogTimes(IMediaSample* pSample, std::string* error) {
+  REFERENCE_TIME start = 0, stop = 0;
+  const HRESULT times = pSample->GetTime(&start, &stop);  // VFW_S_NO_STOP_TIME: start only
+  char line[48] = "- -\n";
+  int n = 4;
+  if (times == S_OK)
+    n = std::snprintf(line, sizeof line, "%lld %lld\n", static_cast<long long>(start), static_cast<long long>(stop));
+  else if (SUCCEEDED(times))
+    n = std::snprintf(line, sizeof line, "%lld -\n", static_cast<long long>(start));
+  return m_timeLog.Write(line, static_cast<size_t>(n), error);
 }
 
 HRESULT CWriterFilter::OnStopStreaming() {
@@ -112,7 +134,7 @@ HRESULT CWriterFilter::OnStopStreaming() {
   if (m_bFinished) return S_OK;
   m_bFinished = true;
   std::string error;
-  HRESULT hr = FinishOutput(&error);
+  HRESULT hr = Finish(&error);
   if (FAILED(hr)) Fail(hr, error);
   return S_OK;
 }
@@ -124,6 +146,7 @@ HRESULT CWriterFilter::DoRenderSample(IMediaSample* pSample) {
   if (m_bFinished) return VFW_E_WRONG_STATE;
   std::string error;
   HRESULT hr = WriteSample(pSample, &error);
+  if (SUCCEEDED(hr) && m_timeLog.IsOpen()) hr = LogTimes(pSample, &error);
   if (FAILED(hr)) {
     Fail(hr, error);
     return hr;
@@ -139,7 +162,7 @@ HRESULT CWriterFilter::EndOfStream() {
     if (!m_bFinished) {
       m_bFinished = true;
       std::string error;
-      HRESULT hr = FinishOutput(&error);
+      HRESULT hr = Finish(&error);
       if (FAILED(hr)) {
         Fail(hr, error);
         return S_OK;

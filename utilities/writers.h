@@ -17,6 +17,12 @@
 //                 sync      flag      0    render each sample when the graph's reference clock
 //                                          reaches its start time (for composing files in real
 //                                          time); off: write as fast as samples arrive
+//                 timelog   text      ""   also write a text file of the times of every sample
+//                                          received, one line each in arrival order: its start
+//                                          and stop time in 100 ns units, "-" for a time the
+//                                          sample does not carry ("0 333333", "400000 -",
+//                                          "- -"). Written like the output (a ".part" file
+//                                          renamed when complete); a failure fails the output.
 //   ImageWriter:  every     unsigned  1    write every Nth frame (frames 0, N, 2N, ...)
 //                 frames    text      ""   frame numbers and ranges, e.g. "0,10,20-25"; when set
 //                                          it replaces "every"
@@ -79,12 +85,18 @@ class CWriterFilter : public CBaseRenderer, public CUtilitySettings, public CSta
 
  private:
   void Fail(HRESULT hr, const std::string& message);
+  // FinishOutput, then the time log is completed.
+  HRESULT Finish(std::string* error);
+  // Appends the sample's times to the time log.
+  HRESULT LogTimes(IMediaSample* pSample, std::string* error);
 
   const char* const m_pDisplayName;
   const CLSID m_PageClsid;
   CCritSec m_WriteLock;      // the output, between the streaming and application threads
   HRESULT m_hrFailure = S_OK;
   bool m_bFinished = true;   // no output open
+  std::string m_sTimeLog;    // "timelog"
+  OutputFile m_timeLog;      // open while the output is, when "timelog" is set
 };
 
 class CFileWriter : public CWriterFilter {

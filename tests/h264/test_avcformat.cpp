@@ -40,6 +40,9 @@ TEST(AvcFormat, LengthWalkStopsAtTheEnd) {
       {"huge length", {0xFF, 0xFF, 0xFF, 0xFF, 1}, 0},
       {"cut field after a unit", {0, 0, 0, 1, 7, 0, 0}, 5},
       {"second unit too long", {0, 0, 0, 0, 0, 0, 0, 2, 1}, 4},
+      // 4 + length wraps to 0 or 1 in 32-bit arithmetic: the walk must not loop or step back.
+      {"length wrapping a 32-bit offset to 0", {0, 0, 0, 1, 7, 0xFF, 0xFF, 0xFF, 0xFC, 1}, 5},
+      {"length wrapping a 32-bit offset to 1", {0xFF, 0xFF, 0xFF, 0xFD, 1, 2, 3, 4}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -69,6 +72,14 @@ TEST(AvcFormat, TrailerRoundTripAndItsReadingRules) {
   EXPECT_EQ(h264::ReadTrailer(empty, 88).state, h264::TrailerState::Empty);
   EXPECT_EQ(h264::ReadTrailer(Bytes(90, 0), 88).state, h264::TrailerState::Unreadable);  // too short
   EXPECT_EQ(h264::TrailerLength(Bytes(90, 0), 88), 0u);
+  // Counts near 2^32, which a 32-bit subtraction from the block's end would wrap.
+  for (uint8_t top : {0xFF, 0x80}) {
+    Bytes huge(120, 0);
+    huge.back() = top;
+    huge[huge.size() - 4] = 0xF0;
+    EXPECT_EQ(h264::ReadTrailer(huge, 88).state, h264::TrailerState::Unreadable);
+    EXPECT_EQ(h264::TrailerLength(huge, 88), 0u);
+  }
 }
 
 TEST(AvcFormat, SequenceHeaderRoundTrip) {

@@ -282,4 +282,43 @@ TEST_F(CliTest, ConcurrentRegistrationsAllComplete) {
   }
 }
 
+// A module built for the other architecture: each command that loads it prints the class loader's
+// refusal as its one line (after the command and pipeline element it concerns), with no loader
+// hint around it. The registered case is a copy of a test module whose file is replaced by the
+// head of an ELF file of the other machine after registration.
+TEST_F(CliTest, ModuleOfTheOtherArchitectureIsRefusedInTheLoadersOneLine) {
+  const bool host64 = CoHostArchitecture() == "x86-64";
+  const std::string other = host64 ? "i386" : "x86-64";
+  std::vector<unsigned char> head(20, 0);
+  head[0] = 0x7f; head[1] = 'E'; head[2] = 'L'; head[3] = 'F';
+  head[4] = host64 ? 1 : 2;  // ELFCLASS32 / ELFCLASS64
+  head[5] = 1;               // little-endian
+  head[6] = 1;
+  head[16] = 3;              // ET_DYN
+  head[18] = host64 ? 3 : 62;  // EM_386 / EM_X86_64
+  const fs::path module = dir / "Other.so";
+  fs::copy_file(TestModulePath(1), module);
+  ASSERT_EQ(Run({"register", module.string()}).exitCode, 0);
+  std::ofstream(module, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  const std::string refusal = Canonical(module.string()) + ": is an " + other + " module and this host is " +
+                              CoHostArchitecture() + "; use the " + other + " build of the host for it";
+  const struct {
+    std::vector<std::string> args;
+    std::string context;  // what the line names before the refusal
+  } cases[] = {
+      {{"register", module.string()}, "register: "},
+      {{"run", module.string()}, "run: element 1 '" + module.string() + "': "},
+      {{"run", "Other"}, "run: element 1 'Other': "},
+      {{"inspect", "Other"}, "inspect: "},
+      {{"graph", "save", (dir / "g.grf").string(), "Other"}, "graph save: element 1 'Other': "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(OneErrorLine(r), "plenor: " + c.context + refusal);
+  }
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include <sys/resource.h>
@@ -269,6 +271,95 @@ TEST(Writers, AnUnwritablePathAbortsTheGraphNamingTheFile) {
   Graph g;
   EXPECT_EQ(RunInto(Pattern({{"frames", "1"}}).Get(), unnamed.Get(), &g), EC_ERRORABORT);
   EXPECT_NE(LastError(unnamed.Get()).find("no output file name"), std::string::npos) << LastError(unnamed.Get());
+}
+
+// "timelog": one line per received sample with its start and stop time ("-" for a time it lacks),
+// the extremes of the 64-bit range included, written beside the payloads.
+TEST(Writers, TimeLogHasEverySamplesTimesInArrivalOrder) {
+  using plenor::test::FakeGraph;
+  using plenor::test::PushSample;
+  using plenor::test::PushSource;
+  constexpr REFERENCE_TIME kMin = std::numeric_limits<REFERENCE_TIME>::min();
+  constexpr REFERENCE_TIME kMax = std::numeric_limits<REFERENCE_TIME>::max();
+  const struct {
+    std::optional<REFERENCE_TIME> start, stop;
+    const char* line;
+  } cases[] = {
+      {0, 333333, "0 333333"},
+      {-400000, std::nullopt, "-400000 -"},
+      {std::nullopt, std::nullopt, "- -"},
+      {kMin, kMax, "-9223372036854775808 9223372036854775807"},
+      {kMax, kMax, "9223372036854775807 9223372036854775807"},
+  };
+  ScratchDir dir;
+  ComPtr<IBaseFilter> writer = Writer(CLSID_FileWriter, dir.File("raw.bin"));
+  ASSERT_EQ(Set(writer.Get(), "timelog", dir.File("times.txt")), S_OK);
+  auto graph = FakeGraph::Create();
+  auto push = PushSource::Create({.offeredTypes = {plenor::test::MakeVideoType(MEDIASUBTYPE_RGB24, 4, 2, 24)}});
+  ASSERT_EQ(graph->AddFilter(push.Get(), L"push"), S_OK);
+  ASSERT_EQ(graph->AddFilter(writer.Get(), L"writer"), S_OK);
+  ASSERT_EQ(graph->Connect(push->OutputPin(), plenor::test::PinOf(writer.Get(), 0).Get()), S_OK);
+  ASSERT_EQ(graph->Run(), S_OK);
+  std::string expected;
+  std::vector<BYTE> payloads;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    PushSample sample{.data = plenor::test::PatternBytes(static_cast<int>(i), 24)};
+    sample.start = cases[i].start;
+    sample.stop = cases[i].stop;
+    ASSERT_EQ(push->Push(sample), S_OK) << cases[i].line;
+    expected += std::string(cases[i].line) + "\n";
+    payloads.insert(payloads.end(), sample.data.begin(), sample.data.end());
+  }
+  ASSERT_EQ(push->EndOfStream(), S_OK);
+  ASSERT_TRUE(graph->WaitForEvent(EC_COMPLETE, 1, 5000));
+  graph->Stop();
+  graph->TearDown();
+  const std::vector<BYTE> log = ReadFile(dir.File("times.txt"));
+  EXPECT_EQ(std::string(log.begin(), log.end()), expected);
+  EXPECT_EQ(ReadFile(dir.File("raw.bin")), payloads);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"raw.bin", "times.txt"}));
+}
+
+// Every writer logs every sample it receives (also those an image writer does not write), and a
+// time log that cannot be written fails the output like the output file itself.
+TEST(Writers, TimeLogOfEachWriterAndItsFailure) {
+  const struct {
+    CLSID clsid;
+    std::map<std::string, std::string> source;
+    const char* every;  // ImageWriter: write every Nth frame only
+    const char* log;
+  } cases[] = {
+      {CLSID_FileWriter, {{"format", "I420"}, {"framerate", "25"}}, nullptr,
+       "0 400000\n400000 800000\n800000 1200000\n"},
+      {CLSID_ImageWriter, {{"format", "RGB24"}, {"framerate", "25"}}, "2",
+       "0 400000\n400000 800000\n800000 1200000\n"},
+      {CLSID_WavWriter, {{"format", "PCM"}, {"samplerate", "10000"}, {"samples_per_buffer", "1000"}}, nullptr,
+       "0 1000000\n1000000 2000000\n2000000 3000000\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    std::map<std::string, std::string> source = c.source;
+    source.insert({{"width", "8"}, {"height", "8"}, {"frames", "3"}});
+    for (bool writable : {true, false}) {
+      ScratchDir dir;
+      const std::string log = dir.File(writable ? "times.txt" : "missing/times.txt");
+      ComPtr<IBaseFilter> writer = Writer(c.clsid, dir.File("out.bin"));
+      ASSERT_EQ(Set(writer.Get(), "timelog", log), S_OK);
+      if (c.every) {
+        ASSERT_EQ(Set(writer.Get(), "every", c.every), S_OK);
+      }
+      Graph g;
+      const LONG end = RunInto(Pattern(source).Get(), writer.Get(), &g);
+      if (!writable) {
+        ExpectAbort(&g, end, writer.Get(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), log, "No such file or directory");
+        EXPECT_TRUE(dir.Files().empty());
+        continue;
+      }
+      ASSERT_EQ(end, EC_COMPLETE);
+      const std::vector<BYTE> text = ReadFile(log);
+      EXPECT_EQ(std::string(text.begin(), text.end()), c.log);
+    }
+  }
 }
 
 // Lowers the largest file this process may write, so that writes fail as on a full disk.
