@@ -21,7 +21,7 @@ struct ScaleKernels {
   void (*filterRow)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
                     uint16_t* centre16, uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth);
   // 4-byte pixels: dst pixel j = the filtered pixel at byte offset columns[j], for j < width.
-  // filtered holds at least 128 bytes beyond the row (whole-register loads).
+  // filtered holds at least 256 bytes beyond the row (whole-register loads).
   void (*pick32)(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width);
 };
 

@@ -1,11 +1,13 @@
 // SIMD variants of the fast scaler's row filter. SSE4.1 makes two passes: column sums of 8 bytes
 // per step into the scratch rows, then the row filter reading the neighbours' sums at one pixel
-// (3 or 4 bytes) to either side with unaligned loads. AVX2 and AVX-512 make one pass of 16 or 32
-// bytes per step: the column sums of the step and of the next one are kept in registers and the
-// neighbours' sums are shifted in from the previous and next step's, so nothing goes through
-// memory between the source rows and the filtered row. The first and last pixel's neighbours are
-// clamped by repeating their sums before and after the row; a last part step goes byte by byte. All arithmetic is in 16-bit lanes:
-// the largest sum, 9 x 255 + 7 x 255 + 8, fits.
+// (3 or 4 bytes) to either side with unaligned loads. AVX2 and AVX-512 make one pass: the column
+// sums of the step and of the next one are kept in registers and the neighbours' sums are shifted
+// in from the previous and next step's, so nothing goes through memory between the source rows
+// and the filtered row. The first and last pixel's neighbours are clamped by repeating their sums
+// before and after the row. 3-byte pixels go 16 or 32 bytes per step, a last part step byte by
+// byte; 4-byte pixels go 32 or 64 bytes per step (FilterRow32AVX2, FilterRow32AVX512), a last part
+// step with masked loads and stores. All arithmetic is in 16-bit lanes: the largest sum,
+// 9 x 255 + 7 x 255 + 8, fits.
 #include <immintrin.h>
 
 
@@ -112,25 +114,107 @@ __attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, con
   FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
 }
 
+// 4-byte pixels, 8 per step: each row's 32 bytes are widened by unpacking against zero, so lo
+// holds pixels 0,1 | 4,5 and hi 2,3 | 6,7 (16-bit lanes, one pixel per quadword) and the
+// neighbours' sums are quadword shifts within 128-bit lanes; packing lo with hi gives the pixels
+// back in order. The kernel is rewritten so that it ends in an average of bytes:
+// (S[x-1] + S[x] + S[x+1] + 7 c + 8) >> 4 = (Q + 8 (c + 1)) >> 4 = ((Q >> 3) + c + 1) >> 1, with
+// Q = S[x-1] + S[x+1] + above + below <= 2040 (nested floor divisions, 8 (c + 1) a multiple of 8),
+// which is the rounding average of the byte Q >> 3 with the centre byte.
+struct Window32AVX2 {
+  __m256i vlo, vhi, ablo, abhi, c;  // column sums, above + below, the centre bytes
+};
+
+__attribute__((target("avx2"))) inline Window32AVX2 LoadWindow32AVX2(const uint8_t* above, const uint8_t* centre,
+                                                                     const uint8_t* below, int k, int n) {
+  __m256i a, c, b;
+  if (k + 32 <= n) {
+    a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(above + k));
+    c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + k));
+    b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + k));
+  } else {  // the pixels left in the row; masked-off ones are not read (no fault past the row)
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32((n - k) / 4), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    a = _mm256_maskload_epi32(reinterpret_cast<const int*>(above + k), mask);
+    c = _mm256_maskload_epi32(reinterpret_cast<const int*>(centre + k), mask);
+    b = _mm256_maskload_epi32(reinterpret_cast<const int*>(below + k), mask);
+  }
+  const __m256i zero = _mm256_setzero_si256();
+  Window32AVX2 w;
+  w.ablo = _mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero));
+  w.abhi = _mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero));
+  w.vlo = _mm256_add_epi16(w.ablo, _mm256_unpacklo_epi8(c, zero));
+  w.vhi = _mm256_add_epi16(w.abhi, _mm256_unpackhi_epi8(c, zero));
+  w.c = c;
+  return w;
+}
+
+// The 8 filtered pixels of w; prevHi's last pixel is the one before w, nextLo's first the one after.
+__attribute__((target("avx2"))) inline __m256i Filter32AVX2(const Window32AVX2& w, __m256i prevHi, __m256i nextLo,
+                                                            bool copyFourth) {
+  const __m256i mid = _mm256_alignr_epi8(w.vhi, w.vlo, 8);  // right of lo = left of hi
+  const __m256i left = _mm256_alignr_epi8(w.vlo, _mm256_permute2x128_si256(prevHi, w.vhi, 0x21), 8);
+  const __m256i right = _mm256_alignr_epi8(_mm256_permute2x128_si256(w.vlo, nextLo, 0x21), w.vhi, 8);
+  const __m256i qlo = _mm256_add_epi16(_mm256_add_epi16(left, mid), w.ablo);
+  const __m256i qhi = _mm256_add_epi16(_mm256_add_epi16(mid, right), w.abhi);
+  __m256i p = _mm256_avg_epu8(_mm256_packus_epi16(_mm256_srli_epi16(qlo, 3), _mm256_srli_epi16(qhi, 3)), w.c);
+  if (copyFourth) p = _mm256_blendv_epi8(p, w.c, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  return p;
+}
+
+__attribute__((target("avx2"))) void FilterRow32AVX2(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
+                                                      uint8_t* filtered, int n, bool copyFourth) {
+  Window32AVX2 cur = LoadWindow32AVX2(above, centre, below, 0, n);
+  __m256i prevHi = _mm256_permute4x64_epi64(cur.vlo, 0x00);  // the first pixel is its own left neighbour
+  for (int k = 0;; k += 32) {
+    if (k + 32 < n) {
+      const Window32AVX2 next = LoadWindow32AVX2(above, centre, below, k + 32, n);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k), Filter32AVX2(cur, prevHi, next.vlo, copyFourth));
+      prevHi = cur.vhi;
+      cur = next;
+      continue;
+    }
+    if (k + 32 == n) {  // the last pixel is its own right neighbour
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k),
+                          Filter32AVX2(cur, prevHi, _mm256_permute4x64_epi64(cur.vhi, 0xFF), copyFourth));
+    } else {  // a part step: all but the last pixel, whose right neighbour is not in a register
+      const __m256i mask =
+          _mm256_cmpgt_epi32(_mm256_set1_epi32((n - k) / 4 - 1), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+      _mm256_maskstore_epi32(reinterpret_cast<int*>(filtered + k), mask,
+                             Filter32AVX2(cur, prevHi, _mm256_setzero_si256(), copyFourth));
+      FilterRowRangeFromRows(above, centre, below, filtered, n - 4, n, n, 4, copyFourth);
+    }
+    return;
+  }
+}
+
 // 8 output pixels per step when their source pixels lie within 16 (two registers, two permutes
-// and a blend); the others one at a time.
+// and a blend) or within 32 (four registers: strong reductions, up to about 4 to 1); the others
+// one at a time. Bits 3 and 4 of a pixel's index in the window choose its register (blendv on
+// the index shifted into the sign bit).
+__attribute__((target("avx2"))) inline __m256 PickPair32AVX2(const uint8_t* window, __m256i idx, __m256 bit3) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
+  return _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(lo, idx)),
+                          _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(hi, idx)), bit3);
+}
+
 __attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const int32_t* columns, uint8_t* dst,
                                                  int width) {
-  const __m256i seven = _mm256_set1_epi32(7);
   int j = 0;
   for (; j + 8 <= width; j += 8) {
-    const int base = columns[j];
-    if (columns[j + 7] - base >= 64) {
+    const int base = columns[j], span = columns[j + 7] - base;
+    if (span >= 128) {
       PickPixels32(filtered, columns, dst, j, j + 8);
       continue;
     }
     const __m256i idx = _mm256_srli_epi32(
         _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + j)), _mm256_set1_epi32(base)), 2);
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(filtered + base));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(filtered + base + 32));
-    const __m256i p = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx),
-                                         _mm256_cmpgt_epi32(idx, seven));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), p);
+    const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(idx, 28));
+    __m256 p = PickPair32AVX2(filtered + base, idx, bit3);
+    if (span >= 64)
+      p = _mm256_blendv_ps(p, PickPair32AVX2(filtered + base + 64, idx, bit3),
+                           _mm256_castsi256_ps(_mm256_slli_epi32(idx, 27)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_castps_si256(p));
   }
   PickPixels32(filtered, columns, dst, j, width);
 }
@@ -139,7 +223,7 @@ __attribute__((target("avx2"))) void FilterRowAVX2(const uint8_t* above, const u
                                                     uint16_t*, uint16_t*, uint8_t* filtered, int n, int b,
                                                     bool copyFourth) {
   if (b == 4)
-    FilterRowAVX2Impl<4>(above, centre, below, filtered, n, copyFourth);
+    FilterRow32AVX2(above, centre, below, filtered, n, copyFourth);
   else
     FilterRowAVX2Impl<3>(above, centre, below, filtered, n, copyFourth);
 }
@@ -185,14 +269,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
       next = _mm512_permutexvar_epi16(_mm512_load_si512(tailIndex), cur);
     else
       break;  // a part step: byte by byte
-    __m512i left, right;
-    if constexpr (B == 4) {  // one pixel is one quadword: a cheaper shift
-      left = _mm512_mask_alignr_epi64(cur, 0xFF, cur, prev, 7);
-      right = _mm512_mask_alignr_epi64(cur, 0xFF, next, cur, 1);
-    } else {
-      left = _mm512_permutex2var_epi16(prev, li, cur);
-      right = _mm512_permutex2var_epi16(cur, ri, next);
-    }
+    const __m512i left = _mm512_permutex2var_epi16(prev, li, cur);
+    const __m512i right = _mm512_permutex2var_epi16(cur, ri, next);
     __m512i s = _mm512_add_epi16(_mm512_add_epi16(left, cur), right);
     s = _mm512_add_epi16(s, _mm512_add_epi16(_mm512_mullo_epi16(c, seven), eight));
     __m512i p = _mm512_srli_epi16(s, 4);
@@ -210,22 +288,100 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
   FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
 }
 
-// 16 output pixels per step when their source pixels lie within 32 (one two-register permute);
-// the others one at a time.
+// 4-byte pixels, 16 per step, as FilterRow32AVX2 with 512-bit registers: lo holds pixels
+// 0,1 | 4,5 | 8,9 | 12,13 and hi 2,3 | 6,7 | 10,11 | 14,15; the part step at the end of a row
+// uses masked loads and stores.
+struct Window32AVX512 {
+  __m512i vlo, vhi, ablo, abhi, c;
+};
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline Window32AVX512 LoadWindow32AVX512(
+    const uint8_t* above, const uint8_t* centre, const uint8_t* below, int k, int n) {
+  __m512i a, c, b;
+  if (k + 64 <= n) {
+    a = _mm512_loadu_si512(above + k);
+    c = _mm512_loadu_si512(centre + k);
+    b = _mm512_loadu_si512(below + k);
+  } else {
+    const __mmask64 mask = (~0ull) >> (64 - (n - k));
+    a = _mm512_maskz_loadu_epi8(mask, above + k);
+    c = _mm512_maskz_loadu_epi8(mask, centre + k);
+    b = _mm512_maskz_loadu_epi8(mask, below + k);
+  }
+  const __m512i zero = _mm512_setzero_si512();
+  Window32AVX512 w;
+  w.ablo = _mm512_add_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero));
+  w.abhi = _mm512_add_epi16(_mm512_unpackhi_epi8(a, zero), _mm512_unpackhi_epi8(b, zero));
+  w.vlo = _mm512_add_epi16(w.ablo, _mm512_unpacklo_epi8(c, zero));
+  w.vhi = _mm512_add_epi16(w.abhi, _mm512_unpackhi_epi8(c, zero));
+  w.c = c;
+  return w;
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Filter32AVX512(const Window32AVX512& w,
+                                                                                     __m512i prevHi, __m512i nextLo,
+                                                                                     bool copyFourth) {
+  const __m512i mid = _mm512_alignr_epi8(w.vhi, w.vlo, 8);
+  // Quadword lanes moved by one 128-bit lane: the previous step's last two pixels come in first,
+  // the next step's first two last.
+  const __m512i left = _mm512_alignr_epi8(w.vlo, _mm512_mask_alignr_epi64(w.vhi, 0xFF, w.vhi, prevHi, 6), 8);
+  const __m512i right = _mm512_alignr_epi8(_mm512_mask_alignr_epi64(w.vlo, 0xFF, nextLo, w.vlo, 2), w.vhi, 8);
+  const __m512i qlo = _mm512_add_epi16(_mm512_add_epi16(left, mid), w.ablo);
+  const __m512i qhi = _mm512_add_epi16(_mm512_add_epi16(mid, right), w.abhi);
+  __m512i p = _mm512_avg_epu8(_mm512_packus_epi16(_mm512_srli_epi16(qlo, 3), _mm512_srli_epi16(qhi, 3)), w.c);
+  if (copyFourth) p = _mm512_mask_blend_epi8(0x8888888888888888ull, p, w.c);
+  return p;
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow32AVX512(const uint8_t* above,
+                                                                             const uint8_t* centre,
+                                                                             const uint8_t* below, uint8_t* filtered,
+                                                                             int n, bool copyFourth) {
+  Window32AVX512 cur = LoadWindow32AVX512(above, centre, below, 0, n);
+  __m512i prevHi = _mm512_mask_permutexvar_epi64(cur.vlo, 0xFF, _mm512_setzero_si512(), cur.vlo);
+  for (int k = 0;; k += 64) {
+    if (k + 64 < n) {
+      const Window32AVX512 next = LoadWindow32AVX512(above, centre, below, k + 64, n);
+      _mm512_storeu_si512(filtered + k, Filter32AVX512(cur, prevHi, next.vlo, copyFourth));
+      prevHi = cur.vhi;
+      cur = next;
+      continue;
+    }
+    if (k + 64 == n) {
+      _mm512_storeu_si512(filtered + k,
+                          Filter32AVX512(cur, prevHi, _mm512_mask_permutexvar_epi64(cur.vhi, 0xFF, _mm512_set1_epi64(7), cur.vhi), copyFourth));
+    } else {
+      const int bytes = n - k - 4;  // all but the last pixel
+      const __mmask64 mask = bytes > 0 ? (~0ull) >> (64 - bytes) : 0;
+      _mm512_mask_storeu_epi8(filtered + k, mask, Filter32AVX512(cur, prevHi, _mm512_setzero_si512(), copyFourth));
+      FilterRowRangeFromRows(above, centre, below, filtered, n - 4, n, n, 4, copyFourth);
+    }
+    return;
+  }
+}
+
+// 16 output pixels per step when their source pixels lie within 32 (one two-register permute) or
+// within 64 (two, merged by bit 5 of the index: strong reductions, up to about 4 to 1); the
+// others one at a time.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void Pick32AVX512(const uint8_t* filtered, const int32_t* columns,
                                                                         uint8_t* dst, int width) {
   int j = 0;
   for (; j + 16 <= width; j += 16) {
-    const int base = columns[j];
-    if (columns[j + 15] - base >= 128) {
+    const int base = columns[j], span = columns[j + 15] - base;
+    if (span >= 256) {
       PickPixels32(filtered, columns, dst, j, j + 16);
       continue;
     }
     const __m512i idx =
         _mm512_maskz_srli_epi32(0xFFFF, _mm512_sub_epi32(_mm512_loadu_si512(columns + j), _mm512_set1_epi32(base)), 2);
-    const __m512i lo = _mm512_loadu_si512(filtered + base);
-    const __m512i hi = _mm512_loadu_si512(filtered + base + 64);
-    _mm512_storeu_si512(dst + 4 * j, _mm512_permutex2var_epi32(lo, idx, hi));
+    __m512i p = _mm512_permutex2var_epi32(_mm512_loadu_si512(filtered + base), idx,
+                                          _mm512_loadu_si512(filtered + base + 64));
+    if (span >= 128) {
+      const __m512i far = _mm512_permutex2var_epi32(_mm512_loadu_si512(filtered + base + 128), idx,
+                                                    _mm512_loadu_si512(filtered + base + 192));
+      p = _mm512_mask_blend_epi32(_mm512_test_epi32_mask(idx, _mm512_set1_epi32(32)), p, far);
+    }
+    _mm512_storeu_si512(dst + 4 * j, p);
   }
   PickPixels32(filtered, columns, dst, j, width);
 }
@@ -235,7 +391,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
                                                                            uint8_t* filtered, int n, int b,
                                                                            bool copyFourth) {
   if (b == 4)
-    FilterRowAVX512Impl<4>(above, centre, below, filtered, n, copyFourth);
+    FilterRow32AVX512(above, centre, below, filtered, n, copyFourth);
   else
     FilterRowAVX512Impl<3>(above, centre, below, filtered, n, copyFourth);
 }

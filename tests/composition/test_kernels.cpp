@@ -137,7 +137,10 @@ TEST_P(ScalerVariant, EqualsTheReferenceByteForByte) {
                         // rows of exactly one, two and several whole SIMD steps (first and last
                         // pixel clamped inside a step) and one pixel more
                         {4, 3, 3, 2},      {8, 3, 5, 2},      {16, 3, 9, 5},    {17, 3, 9, 5},    {48, 5, 31, 7},
-                        {32, 4, 40, 6},    {90, 4, 60, 3}};
+                        {32, 4, 40, 6},    {90, 4, 60, 3},    {31, 3, 31, 3},
+                        // strong reductions: output pixels whose source pixels lie further
+                        // apart than one register holds (near 4 to 1, and beyond)
+                        {131, 5, 35, 4},   {300, 7, 40, 3}};
   for (int b : {3, 4})
     for (bool filterFourth : {false, true}) {
       if (b == 3 && !filterFourth) continue;
