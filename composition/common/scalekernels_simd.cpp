@@ -138,10 +138,11 @@ __attribute__((target("avx2"))) inline Window32AVX2 LoadWindow32AVX2(const uint8
     c = _mm256_maskload_epi32(reinterpret_cast<const int*>(centre + k), mask);
     b = _mm256_maskload_epi32(reinterpret_cast<const int*>(below + k), mask);
   }
-  const __m256i zero = _mm256_setzero_si256();
+  const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi8(1);
   Window32AVX2 w;
-  w.ablo = _mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero));
-  w.abhi = _mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero));
+  // above + below: the two rows' bytes interleaved, each pair added into one 16-bit lane
+  w.ablo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), ones);
+  w.abhi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), ones);
   w.vlo = _mm256_add_epi16(w.ablo, _mm256_unpacklo_epi8(c, zero));
   w.vhi = _mm256_add_epi16(w.abhi, _mm256_unpackhi_epi8(c, zero));
   w.c = c;
@@ -168,6 +169,10 @@ __attribute__((target("avx2"))) void FilterRow32AVX2(const uint8_t* above, const
   for (int k = 0;; k += 32) {
     if (k + 32 < n) {
       const Window32AVX2 next = LoadWindow32AVX2(above, centre, below, k + 32, n);
+      if ((k & 32) == 0) {
+        _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
+      }
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k), Filter32AVX2(cur, prevHi, next.vlo, copyFourth));
       prevHi = cur.vhi;
       cur = next;
@@ -308,10 +313,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline Window32AVX512 LoadW
     c = _mm512_maskz_loadu_epi8(mask, centre + k);
     b = _mm512_maskz_loadu_epi8(mask, below + k);
   }
-  const __m512i zero = _mm512_setzero_si512();
+  const __m512i zero = _mm512_setzero_si512(), ones = _mm512_set1_epi8(1);
   Window32AVX512 w;
-  w.ablo = _mm512_add_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero));
-  w.abhi = _mm512_add_epi16(_mm512_unpackhi_epi8(a, zero), _mm512_unpackhi_epi8(b, zero));
+  w.ablo = _mm512_maddubs_epi16(_mm512_unpacklo_epi8(a, b), ones);
+  w.abhi = _mm512_maddubs_epi16(_mm512_unpackhi_epi8(a, b), ones);
   w.vlo = _mm512_add_epi16(w.ablo, _mm512_unpacklo_epi8(c, zero));
   w.vhi = _mm512_add_epi16(w.abhi, _mm512_unpackhi_epi8(c, zero));
   w.c = c;
@@ -342,6 +347,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow32AVX512(cons
   for (int k = 0;; k += 64) {
     if (k + 64 < n) {
       const Window32AVX512 next = LoadWindow32AVX512(above, centre, below, k + 64, n);
+      _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
       _mm512_storeu_si512(filtered + k, Filter32AVX512(cur, prevHi, next.vlo, copyFourth));
       prevHi = cur.vhi;
       cur = next;
