@@ -21,8 +21,19 @@ struct ScaleKernels {
   void (*filterRow)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
                     uint16_t* centre16, uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth);
   // 4-byte pixels: dst pixel j = the filtered pixel at byte offset columns[j], for j < width.
-  // filtered holds at least 256 bytes beyond the row (whole-register loads).
-  void (*pick32)(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width);
+  // filtered holds at least 256 bytes beyond the row (whole-register loads). pickIndex: see
+  // PickIndex32.
+  void (*pick32)(const uint8_t* filtered, const int32_t* columns, const int32_t* pickIndex, uint8_t* dst, int width);
+  // Shrinking rows of 4-byte pixels in one pass (0 and null in tables without it): the source
+  // row's filtered pixels are computed planStep at a time and the output pixels that read them
+  // are written from the register at once, so no filtered row goes through memory. The plan has,
+  // for each step s, planStep entries: the step's output pixels in order as the index of their
+  // source pixel within the step (counts[s] of them, at most planStep since a shrinking row reads
+  // every source pixel at most once). dst gets exactly width pixels; n is the source row in bytes.
+  int planStep;
+  bool planStrong;  // the one-pass path also pays for reductions of 2 to 1 and more
+  void (*filterPick32)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, const int32_t* plan,
+                       const uint8_t* counts, uint8_t* dst, int n, int width, bool copyFourth);
 };
 
 // The second step of a two-pass filterRow, for the bytes from <= k < to of a row of n bytes, one
@@ -57,13 +68,36 @@ inline void FilterRowRangeFromRows(const uint8_t* above, const uint8_t* centre, 
   }
 }
 
+// For output pixel j in a block of 8, the pixel index i of its source pixel counted from the
+// block's first one's, as (i & 7) with bit 3 in bit 31 and bit 4 in bit 30 (the register of a
+// window of 32 pixels), for one table lookup per block.
+inline int32_t PickIndex32(const int32_t* columns, int j) {
+  const uint32_t i = static_cast<uint32_t>(columns[j] - columns[j & ~7]) / 4;
+  return static_cast<int32_t>((i & 7u) | ((i & 8u) << 28) | ((i & 16u) << 26));
+}
+
 // pick32 for the pixels from <= j < width, one at a time.
 inline void PickPixels32(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {
   for (int j = from; j < width; ++j) std::memcpy(dst + 4 * j, filtered + columns[j], 4);
 }
 
-inline void Pick32OneByOne(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
+inline void Pick32OneByOne(const uint8_t* filtered, const int32_t* columns, const int32_t*, uint8_t* dst, int width) {
   PickPixels32(filtered, columns, dst, 0, width);
+}
+
+// The last 4-byte pixel of a filtered row (its right neighbour is itself), into out[0..3].
+inline void LastPixel32(const uint8_t* above, const uint8_t* centre, const uint8_t* below, int n, bool copyFourth,
+                        uint8_t* out) {
+  const int base = n >= 8 ? n - 8 : 0;  // the last two pixels (or the only one) as a row of their own
+  uint8_t t[8];
+  FilterRowRangeFromRows(above + base, centre + base, below + base, t, n - 4 - base, n - base, n - base, 4,
+                         copyFourth);
+  std::memcpy(out, t + (n - 4 - base), 4);
+}
+
+// One step of filterPick32 from the step's filtered pixels in memory, one pixel at a time.
+inline void PickStep32(const uint8_t* stepPixels, const int32_t* plan, int count, uint8_t* dst, int* o) {
+  for (int i = 0; i < count; ++i, ++*o) std::memcpy(dst + 4 * *o, stepPixels + 4 * plan[i], 4);
 }
 
 extern const ScaleKernels kScaleKernelsC;

@@ -10,6 +10,8 @@
 // 9 x 255 + 7 x 255 + 8, fits.
 #include <immintrin.h>
 
+#include <cstring>
+
 
 #include "composition/common/scalekernels.h"
 #include "platform/com/cpu.h"
@@ -162,8 +164,13 @@ __attribute__((target("avx2"))) inline __m256i Filter32AVX2(const Window32AVX2& 
   return p;
 }
 
-__attribute__((target("avx2"))) void FilterRow32AVX2(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
-                                                      uint8_t* filtered, int n, bool copyFourth) {
+// One row of 4-byte pixels, 8 at a time; sink.Full(k, p) takes the filtered pixels of bytes k to
+// k + 32, sink.Part(k, p, last) those of the part step at the end (p is valid but for the last
+// pixel, given apart in last).
+template <bool kCopyFourth, class Sink>
+__attribute__((target("avx2"))) inline void Row32AVX2(const uint8_t* above, const uint8_t* centre,
+                                                       const uint8_t* below, int n, Sink& sink) {
+  constexpr bool copyFourth = kCopyFourth;
   Window32AVX2 cur = LoadWindow32AVX2(above, centre, below, 0, n);
   __m256i prevHi = _mm256_permute4x64_epi64(cur.vlo, 0x00);  // the first pixel is its own left neighbour
   for (int k = 0;; k += 32) {
@@ -173,38 +180,99 @@ __attribute__((target("avx2"))) void FilterRow32AVX2(const uint8_t* above, const
         _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
       }
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k), Filter32AVX2(cur, prevHi, next.vlo, copyFourth));
+      sink.Full(k, Filter32AVX2(cur, prevHi, next.vlo, copyFourth));
       prevHi = cur.vhi;
       cur = next;
       continue;
     }
     if (k + 32 == n) {  // the last pixel is its own right neighbour
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k),
-                          Filter32AVX2(cur, prevHi, _mm256_permute4x64_epi64(cur.vhi, 0xFF), copyFourth));
-    } else {  // a part step: all but the last pixel, whose right neighbour is not in a register
-      const __m256i mask =
-          _mm256_cmpgt_epi32(_mm256_set1_epi32((n - k) / 4 - 1), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-      _mm256_maskstore_epi32(reinterpret_cast<int*>(filtered + k), mask,
-                             Filter32AVX2(cur, prevHi, _mm256_setzero_si256(), copyFourth));
-      FilterRowRangeFromRows(above, centre, below, filtered, n - 4, n, n, 4, copyFourth);
+      sink.Full(k, Filter32AVX2(cur, prevHi, _mm256_permute4x64_epi64(cur.vhi, 0xFF), copyFourth));
+    } else {  // a part step: the last pixel's right neighbour is not in a register
+      uint8_t last[4];
+      LastPixel32(above, centre, below, n, copyFourth, last);
+      sink.Part(k, Filter32AVX2(cur, prevHi, _mm256_setzero_si256(), copyFourth), last);
     }
     return;
   }
 }
 
+// Into the filtered row.
+struct RowSink32AVX2 {
+  uint8_t* filtered;
+  int n;
+  __attribute__((target("avx2"))) void Full(int k, __m256i p) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k), p);
+  }
+  __attribute__((target("avx2"))) void Part(int k, __m256i p, const uint8_t* last) {
+    const __m256i mask =
+        _mm256_cmpgt_epi32(_mm256_set1_epi32((n - k) / 4 - 1), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(filtered + k), mask, p);
+    std::memcpy(filtered + n - 4, last, 4);
+  }
+};
+
+// Straight into the output row: the step's output pixels, permuted into place by the plan, with
+// one store (the lanes past them are overwritten by the next step's; near the end of the row
+// only the pixels themselves are written).
+struct PickSink32AVX2 {
+  const int32_t* plan;
+  const uint8_t* counts;
+  uint8_t* dst;
+  int n, width, o;
+  __attribute__((target("avx2"))) void Full(int, __m256i p) {
+    const __m256i q = _mm256_permutevar8x32_epi32(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan)));
+    const int count = *counts++;
+    if (o + 8 <= width) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * o), q);
+    } else {
+      alignas(32) uint8_t t[32];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(t), q);
+      std::memcpy(dst + 4 * o, t, 4 * count);
+    }
+    o += count;
+    plan += 8;
+  }
+  __attribute__((target("avx2"))) void Part(int k, __m256i p, const uint8_t* last) {
+    alignas(32) uint8_t t[32];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(t), p);
+    std::memcpy(t + (n - 4 - k), last, 4);
+    PickStep32(t, plan, *counts, dst, &o);
+  }
+};
+
+__attribute__((target("avx2"))) void FilterRow32AVX2(const uint8_t* above, const uint8_t* centre, const uint8_t* below,
+                                                      uint8_t* filtered, int n, bool copyFourth) {
+  RowSink32AVX2 sink{filtered, n};
+  if (copyFourth)
+    Row32AVX2<true>(above, centre, below, n, sink);
+  else
+    Row32AVX2<false>(above, centre, below, n, sink);
+}
+
+__attribute__((target("avx2"))) void FilterPick32AVX2(const uint8_t* above, const uint8_t* centre,
+                                                       const uint8_t* below, const int32_t* plan,
+                                                       const uint8_t* counts, uint8_t* dst, int n, int width,
+                                                       bool copyFourth) {
+  PickSink32AVX2 sink{plan, counts, dst, n, width, 0};
+  if (copyFourth)
+    Row32AVX2<true>(above, centre, below, n, sink);
+  else
+    Row32AVX2<false>(above, centre, below, n, sink);
+}
+
 // 8 output pixels per step when their source pixels lie within 16 (two registers, two permutes
 // and a blend) or within 32 (four registers: strong reductions, up to about 4 to 1); the others
-// one at a time. Bits 3 and 4 of a pixel's index in the window choose its register (blendv on
-// the index shifted into the sign bit).
-__attribute__((target("avx2"))) inline __m256 PickPair32AVX2(const uint8_t* window, __m256i idx, __m256 bit3) {
+// one at a time. The block's indices come precomputed (pickIndex) with bits 3 and 4 of each in
+// bits 31 and 30, so that blendv, which looks at the sign bit, chooses the register.
+__attribute__((target("avx2"))) inline __m256 PickPair32AVX2(const uint8_t* window, __m256i idx) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
   const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
   return _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(lo, idx)),
-                          _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(hi, idx)), bit3);
+                          _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(hi, idx)), _mm256_castsi256_ps(idx));
 }
 
-__attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const int32_t* columns, uint8_t* dst,
-                                                 int width) {
+__attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const int32_t* columns,
+                                                 const int32_t* pickIndex, uint8_t* dst, int width) {
   int j = 0;
   for (; j + 8 <= width; j += 8) {
     const int base = columns[j], span = columns[j + 7] - base;
@@ -212,13 +280,10 @@ __attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const i
       PickPixels32(filtered, columns, dst, j, j + 8);
       continue;
     }
-    const __m256i idx = _mm256_srli_epi32(
-        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + j)), _mm256_set1_epi32(base)), 2);
-    const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(idx, 28));
-    __m256 p = PickPair32AVX2(filtered + base, idx, bit3);
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pickIndex + j));
+    __m256 p = PickPair32AVX2(filtered + base, idx);
     if (span >= 64)
-      p = _mm256_blendv_ps(p, PickPair32AVX2(filtered + base + 64, idx, bit3),
-                           _mm256_castsi256_ps(_mm256_slli_epi32(idx, 27)));
+      p = _mm256_blendv_ps(p, PickPair32AVX2(filtered + base + 64, idx), _mm256_castsi256_ps(_mm256_slli_epi32(idx, 1)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_castps_si256(p));
   }
   PickPixels32(filtered, columns, dst, j, width);
@@ -338,10 +403,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Filter32AVX5
   return p;
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow32AVX512(const uint8_t* above,
-                                                                             const uint8_t* centre,
-                                                                             const uint8_t* below, uint8_t* filtered,
-                                                                             int n, bool copyFourth) {
+template <bool kCopyFourth, class Sink>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Row32AVX512(const uint8_t* above,
+                                                                              const uint8_t* centre,
+                                                                              const uint8_t* below, int n,
+                                                                              Sink& sink) {
+  constexpr bool copyFourth = kCopyFourth;
   Window32AVX512 cur = LoadWindow32AVX512(above, centre, below, 0, n);
   __m512i prevHi = _mm512_mask_permutexvar_epi64(cur.vlo, 0xFF, _mm512_setzero_si512(), cur.vlo);
   for (int k = 0;; k += 64) {
@@ -349,29 +416,86 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow32AVX512(cons
       const Window32AVX512 next = LoadWindow32AVX512(above, centre, below, k + 64, n);
       _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
       _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
-      _mm512_storeu_si512(filtered + k, Filter32AVX512(cur, prevHi, next.vlo, copyFourth));
+      sink.Full(k, Filter32AVX512(cur, prevHi, next.vlo, copyFourth));
       prevHi = cur.vhi;
       cur = next;
       continue;
     }
     if (k + 64 == n) {
-      _mm512_storeu_si512(filtered + k,
-                          Filter32AVX512(cur, prevHi, _mm512_mask_permutexvar_epi64(cur.vhi, 0xFF, _mm512_set1_epi64(7), cur.vhi), copyFourth));
+      sink.Full(k, Filter32AVX512(cur, prevHi,
+                                  _mm512_mask_permutexvar_epi64(cur.vhi, 0xFF, _mm512_set1_epi64(7), cur.vhi),
+                                  copyFourth));
     } else {
-      const int bytes = n - k - 4;  // all but the last pixel
-      const __mmask64 mask = bytes > 0 ? (~0ull) >> (64 - bytes) : 0;
-      _mm512_mask_storeu_epi8(filtered + k, mask, Filter32AVX512(cur, prevHi, _mm512_setzero_si512(), copyFourth));
-      FilterRowRangeFromRows(above, centre, below, filtered, n - 4, n, n, 4, copyFourth);
+      uint8_t last[4];
+      LastPixel32(above, centre, below, n, copyFourth, last);
+      sink.Part(k, Filter32AVX512(cur, prevHi, _mm512_setzero_si512(), copyFourth), last);
     }
     return;
   }
+}
+
+struct RowSink32AVX512 {
+  uint8_t* filtered;
+  int n;
+  __attribute__((target("avx512f,avx512bw,avx512vl"))) void Full(int k, __m512i p) {
+    _mm512_storeu_si512(filtered + k, p);
+  }
+  __attribute__((target("avx512f,avx512bw,avx512vl"))) void Part(int k, __m512i p, const uint8_t* last) {
+    const int bytes = n - k - 4;  // all but the last pixel
+    _mm512_mask_storeu_epi8(filtered + k, bytes > 0 ? (~0ull) >> (64 - bytes) : 0, p);
+    std::memcpy(filtered + n - 4, last, 4);
+  }
+};
+
+struct PickSink32AVX512 {
+  const int32_t* plan;
+  const uint8_t* counts;
+  uint8_t* dst;
+  int n, width, o;
+  __attribute__((target("avx512f,avx512bw,avx512vl"))) void Full(int, __m512i p) {
+    const __m512i q = _mm512_mask_permutexvar_epi32(p, 0xFFFF, _mm512_loadu_si512(plan), p);
+    const int count = *counts++;
+    if (o + 16 <= width)
+      _mm512_storeu_si512(dst + 4 * o, q);
+    else
+      _mm512_mask_storeu_epi32(dst + 4 * o, static_cast<__mmask16>((1u << count) - 1), q);
+    o += count;
+    plan += 16;
+  }
+  __attribute__((target("avx512f,avx512bw,avx512vl"))) void Part(int k, __m512i p, const uint8_t* last) {
+    alignas(64) uint8_t t[64];
+    _mm512_store_si512(t, p);
+    std::memcpy(t + (n - 4 - k), last, 4);
+    PickStep32(t, plan, *counts, dst, &o);
+  }
+};
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow32AVX512(const uint8_t* above,
+                                                                             const uint8_t* centre,
+                                                                             const uint8_t* below, uint8_t* filtered,
+                                                                             int n, bool copyFourth) {
+  RowSink32AVX512 sink{filtered, n};
+  if (copyFourth)
+    Row32AVX512<true>(above, centre, below, n, sink);
+  else
+    Row32AVX512<false>(above, centre, below, n, sink);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterPick32AVX512(
+    const uint8_t* above, const uint8_t* centre, const uint8_t* below, const int32_t* plan, const uint8_t* counts,
+    uint8_t* dst, int n, int width, bool copyFourth) {
+  PickSink32AVX512 sink{plan, counts, dst, n, width, 0};
+  if (copyFourth)
+    Row32AVX512<true>(above, centre, below, n, sink);
+  else
+    Row32AVX512<false>(above, centre, below, n, sink);
 }
 
 // 16 output pixels per step when their source pixels lie within 32 (one two-register permute) or
 // within 64 (two, merged by bit 5 of the index: strong reductions, up to about 4 to 1); the
 // others one at a time.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void Pick32AVX512(const uint8_t* filtered, const int32_t* columns,
-                                                                        uint8_t* dst, int width) {
+                                                                        const int32_t*, uint8_t* dst, int width) {
   int j = 0;
   for (; j + 16 <= width; j += 16) {
     const int base = columns[j], span = columns[j + 15] - base;
@@ -405,9 +529,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2};
-const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512};
+const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, 0, false, nullptr};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, false, FilterPick32AVX2};
+const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, 16, true, FilterPick32AVX512};
 
 #endif
 
