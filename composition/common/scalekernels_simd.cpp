@@ -151,12 +151,18 @@ __attribute__((target("avx2"))) inline Window32AVX2 LoadWindow32AVX2(const uint8
   return w;
 }
 
-// The 8 filtered pixels of w; prevHi's last pixel is the one before w, nextLo's first the one after.
-__attribute__((target("avx2"))) inline __m256i Filter32AVX2(const Window32AVX2& w, __m256i prevHi, __m256i nextLo,
+// The left neighbours of w's lo pixels (0,1 | 4,5): pixels -1,0 | 3,4, pixel -1 being the last of
+// prevHi.
+__attribute__((target("avx2"))) inline __m256i LeftOfLo32AVX2(const Window32AVX2& w, __m256i prevHi) {
+  return _mm256_alignr_epi8(w.vlo, _mm256_permute2x128_si256(prevHi, w.vhi, 0x21), 8);
+}
+
+// The 8 filtered pixels of w from the left neighbours of its lo pixels and of the next step's
+// (whose lower lane, pixels 7,8, holds the right neighbours of its last two).
+__attribute__((target("avx2"))) inline __m256i Filter32AVX2(const Window32AVX2& w, __m256i left, __m256i leftNext,
                                                             bool copyFourth) {
-  const __m256i mid = _mm256_alignr_epi8(w.vhi, w.vlo, 8);  // right of lo = left of hi
-  const __m256i left = _mm256_alignr_epi8(w.vlo, _mm256_permute2x128_si256(prevHi, w.vhi, 0x21), 8);
-  const __m256i right = _mm256_alignr_epi8(_mm256_permute2x128_si256(w.vlo, nextLo, 0x21), w.vhi, 8);
+  const __m256i mid = _mm256_alignr_epi8(w.vhi, w.vlo, 8);            // right of lo = left of hi
+  const __m256i right = _mm256_permute2x128_si256(left, leftNext, 0x21);  // right of hi: 3,4 | 7,8
   const __m256i qlo = _mm256_add_epi16(_mm256_add_epi16(left, mid), w.ablo);
   const __m256i qhi = _mm256_add_epi16(_mm256_add_epi16(mid, right), w.abhi);
   __m256i p = _mm256_avg_epu8(_mm256_packus_epi16(_mm256_srli_epi16(qlo, 3), _mm256_srli_epi16(qhi, 3)), w.c);
@@ -172,7 +178,8 @@ __attribute__((target("avx2"))) inline void Row32AVX2(const uint8_t* above, cons
                                                        const uint8_t* below, int n, Sink& sink) {
   constexpr bool copyFourth = kCopyFourth;
   Window32AVX2 cur = LoadWindow32AVX2(above, centre, below, 0, n);
-  __m256i prevHi = _mm256_permute4x64_epi64(cur.vlo, 0x00);  // the first pixel is its own left neighbour
+  // The first pixel is its own left neighbour.
+  __m256i left = LeftOfLo32AVX2(cur, _mm256_permute4x64_epi64(cur.vlo, 0x00));
   for (int k = 0;; k += 32) {
     if (k + 32 < n) {
       const Window32AVX2 next = LoadWindow32AVX2(above, centre, below, k + 32, n);
@@ -180,17 +187,18 @@ __attribute__((target("avx2"))) inline void Row32AVX2(const uint8_t* above, cons
         _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
       }
-      sink.Full(k, Filter32AVX2(cur, prevHi, next.vlo, copyFourth));
-      prevHi = cur.vhi;
+      const __m256i leftNext = LeftOfLo32AVX2(next, cur.vhi);
+      sink.Full(k, Filter32AVX2(cur, left, leftNext, copyFourth));
+      left = leftNext;
       cur = next;
       continue;
     }
-    if (k + 32 == n) {  // the last pixel is its own right neighbour
-      sink.Full(k, Filter32AVX2(cur, prevHi, _mm256_permute4x64_epi64(cur.vhi, 0xFF), copyFourth));
+    if (k + 32 == n) {  // the last pixel is its own right neighbour: pixels 7,7 after the row
+      sink.Full(k, Filter32AVX2(cur, left, _mm256_permute4x64_epi64(cur.vhi, 0xFF), copyFourth));
     } else {  // a part step: the last pixel's right neighbour is not in a register
       uint8_t last[4];
       LastPixel32(above, centre, below, n, copyFourth, last);
-      sink.Part(k, Filter32AVX2(cur, prevHi, _mm256_setzero_si256(), copyFourth), last);
+      sink.Part(k, Filter32AVX2(cur, left, _mm256_setzero_si256(), copyFourth), last);
     }
     return;
   }
