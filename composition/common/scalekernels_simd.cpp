@@ -230,7 +230,9 @@ struct PickSink32AVX2 {
   __attribute__((target("avx2"))) void Full(int, __m256i p) {
     const __m256i q = _mm256_permutevar8x32_epi32(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan)));
     const int count = *counts++;
-    if (o + 8 <= width) {
+    if (count <= 4 && o + 4 <= width) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * o), _mm256_castsi256_si128(q));
+    } else if (o + 8 <= width) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * o), q);
     } else {
       alignas(32) uint8_t t[32];
@@ -463,7 +465,10 @@ struct PickSink32AVX512 {
   __attribute__((target("avx512f,avx512bw,avx512vl"))) void Full(int, __m512i p) {
     const __m512i q = _mm512_mask_permutexvar_epi32(p, 0xFFFF, _mm512_loadu_si512(plan), p);
     const int count = *counts++;
-    if (o + 16 <= width)
+    if (count <= 8 && o + 8 <= width)  // a narrower store crosses fewer cache lines
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * o),
+                          _mm512_mask_extracti64x4_epi64(_mm256_setzero_si256(), 0xF, q, 0));
+    else if (o + 16 <= width)
       _mm512_storeu_si512(dst + 4 * o, q);
     else
       _mm512_mask_storeu_epi32(dst + 4 * o, static_cast<__mmask16>((1u << count) - 1), q);
@@ -538,7 +543,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
 }  // namespace
 
 const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, 0, false, nullptr};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, false, FilterPick32AVX2};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, true, FilterPick32AVX2};
 const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, 16, true, FilterPick32AVX512};
 
 #endif
