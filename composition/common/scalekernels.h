@@ -31,7 +31,6 @@ struct ScaleKernels {
   // source pixel within the step (counts[s] of them, at most planStep since a shrinking row reads
   // every source pixel at most once). dst gets exactly width pixels; n is the source row in bytes.
   int planStep;
-  bool planStrong;  // the one-pass path also pays for reductions of 2 to 1 and more
   void (*filterPick32)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, const int32_t* plan,
                        const uint8_t* counts, uint8_t* dst, int n, int width, bool copyFourth);
 };

@@ -542,9 +542,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, 0, false, nullptr};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, true, FilterPick32AVX2};
-const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, 16, true, FilterPick32AVX512};
+const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, 0, nullptr};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, FilterPick32AVX2};
+const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, 16, FilterPick32AVX512};
 
 #endif
 

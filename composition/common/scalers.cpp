@@ -26,7 +26,7 @@ void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* belo
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne, 0, false, nullptr};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne, 0, nullptr};
 
 }  // namespace composition
 
@@ -108,8 +108,6 @@ void PicScalerBase::PrepareGeometry() {
 bool PicScalerBase::PreparePlan() {
   const int step = m_pKernels->planStep;
   if (m_nBytes != 4 || step == 0 || m_nDstWidth > m_nSrcWidth) return false;
-  // A strong reduction reads few pixels of each step, and the separate pick may take them faster.
-  if (!m_pKernels->planStrong && m_nSrcWidth >= 2 * m_nDstWidth) return false;
   if (m_nPlanStep == step) return true;
   const int steps = (m_nSrcWidth + step - 1) / step;
   m_plan.assign(static_cast<size_t>(steps) * step, 0);
