@@ -21,7 +21,7 @@ struct ScaleKernels {
   void (*filterRow)(const uint8_t* above, const uint8_t* centre, const uint8_t* below, uint16_t* sums,
                     uint16_t* centre16, uint8_t* filtered, int n, int bytesPerPixel, bool copyFourth);
   // 4-byte pixels: dst pixel j = the filtered pixel at byte offset columns[j], for j < width.
-  // filtered holds at least 256 bytes beyond the row (whole-register loads). pickIndex: see
+  // filtered holds at least 64 bytes beyond the row (whole-register loads). pickIndex: see
   // PickIndex32.
   void (*pick32)(const uint8_t* filtered, const int32_t* columns, const int32_t* pickIndex, uint8_t* dst, int width);
   // Shrinking rows of 4-byte pixels in one pass (0 and null in tables without it): the source
@@ -67,13 +67,9 @@ inline void FilterRowRangeFromRows(const uint8_t* above, const uint8_t* centre, 
   }
 }
 
-// For output pixel j in a block of 8, the pixel index i of its source pixel counted from the
-// block's first one's, as (i & 7) with bit 3 in bit 31 and bit 4 in bit 30 (the register of a
-// window of 32 pixels), for one table lookup per block.
-inline int32_t PickIndex32(const int32_t* columns, int j) {
-  const uint32_t i = static_cast<uint32_t>(columns[j] - columns[j & ~7]) / 4;
-  return static_cast<int32_t>((i & 7u) | ((i & 8u) << 28) | ((i & 16u) << 26));
-}
+// For output pixel j in a block of 8, the pixel index of its source pixel counted from the block's
+// first one's (one table lookup per block for pick32).
+inline int32_t PickIndex32(const int32_t* columns, int j) { return (columns[j] - columns[j & ~7]) / 4; }
 
 // pick32 for the pixels from <= j < width, one at a time.
 inline void PickPixels32(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {

@@ -270,31 +270,21 @@ __attribute__((target("avx2"))) void FilterPick32AVX2(const uint8_t* above, cons
     Row32AVX2<false>(above, centre, below, n, sink);
 }
 
-// 8 output pixels per step when their source pixels lie within 16 (two registers, two permutes
-// and a blend) or within 32 (four registers: strong reductions, up to about 4 to 1); the others
-// one at a time. The block's indices come precomputed (pickIndex) with bits 3 and 4 of each in
-// bits 31 and 30, so that blendv, which looks at the sign bit, chooses the register.
-__attribute__((target("avx2"))) inline __m256 PickPair32AVX2(const uint8_t* window, __m256i idx) {
-  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
-  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
-  return _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(lo, idx)),
-                          _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(hi, idx)), _mm256_castsi256_ps(idx));
-}
-
+// Enlarging rows of 4-byte pixels (shrinking goes through FilterPick32AVX2): 8 output pixels read
+// at most 8 neighbouring source pixels, so one permute of one register (indices precomputed,
+// pickIndex) gives them; blocks whose pixels lie further apart go one at a time.
 __attribute__((target("avx2"))) void Pick32AVX2(const uint8_t* filtered, const int32_t* columns,
                                                  const int32_t* pickIndex, uint8_t* dst, int width) {
   int j = 0;
   for (; j + 8 <= width; j += 8) {
-    const int base = columns[j], span = columns[j + 7] - base;
-    if (span >= 128) {
+    const int base = columns[j];
+    if (columns[j + 7] - base >= 32) {
       PickPixels32(filtered, columns, dst, j, j + 8);
       continue;
     }
     const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pickIndex + j));
-    __m256 p = PickPair32AVX2(filtered + base, idx);
-    if (span >= 64)
-      p = _mm256_blendv_ps(p, PickPair32AVX2(filtered + base + 64, idx), _mm256_castsi256_ps(_mm256_slli_epi32(idx, 1)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_castps_si256(p));
+    const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(filtered + base));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_permutevar8x32_epi32(window, idx));
   }
   PickPixels32(filtered, columns, dst, j, width);
 }
@@ -504,28 +494,21 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterPick32AVX512(
     Row32AVX512<false>(above, centre, below, n, sink);
 }
 
-// 16 output pixels per step when their source pixels lie within 32 (one two-register permute) or
-// within 64 (two, merged by bit 5 of the index: strong reductions, up to about 4 to 1); the
-// others one at a time.
+// Enlarging rows of 4-byte pixels: 16 output pixels per step from the one register their source
+// pixels lie in; blocks whose pixels lie further apart one at a time.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void Pick32AVX512(const uint8_t* filtered, const int32_t* columns,
                                                                         const int32_t*, uint8_t* dst, int width) {
   int j = 0;
   for (; j + 16 <= width; j += 16) {
-    const int base = columns[j], span = columns[j + 15] - base;
-    if (span >= 256) {
+    const int base = columns[j];
+    if (columns[j + 15] - base >= 64) {
       PickPixels32(filtered, columns, dst, j, j + 16);
       continue;
     }
     const __m512i idx =
         _mm512_maskz_srli_epi32(0xFFFF, _mm512_sub_epi32(_mm512_loadu_si512(columns + j), _mm512_set1_epi32(base)), 2);
-    __m512i p = _mm512_permutex2var_epi32(_mm512_loadu_si512(filtered + base), idx,
-                                          _mm512_loadu_si512(filtered + base + 64));
-    if (span >= 128) {
-      const __m512i far = _mm512_permutex2var_epi32(_mm512_loadu_si512(filtered + base + 128), idx,
-                                                    _mm512_loadu_si512(filtered + base + 192));
-      p = _mm512_mask_blend_epi32(_mm512_test_epi32_mask(idx, _mm512_set1_epi32(32)), p, far);
-    }
-    _mm512_storeu_si512(dst + 4 * j, p);
+    const __m512i window = _mm512_loadu_si512(filtered + base);
+    _mm512_storeu_si512(dst + 4 * j, _mm512_mask_permutexvar_epi32(window, 0xFFFF, idx, window));
   }
   PickPixels32(filtered, columns, dst, j, width);
 }

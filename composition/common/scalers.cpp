@@ -99,7 +99,7 @@ void PicScalerBase::PrepareGeometry() {
   // Room for whole registers past the last byte, so SIMD kernels may load them.
   m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
-  m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 256, 0);
+  m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 128, 0);
   m_nTableSrcWidth = m_nSrcWidth;
   m_nTableDstWidth = m_nDstWidth;
   m_nPlanStep = -1;
