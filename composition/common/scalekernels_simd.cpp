@@ -74,37 +74,40 @@ __attribute__((target("avx2"))) inline __m256i VerticalAVX2(const uint8_t* above
   return _mm256_add_epi16(_mm256_add_epi16(a, *c), b);
 }
 
-template <int B>
-__attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, const uint8_t* centre,
-                                                       const uint8_t* below, uint8_t* filtered, int n, bool copyFourth) {
-  constexpr int kShift = 2 * B;  // one pixel of 16-bit lanes, in bytes
-  if (n < 32) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
-  const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
+// 3-byte pixels, 16 bytes per step, ending in the byte average as the 4-byte kernels do
+// (Row32AVX2): Q = S[x-1] + S[x+1] + S[x] - centre.
+__attribute__((target("avx2"))) void FilterRow24AVX2(const uint8_t* above, const uint8_t* centre,
+                                                      const uint8_t* below, uint8_t* filtered, int n) {
+  constexpr int kShift = 6;  // one pixel of 16-bit lanes, in bytes
+  if (n < 32) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, 3, false);
   __m256i c, cNext = _mm256_setzero_si256();
   __m256i cur = VerticalAVX2(above, centre, below, 0, &c);
   // Before the row: the first pixel's sums again, in the last lanes (its left neighbour is itself).
   __m256i prev = _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_slli_si128(_mm256_castsi256_si128(cur), 16 - kShift), 1);
-  int k = 0;  // a multiple of 4, so the fourth bytes of 4-byte pixels are lanes 3, 7, 11 and 15
+  int k = 0;
   for (;; k += 16) {
     const bool last = k + 32 > n;
     __m256i next;
     if (!last) {
       next = VerticalAVX2(above, centre, below, k + 16, &cNext);
+      if ((k & 48) == 0) {
+        _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
+      }
     } else if (k + 16 == n) {
       // After the row: the last pixel's sums again, in the first lanes.
       next = _mm256_castsi128_si256(_mm_srli_si128(_mm256_extracti128_si256(cur, 1), 16 - kShift));
     } else {
       break;  // a part step: byte by byte
     }
-    // Lanes shifted by one pixel: left[i] = sums at k + i - B, right[i] = sums at k + i + B.
+    // Lanes shifted by one pixel: left[i] = sums at k + i - 3, right[i] = sums at k + i + 3.
     const __m256i left = _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 16 - kShift);
     const __m256i right = _mm256_alignr_epi8(_mm256_permute2x128_si256(cur, next, 0x21), cur, kShift);
-    __m256i s = _mm256_add_epi16(_mm256_add_epi16(left, cur), right);
-    s = _mm256_add_epi16(s, _mm256_add_epi16(_mm256_mullo_epi16(c, seven), eight));
-    __m256i p = _mm256_srli_epi16(s, 4);
-    if (copyFourth) p = _mm256_blend_epi16(p, c, 0x88);
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(p, p), 0x08);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(filtered + k), _mm256_castsi256_si128(packed));
+    const __m256i q = _mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(left, right), cur), c);
+    const __m256i u = _mm256_srli_epi16(q, 3);
+    const __m128i packed = _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(filtered + k),
+                     _mm_avg_epu8(packed, _mm_loadu_si128(reinterpret_cast<const __m128i*>(centre + k))));
     if (last) {
       k += 16;
       break;
@@ -113,7 +116,7 @@ __attribute__((target("avx2"))) void FilterRowAVX2Impl(const uint8_t* above, con
     cur = next;
     c = cNext;
   }
-  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, 3, false);
 }
 
 // 4-byte pixels, 8 per step: each row's 32 bytes are widened by unpacking against zero, so lo
@@ -295,7 +298,7 @@ __attribute__((target("avx2"))) void FilterRowAVX2(const uint8_t* above, const u
   if (b == 4)
     FilterRow32AVX2(above, centre, below, filtered, n, copyFourth);
   else
-    FilterRowAVX2Impl<3>(above, centre, below, filtered, n, copyFourth);
+    FilterRow24AVX2(above, centre, below, filtered, n);
 }
 
 // Column sums of the 32 bytes at k, widened.
@@ -309,12 +312,13 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i VerticalAVX5
   return _mm512_add_epi16(_mm512_add_epi16(a, *c), b);
 }
 
-template <int B>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(const uint8_t* above,
-                                                                               const uint8_t* centre,
-                                                                               const uint8_t* below, uint8_t* filtered,
-                                                                               int n, bool copyFourth) {
-  if (n < 64) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, copyFourth);
+// 3-byte pixels, 32 bytes per step, as FilterRow24AVX2.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRow24AVX512(const uint8_t* above,
+                                                                             const uint8_t* centre,
+                                                                             const uint8_t* below, uint8_t* filtered,
+                                                                             int n) {
+  constexpr int B = 3;
+  if (n < 64) return FilterRowRangeFromRows(above, centre, below, filtered, 0, n, n, B, false);
   // Word permutes over two registers: left[i] = (prev:cur)[32 + i - B], right[i] = (cur:next)[i + B];
   // and the sums before and after the row: the first and last pixel's again.
   alignas(64) int16_t leftIndex[32], rightIndex[32], headIndex[32], tailIndex[32];
@@ -325,28 +329,30 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
     tailIndex[i] = static_cast<int16_t>(i < B ? 32 - B + i : 31);
   }
   const __m512i li = _mm512_load_si512(leftIndex), ri = _mm512_load_si512(rightIndex);
-  const __m512i seven = _mm512_set1_epi16(7), eight = _mm512_set1_epi16(8);
   __m512i c, cNext = _mm512_setzero_si512();
   __m512i cur = VerticalAVX512(above, centre, below, 0, &c);
   __m512i prev = _mm512_permutexvar_epi16(_mm512_load_si512(headIndex), cur);
-  int k = 0;  // a multiple of 4: the fourth bytes of 4-byte pixels are every fourth lane from 3
+  int k = 0;
   for (;; k += 32) {
     const bool last = k + 64 > n;
     __m512i next;
-    if (!last)
+    if (!last) {
       next = VerticalAVX512(above, centre, below, k + 32, &cNext);
-    else if (k + 32 == n)
+      if ((k & 32) == 0) {
+        _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
+      }
+    } else if (k + 32 == n) {
       next = _mm512_permutexvar_epi16(_mm512_load_si512(tailIndex), cur);
-    else
+    } else {
       break;  // a part step: byte by byte
+    }
     const __m512i left = _mm512_permutex2var_epi16(prev, li, cur);
     const __m512i right = _mm512_permutex2var_epi16(cur, ri, next);
-    __m512i s = _mm512_add_epi16(_mm512_add_epi16(left, cur), right);
-    s = _mm512_add_epi16(s, _mm512_add_epi16(_mm512_mullo_epi16(c, seven), eight));
-    __m512i p = _mm512_srli_epi16(s, 4);
-    if (copyFourth) p = _mm512_mask_blend_epi16(0x88888888u, p, c);
+    const __m512i q = _mm512_sub_epi16(_mm512_add_epi16(_mm512_add_epi16(left, right), cur), c);
+    const __m256i packed = _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), 0xFFFFFFFFu, _mm512_srli_epi16(q, 3));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + k),
-                        _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), 0xFFFFFFFFu, p));
+                        _mm256_avg_epu8(packed, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + k))));
     if (last) {
       k += 32;
       break;
@@ -355,7 +361,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512Impl(co
     cur = next;
     c = cNext;
   }
-  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, copyFourth);
+  FilterRowRangeFromRows(above, centre, below, filtered, k, n, n, B, false);
 }
 
 // 4-byte pixels, 16 per step, as FilterRow32AVX2 with 512-bit registers: lo holds pixels
@@ -520,7 +526,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
   if (b == 4)
     FilterRow32AVX512(above, centre, below, filtered, n, copyFourth);
   else
-    FilterRowAVX512Impl<3>(above, centre, below, filtered, n, copyFourth);
+    FilterRow24AVX512(above, centre, below, filtered, n);
 }
 
 }  // namespace

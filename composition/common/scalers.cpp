@@ -55,8 +55,12 @@ inline int SourceIndex(long long i, int src, int dst) {
 
 // Output pixel j is the filtered source pixel at byte offset columns[j]: every output pixel reads
 // one source pixel, so the row's filter is computed once per source row, not per output pixel.
+// Four bytes are moved per pixel (one load and one store; the fourth is overwritten by the next
+// pixel, and filtered has room past its row), the last pixel's three exactly.
 inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
-  for (int j = 0; j < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 3);
+  int j = 0;
+  for (; j + 1 < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 4);
+  std::memcpy(dst + j * 3, filtered + columns[j], 3);
 }
 
 }  // namespace
