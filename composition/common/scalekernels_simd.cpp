@@ -183,7 +183,21 @@ __attribute__((target("avx2"))) inline void Row32AVX2(const uint8_t* above, cons
   Window32AVX2 cur = LoadWindow32AVX2(above, centre, below, 0, n);
   // The first pixel is its own left neighbour.
   __m256i left = LeftOfLo32AVX2(cur, _mm256_permute4x64_epi64(cur.vlo, 0x00));
-  for (int k = 0;; k += 32) {
+  int k = 0;
+  // Two steps a turn while whole windows follow (half the register moves between steps).
+  for (; k + 96 <= n; k += 64) {
+    const Window32AVX2 w1 = LoadWindow32AVX2(above, centre, below, k + 32, n);
+    const __m256i left1 = LeftOfLo32AVX2(w1, cur.vhi);
+    sink.Full(k, Filter32AVX2(cur, left, left1, copyFourth));
+    const Window32AVX2 w2 = LoadWindow32AVX2(above, centre, below, k + 64, n);
+    const __m256i left2 = LeftOfLo32AVX2(w2, w1.vhi);
+    _mm_prefetch(reinterpret_cast<const char*>(centre + k + 1024), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(below + k + 1024), _MM_HINT_T0);
+    sink.Full(k + 32, Filter32AVX2(w1, left1, left2, copyFourth));
+    cur = w2;
+    left = left2;
+  }
+  for (;; k += 32) {
     if (k + 32 < n) {
       const Window32AVX2 next = LoadWindow32AVX2(above, centre, below, k + 32, n);
       if ((k & 32) == 0) {
