@@ -90,8 +90,11 @@ inline void LastPixel32(const uint8_t* above, const uint8_t* centre, const uint8
   std::memcpy(out, t + (n - 4 - base), 4);
 }
 
-// One step of filterPick32 from the step's filtered pixels in memory, one pixel at a time.
-inline void PickStep32(const uint8_t* stepPixels, const int32_t* plan, int count, uint8_t* dst, int* o) {
+// The part step at the end of a row in filterPick32, one pixel at a time, from the step's filtered
+// pixels in memory whose last (at byte lastAt) is given apart.
+inline void PickStep32(uint8_t* stepPixels, int lastAt, const uint8_t* last, const int32_t* plan, int count,
+                       uint8_t* dst, int* o) {
+  std::memcpy(stepPixels + lastAt, last, 4);
   for (int i = 0; i < count; ++i, ++*o) std::memcpy(dst + 4 * *o, stepPixels + 4 * plan[i], 4);
 }
 

@@ -262,8 +262,7 @@ struct PickSink32AVX2 {
   __attribute__((target("avx2"))) void Part(int k, __m256i p, const uint8_t* last) {
     alignas(32) uint8_t t[32];
     _mm256_store_si256(reinterpret_cast<__m256i*>(t), p);
-    std::memcpy(t + (n - 4 - k), last, 4);
-    PickStep32(t, plan, *counts, dst, &o);
+    PickStep32(t, n - 4 - k, last, plan, *counts, dst, &o);
   }
 };
 
@@ -488,8 +487,7 @@ struct PickSink32AVX512 {
   __attribute__((target("avx512f,avx512bw,avx512vl"))) void Part(int k, __m512i p, const uint8_t* last) {
     alignas(64) uint8_t t[64];
     _mm512_store_si512(t, p);
-    std::memcpy(t + (n - 4 - k), last, 4);
-    PickStep32(t, plan, *counts, dst, &o);
+    PickStep32(t, n - 4 - k, last, plan, *counts, dst, &o);
   }
 };
 
