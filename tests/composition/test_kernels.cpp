@@ -188,6 +188,31 @@ TEST(Scalers, GeometryChangeBetweenFrames) {
   }
 }
 
+// The kernel chosen again between frames (another instruction set, another step of the one-pass
+// shrink's plan) still gives the reference's bytes, also back and forth over one geometry.
+TEST(Scalers, KernelChangeBetweenFrames) {
+  const std::vector<colourtest::Variant> all = colourtest::YuvVariants();
+  std::mt19937 rng(21);
+  const Picture src = RandomPicture(101, 13, 4, rng);
+  struct Frame {
+    int w, h;
+  };
+  const Frame frames[] = {{40, 7}, {40, 7}, {101, 13}, {150, 20}, {40, 7}};
+  for (size_t first = 0; first < all.size(); ++first) {
+    auto s = Scaler(4, true);
+    for (size_t f = 0; f < std::size(frames); ++f) {
+      const colourtest::Variant& v = all[(first + f) % all.size()];
+      colourtest::ForcedVariant forced(v);
+      if (!forced.available()) continue;
+      s->SelectKernel();
+      SCOPED_TRACE(testing::Message() << v.name << " frame " << f);
+      Picture dst(frames[f].w, frames[f].h, 4);
+      RunScale(*s, src, &dst, f % 2 == 1, false);
+      EXPECT_EQ(dst.bytes, ReferenceScale(src, frames[f].w, frames[f].h, f % 2 == 1, true).bytes);
+    }
+  }
+}
+
 struct PlaceCase {
   const char* name;
   int frameW, frameH, subW, subH, x, y;
