@@ -24,6 +24,8 @@ struct ScaleKernels {
   // filtered holds at least 64 bytes beyond the row (whole-register loads). pickIndex: see
   // PickIndex32.
   void (*pick32)(const uint8_t* filtered, const int32_t* columns, const int32_t* pickIndex, uint8_t* dst, int width);
+  // 3-byte pixels likewise; pickIndex: 64 bytes per block of 16 output pixels, see PickIndex24.
+  void (*pick24)(const uint8_t* filtered, const int32_t* columns, const uint8_t* pickIndex, uint8_t* dst, int width);
   // Shrinking rows of 4-byte pixels in one pass (0 and null in tables without it): the source
   // row's filtered pixels are computed planStep at a time and the output pixels that read them
   // are written from the register at once, so no filtered row goes through memory. The plan has,
@@ -71,6 +73,25 @@ inline void FilterRowRangeFromRows(const uint8_t* above, const uint8_t* centre, 
 // first one's (one table lookup per block for pick32).
 inline int32_t PickIndex32(const int32_t* columns, int j) { return (columns[j] - columns[j & ~7]) / 4; }
 
+// For byte t of output pixel j (3-byte pixels) in a block of 16, its offset in the filtered row
+// counted from the block's first source pixel (a byte permute over 128 bytes when below 128).
+inline uint8_t PickIndex24(const int32_t* columns, int j, int t) {
+  const int offset = columns[j] - columns[j & ~15] + t;
+  return static_cast<uint8_t>(offset < 128 ? offset : 127);
+}
+
+// pick24 one pixel at a time: four bytes are moved per pixel (one load and one store; the fourth
+// is overwritten by the next pixel, and filtered has room past its row), the last pixel's three.
+inline void PickPixels24From(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {
+  int j = from;
+  for (; j + 1 < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 4);
+  if (j < width) std::memcpy(dst + j * 3, filtered + columns[j], 3);
+}
+
+inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, const uint8_t*, uint8_t* dst, int width) {
+  PickPixels24From(filtered, columns, dst, 0, width);
+}
+
 // pick32 for the pixels from <= j < width, one at a time.
 inline void PickPixels32(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int from, int width) {
   for (int j = from; j < width; ++j) std::memcpy(dst + 4 * j, filtered + columns[j], 4);
@@ -102,6 +123,7 @@ extern const ScaleKernels kScaleKernelsC;
 extern const ScaleKernels kScaleKernelsSSE41;
 extern const ScaleKernels kScaleKernelsAVX2;
 extern const ScaleKernels kScaleKernelsAVX512;
+extern const ScaleKernels kScaleKernelsAVX512VBMI;  // also named "AVX512": byte permutes pick 3-byte pixels
 
 // The fastest table the CPU flags allow.
 const ScaleKernels& SelectScaleKernels(DWORD cpuFlags);

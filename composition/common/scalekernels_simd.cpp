@@ -531,6 +531,27 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void Pick32AVX512(const uin
   PickPixels32(filtered, columns, dst, j, width);
 }
 
+// 3-byte pixels, 16 output pixels (48 bytes) per step by one byte permute over the 128 bytes from
+// the block's first source pixel (indices precomputed per geometry), when the block's source
+// pixels lie within them (reductions up to about 2.6 to 1); the others one at a time.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) void Pick24AVX512VBMI(const uint8_t* filtered,
+                                                                                      const int32_t* columns,
+                                                                                      const uint8_t* pickIndex,
+                                                                                      uint8_t* dst, int width) {
+  int j = 0;
+  for (; j + 16 <= width; j += 16, pickIndex += 64) {
+    const int base = columns[j];
+    if (columns[j + 15] - base + 3 > 128) {
+      PickPixels24From(filtered, columns, dst, j, j + 16);
+      continue;
+    }
+    const __m512i q = _mm512_permutex2var_epi8(_mm512_loadu_si512(filtered + base), _mm512_loadu_si512(pickIndex),
+                                               _mm512_loadu_si512(filtered + base + 64));
+    _mm512_mask_storeu_epi8(dst + 3 * j, 0xFFFFFFFFFFFFull, q);
+  }
+  PickPixels24From(filtered, columns, dst, j, width);
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const uint8_t* above, const uint8_t* centre,
                                                                            const uint8_t* below, uint16_t*, uint16_t*,
                                                                            uint8_t* filtered, int n, int b,
@@ -543,14 +564,18 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void FilterRowAVX512(const 
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, 0, nullptr};
-const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, 8, FilterPick32AVX2};
-const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, 16, FilterPick32AVX512};
+const ScaleKernels kScaleKernelsSSE41 = {"SSE41", FilterRowSSE41, Pick32OneByOne, PickPixels24, 0, nullptr};
+const ScaleKernels kScaleKernelsAVX2 = {"AVX2", FilterRowAVX2, Pick32AVX2, PickPixels24, 8, FilterPick32AVX2};
+const ScaleKernels kScaleKernelsAVX512 = {"AVX512", FilterRowAVX512, Pick32AVX512, PickPixels24, 16,
+                                          FilterPick32AVX512};
+const ScaleKernels kScaleKernelsAVX512VBMI = {"AVX512", FilterRowAVX512, Pick32AVX512, Pick24AVX512VBMI, 16,
+                                              FilterPick32AVX512};
 
 #endif
 
 const ScaleKernels& SelectScaleKernels(DWORD cpuFlags) {
 #if defined(__x86_64__)
+  if (cpuFlags & kCpuAVX512VBMI) return kScaleKernelsAVX512VBMI;
   if (cpuFlags & kCpuAVX512BW) return kScaleKernelsAVX512;
   if (cpuFlags & kCpuAVX2) return kScaleKernelsAVX2;
   if (cpuFlags & kCpuSSE41) return kScaleKernelsSSE41;

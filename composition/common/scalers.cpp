@@ -26,7 +26,7 @@ void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* belo
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne, 0, nullptr};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne, PickPixels24, 0, nullptr};
 
 }  // namespace composition
 
@@ -53,15 +53,6 @@ inline int SourceIndex(long long i, int src, int dst) {
   return static_cast<int>(((i + 1) * src - 1) / dst);
 }
 
-// Output pixel j is the filtered source pixel at byte offset columns[j]: every output pixel reads
-// one source pixel, so the row's filter is computed once per source row, not per output pixel.
-// Four bytes are moved per pixel (one load and one store; the fourth is overwritten by the next
-// pixel, and filtered has room past its row), the last pixel's three exactly.
-inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
-  int j = 0;
-  for (; j + 1 < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 4);
-  std::memcpy(dst + j * 3, filtered + columns[j], 3);
-}
 
 }  // namespace
 
@@ -98,8 +89,14 @@ void PicScalerBase::PrepareGeometry() {
   const int w = m_nDstWidth;
   m_columns.resize(static_cast<size_t>(w));
   for (int j = 0; j < w; ++j) m_columns[j] = SourceIndex(j, m_nSrcWidth, w) * m_nBytes;
-  m_pickIndex.resize(static_cast<size_t>(w));
-  for (int j = 0; j < w; ++j) m_pickIndex[j] = composition::PickIndex32(m_columns.data(), j);
+  if (m_nBytes == 4) {
+    m_pickIndex.resize(static_cast<size_t>(w));
+    for (int j = 0; j < w; ++j) m_pickIndex[j] = composition::PickIndex32(m_columns.data(), j);
+  } else {
+    m_pick24Index.assign(static_cast<size_t>(w + 15) / 16 * 64, 0);
+    for (int j = 0; j < w; ++j)
+      for (int t = 0; t < 3; ++t) m_pick24Index[j / 16 * 64 + j % 16 * 3 + t] = composition::PickIndex24(m_columns.data(), j, t);
+  }
   // Room for whole registers past the last byte, so SIMD kernels may load them.
   m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
@@ -164,7 +161,7 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
     if (b == 4)
       m_pKernels->pick32(m_filtered.data(), m_columns.data(), m_pickIndex.data(), out, m_nDstWidth);
     else
-      PickPixels24(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+      m_pKernels->pick24(m_filtered.data(), m_columns.data(), m_pick24Index.data(), out, m_nDstWidth);
   }
   return true;
 }

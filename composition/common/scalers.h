@@ -67,6 +67,7 @@ class PicScalerBase {
   int m_nTableSrcWidth = 0, m_nTableDstWidth = 0;
   std::vector<int32_t> m_columns;      // byte offset of each output pixel's source pixel in a row
   std::vector<int32_t> m_pickIndex;    // the same within blocks of 8 output pixels (PickIndex32)
+  std::vector<uint8_t> m_pick24Index;  // 3-byte pixels: per block of 16 output pixels (PickIndex24)
   std::vector<uint16_t> m_columnSums;  // per source byte of the current row: above + centre + below
   std::vector<uint16_t> m_centre16;    // per source byte of the current row: the centre byte
   std::vector<uint8_t> m_filtered;     // the current source row with the 3x3 kernel applied
