@@ -26,7 +26,7 @@ void FilterRowC(const uint8_t* above, const uint8_t* centre, const uint8_t* belo
 
 }  // namespace
 
-const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne};
+const ScaleKernels kScaleKernelsC = {"C", FilterRowC, Pick32OneByOne, PickPixels24, 0, nullptr};
 
 }  // namespace composition
 
@@ -53,11 +53,6 @@ inline int SourceIndex(long long i, int src, int dst) {
   return static_cast<int>(((i + 1) * src - 1) / dst);
 }
 
-// Output pixel j is the filtered source pixel at byte offset columns[j]: every output pixel reads
-// one source pixel, so the row's filter is computed once per source row, not per output pixel.
-inline void PickPixels24(const uint8_t* filtered, const int32_t* columns, uint8_t* dst, int width) {
-  for (int j = 0; j < width; ++j) std::memcpy(dst + j * 3, filtered + columns[j], 3);
-}
 
 }  // namespace
 
@@ -94,12 +89,36 @@ void PicScalerBase::PrepareGeometry() {
   const int w = m_nDstWidth;
   m_columns.resize(static_cast<size_t>(w));
   for (int j = 0; j < w; ++j) m_columns[j] = SourceIndex(j, m_nSrcWidth, w) * m_nBytes;
+  if (m_nBytes == 4) {
+    m_pickIndex.resize(static_cast<size_t>(w));
+    for (int j = 0; j < w; ++j) m_pickIndex[j] = composition::PickIndex32(m_columns.data(), j);
+  } else {
+    m_pick24Index.assign(static_cast<size_t>(w + 15) / 16 * 64, 0);
+    for (int j = 0; j < w; ++j)
+      for (int t = 0; t < 3; ++t) m_pick24Index[j / 16 * 64 + j % 16 * 3 + t] = composition::PickIndex24(m_columns.data(), j, t);
+  }
   // Room for whole registers past the last byte, so SIMD kernels may load them.
   m_columnSums.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_centre16.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 64, 0);
   m_filtered.assign(static_cast<size_t>(m_nSrcWidth) * m_nBytes + 128, 0);
   m_nTableSrcWidth = m_nSrcWidth;
   m_nTableDstWidth = m_nDstWidth;
+  m_nPlanStep = -1;
+}
+
+bool PicScalerBase::PreparePlan() {
+  const int step = m_pKernels->planStep;
+  if (m_nBytes != 4 || step == 0 || m_nDstWidth > m_nSrcWidth) return false;
+  if (m_nPlanStep == step) return true;
+  const int steps = (m_nSrcWidth + step - 1) / step;
+  m_plan.assign(static_cast<size_t>(steps) * step, 0);
+  m_planCounts.assign(static_cast<size_t>(steps), 0);
+  for (int j = 0; j < m_nDstWidth; ++j) {
+    const int x = m_columns[j] / 4, s = x / step;
+    m_plan[static_cast<size_t>(s) * step + m_planCounts[s]++] = x - s * step;
+  }
+  m_nPlanStep = step;
+  return true;
 }
 
 bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* source, bool flip) {
@@ -109,7 +128,25 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
   const long long srcStride = m_nSrcStride > 0 ? m_nSrcStride : static_cast<long long>(m_nSrcWidth) * b;
   const long long dstStride = m_nDstStride > 0 ? m_nDstStride : static_cast<long long>(m_nDstWidth) * b;
   const int rowBytes = m_nSrcWidth * b;
+  const bool copyFourth = b == 4 && !m_bFilterFourth;
   int lastRow = -1;
+  if (PreparePlan()) {  // shrinking 4-byte rows: filtered and picked in one pass
+    const unsigned char* lastOut = nullptr;
+    for (int i = 0; i < m_nDstHeight; ++i) {
+      const int y = SourceIndex(i, m_nSrcHeight, m_nDstHeight);
+      unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
+      if (y == lastRow) {  // enlarging reads the same source row several times
+        std::memcpy(out, lastOut, static_cast<size_t>(m_nDstWidth) * 4);
+      } else {
+        m_pKernels->filterPick32(source + std::max(y - 1, 0) * srcStride, source + y * srcStride,
+                                 source + std::min(y + 1, m_nSrcHeight - 1) * srcStride, m_plan.data(),
+                                 m_planCounts.data(), out, rowBytes, m_nDstWidth, copyFourth);
+      }
+      lastRow = y;
+      lastOut = out;
+    }
+    return true;
+  }
   for (int i = 0; i < m_nDstHeight; ++i) {
     const int y = SourceIndex(i, m_nSrcHeight, m_nDstHeight);
     const unsigned char* centre = source + y * srcStride;
@@ -117,14 +154,14 @@ bool PicScalerBase::Scale(unsigned char* destination, const unsigned char* sourc
       const unsigned char* above = source + std::max(y - 1, 0) * srcStride;
       const unsigned char* below = source + std::min(y + 1, m_nSrcHeight - 1) * srcStride;
       m_pKernels->filterRow(above, centre, below, m_columnSums.data(), m_centre16.data(), m_filtered.data(), rowBytes,
-                            b, b == 4 && !m_bFilterFourth);
+                            b, copyFourth);
       lastRow = y;
     }
     unsigned char* out = destination + (flip ? m_nDstHeight - 1 - i : i) * dstStride;
     if (b == 4)
-      m_pKernels->pick32(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+      m_pKernels->pick32(m_filtered.data(), m_columns.data(), m_pickIndex.data(), out, m_nDstWidth);
     else
-      PickPixels24(m_filtered.data(), m_columns.data(), out, m_nDstWidth);
+      m_pKernels->pick24(m_filtered.data(), m_columns.data(), m_pick24Index.data(), out, m_nDstWidth);
   }
   return true;
 }

@@ -57,6 +57,8 @@ class PicScalerBase {
  private:
   bool Valid(const unsigned char* destination, const unsigned char* source) const;
   void PrepareGeometry();
+  // True when the kernel table shrinks 4-byte rows in one pass; builds its plan for the geometry.
+  bool PreparePlan();
 
   const int m_nBytes;
   const bool m_bFilterFourth;
@@ -64,9 +66,14 @@ class PicScalerBase {
   // Precomputed per geometry (sizes seen when they were built).
   int m_nTableSrcWidth = 0, m_nTableDstWidth = 0;
   std::vector<int32_t> m_columns;      // byte offset of each output pixel's source pixel in a row
+  std::vector<int32_t> m_pickIndex;    // the same within blocks of 8 output pixels (PickIndex32)
+  std::vector<uint8_t> m_pick24Index;  // 3-byte pixels: per block of 16 output pixels (PickIndex24)
   std::vector<uint16_t> m_columnSums;  // per source byte of the current row: above + centre + below
   std::vector<uint16_t> m_centre16;    // per source byte of the current row: the centre byte
   std::vector<uint8_t> m_filtered;     // the current source row with the 3x3 kernel applied
+  int m_nPlanStep = -1;                // step of the plan below (-1: none built for this geometry)
+  std::vector<int32_t> m_plan;         // per step of source pixels: its output pixels' source indices
+  std::vector<uint8_t> m_planCounts;   // per step: how many output pixels read it
 };
 
 class PicScalerRGB24Impl : public PicScalerBase {

@@ -137,7 +137,10 @@ TEST_P(ScalerVariant, EqualsTheReferenceByteForByte) {
                         // rows of exactly one, two and several whole SIMD steps (first and last
                         // pixel clamped inside a step) and one pixel more
                         {4, 3, 3, 2},      {8, 3, 5, 2},      {16, 3, 9, 5},    {17, 3, 9, 5},    {48, 5, 31, 7},
-                        {32, 4, 40, 6},    {90, 4, 60, 3}};
+                        {32, 4, 40, 6},    {90, 4, 60, 3},    {31, 3, 31, 3},
+                        // strong reductions: output pixels whose source pixels lie further
+                        // apart than one register holds (near 4 to 1, and beyond)
+                        {131, 5, 35, 4},   {300, 7, 40, 3}};
   for (int b : {3, 4})
     for (bool filterFourth : {false, true}) {
       if (b == 3 && !filterFourth) continue;
@@ -182,6 +185,31 @@ TEST(Scalers, GeometryChangeBetweenFrames) {
     Picture dst(w, h, 4);
     RunScale(*s, src, &dst, false, false);
     EXPECT_EQ(dst.bytes, ReferenceScale(src, w, h, false, true).bytes) << w;
+  }
+}
+
+// The kernel chosen again between frames (another instruction set, another step of the one-pass
+// shrink's plan) still gives the reference's bytes, also back and forth over one geometry.
+TEST(Scalers, KernelChangeBetweenFrames) {
+  const std::vector<colourtest::Variant> all = colourtest::YuvVariants();
+  std::mt19937 rng(21);
+  const Picture src = RandomPicture(101, 13, 4, rng);
+  struct Frame {
+    int w, h;
+  };
+  const Frame frames[] = {{40, 7}, {40, 7}, {101, 13}, {150, 20}, {40, 7}};
+  for (size_t first = 0; first < all.size(); ++first) {
+    auto s = Scaler(4, true);
+    for (size_t f = 0; f < std::size(frames); ++f) {
+      const colourtest::Variant& v = all[(first + f) % all.size()];
+      colourtest::ForcedVariant forced(v);
+      if (!forced.available()) continue;
+      s->SelectKernel();
+      SCOPED_TRACE(testing::Message() << v.name << " frame " << f);
+      Picture dst(frames[f].w, frames[f].h, 4);
+      RunScale(*s, src, &dst, f % 2 == 1, false);
+      EXPECT_EQ(dst.bytes, ReferenceScale(src, frames[f].w, frames[f].h, f % 2 == 1, true).bytes);
+    }
   }
 }
 
