@@ -28,6 +28,13 @@ inline __m256i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
+// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
+// into four shifts and adds.
+inline __m256i Opaque(__m256i v) {
+  __asm__("" : "+x"(v));
+  return v;
+}
+
 // Eight pixels as words (blue, red) and (green, ignored) in each 32-bit lane.
 struct Px8 {
   __m256i br, gx;
@@ -85,7 +92,7 @@ inline __m256i LumaNumerator8(const Px8& p) {
 inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
   const __m256i y = _mm256_packus_epi32(_mm256_srli_epi32(n0, 3), _mm256_srli_epi32(n1, 3));
   const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(-31981)), 6);
-  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, _mm256_set1_epi16(125)));
+  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125))));
   const __m256i seven = _mm256_set1_epi32(7);
   const __m256i low = _mm256_packus_epi32(_mm256_and_si256(n0, seven), _mm256_and_si256(n1, seven));
   *exact = _mm256_cmpeq_epi16(_mm256_or_si256(r, low), _mm256_setzero_si256());
@@ -98,7 +105,7 @@ inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
 inline __m256i Div4000(__m256i x, __m256i* exact) {
   const __m256i y = _mm256_srli_epi32(x, 5);
   const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Pair16(125, 0)));
+  const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Opaque(Pair16(125, 0))));
   *exact = _mm256_cmpeq_epi32(_mm256_or_si256(r, _mm256_and_si256(x, _mm256_set1_epi32(31))),
                               _mm256_setzero_si256());
   return q;

@@ -18,6 +18,13 @@ inline __m128i Pair16(int lo, int hi) {
                                          (static_cast<unsigned>(hi) << 16)));
 }
 
+// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
+// into four shifts and adds.
+inline __m128i Opaque(__m128i v) {
+  __asm__("" : "+x"(v));
+  return v;
+}
+
 inline __m128i Bytes16(const signed char (&b)[16]) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
 }
@@ -60,7 +67,7 @@ inline __m128i LumaNumerator4(const Px4& p) {
 inline __m128i Luma8(__m128i n0, __m128i n1, __m128i* exact) {
   const __m128i y = _mm_packus_epi32(_mm_srli_epi32(n0, 3), _mm_srli_epi32(n1, 3));
   const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(y, _mm_set1_epi16(-31981)), 6);
-  const __m128i r = _mm_sub_epi16(y, _mm_mullo_epi16(q, _mm_set1_epi16(125)));
+  const __m128i r = _mm_sub_epi16(y, _mm_mullo_epi16(q, Opaque(_mm_set1_epi16(125))));
   const __m128i seven = _mm_set1_epi32(7);
   const __m128i low = _mm_packus_epi32(_mm_and_si128(n0, seven), _mm_and_si128(n1, seven));
   *exact = _mm_cmpeq_epi16(_mm_or_si128(r, low), _mm_setzero_si128());
@@ -70,7 +77,7 @@ inline __m128i Luma8(__m128i n0, __m128i n1, __m128i* exact) {
 inline __m128i Div4000(__m128i x, __m128i* exact) {
   const __m128i y = _mm_srli_epi32(x, 5);
   const __m128i q = _mm_srli_epi32(_mm_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m128i r = _mm_sub_epi32(y, _mm_mullo_epi16(q, Pair16(125, 0)));
+  const __m128i r = _mm_sub_epi32(y, _mm_mullo_epi16(q, Opaque(Pair16(125, 0))));
   *exact = _mm_cmpeq_epi32(_mm_or_si128(r, _mm_and_si128(x, _mm_set1_epi32(31))),
                            _mm_setzero_si128());
   return q;

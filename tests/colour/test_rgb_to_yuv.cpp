@@ -434,7 +434,9 @@ TEST(RgbToYuvArithmetic, ShiftedReciprocalDivisionIsExactForEveryNumerator) {
     const std::uint32_t divisor = 125u << r.shift;
     for (std::uint32_t x = 0; x <= r.max; ++x) {
       const colour::ShiftedQuotient d = colour::DivideBy125Shifted(x, r.shift);
-      if (d.q != static_cast<int>(x / divisor) || d.exact != (x % divisor == 0)) {
+      const bool multiple = x % divisor == 0;
+      if (d.q != static_cast<int>(x / divisor) || d.exact != multiple ||
+          d.exactInPlace != multiple) {
         ADD_FAILURE() << r.what << ": x = " << x << " gives " << d.q << (d.exact ? " exact" : "");
         break;
       }
