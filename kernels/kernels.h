@@ -182,24 +182,19 @@ constexpr int kChromaByteAdd32 = 128;
 // Division by 125 << s in 16-bit lanes, the way the SIMD kernels do it: x << (16 - s) splits x
 // into y = x >> s (high word) and the dropped bits (low word); q = ((y * 33555) >> 16) >> 6 is
 // floor(y / 125) while 71 y < 2^22 (33555 * 125 = 2^22 + 71), and x is a multiple of 125 << s
-// exactly where (y ^ 125 q) | low is zero (`exact`: the kernels that pack the words of two
-// registers), or, with the low word put through the same multiply, shift and multiply, where
-// both words of x << (16 - s) equal 125 times their quotients (`exactInPlace`: the kernels that
-// keep the 32-bit lanes). Proven over every numerator the kernels form.
+// exactly where (y ^ 125 q) | low is zero. Proven over every numerator the kernels form.
 constexpr int kRecip125 = 33555;
 constexpr int kRecip125Shift = 6;  // after the multiply-high
 struct ShiftedQuotient {
   int q;
-  bool exact, exactInPlace;
+  bool exact;
 };
 inline ShiftedQuotient DivideBy125Shifted(std::uint32_t x, int s) {
   const std::uint32_t t = x << (16 - s);
   const std::uint32_t y = t >> 16, low = t & 0xFFFFu;
-  auto quotient = [](std::uint32_t w) { return ((w * kRecip125) >> 16) >> kRecip125Shift; };
-  const std::uint32_t q = quotient(y), qLow = quotient(low);
+  const std::uint32_t q = ((y * kRecip125) >> 16) >> kRecip125Shift;
   const std::uint32_t check = (y ^ ((q * 125) & 0xFFFFu)) | low;
-  const std::uint32_t checkInPlace = (y ^ ((q * 125) & 0xFFFFu)) | (low ^ ((qLow * 125) & 0xFFFFu));
-  return {static_cast<int>(q), check == 0, checkInPlace == 0};
+  return {static_cast<int>(q), check == 0};
 }
 
 // I420 -> RGB24 per-block channel offsets: a channel is clamp(Y + offset - (Y < threshold)).
