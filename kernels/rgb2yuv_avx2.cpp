@@ -99,18 +99,6 @@ inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
   return q;
 }
 
-// floor(x / 4000) for 0 <= x < 1890000 in 32-bit lanes; *exact marks multiples of 4000.
-// floor(y / 125) = floor(y * 33555 / 2^22) holds while 71 y < 2^22 (33555 * 125 = 2^22 + 71),
-// that is for y = x >> 5 below 59074.
-inline __m256i Div4000(__m256i x, __m256i* exact) {
-  const __m256i y = _mm256_srli_epi32(x, 5);
-  const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Opaque(Pair16(125, 0))));
-  *exact = _mm256_cmpeq_epi32(_mm256_or_si256(r, _mm256_and_si256(x, _mm256_set1_epi32(31))),
-                              _mm256_setzero_si256());
-  return q;
-}
-
 // Block sums in the even 32-bit lanes: words (SB, SR) and (SG, ignored).
 inline void BlockSums(const Px8& a, const Px8& b, __m256i* br, __m256i* gx) {
   __m256i s = _mm256_add_epi16(a.br, b.br);
@@ -126,7 +114,6 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
   const __m256i lumaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   const __m256i blockOrder = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i chromaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7);
-  static constexpr int kLaneBlock[8] = {0, 4, 1, 5, 2, 6, 3, 7};
   const int steps = blocks / 8;
   for (int s = 0; s < steps; ++s) {
     const BYTE* pa = srcA + 16 * Bpp * s;
@@ -164,29 +151,27 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
                                         _mm256_madd_epi16(gx, Pair16(-289, 0)));
     const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100, 615)),
                                         _mm256_madd_epi16(gx, Pair16(-515, 0)));
-    __m256i cu, cv, exU, exV;
-    if constexpr (Bpp == 3) {
-      const __m256i bias = _mm256_set1_epi32(2000);
-      cu = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(au), bias), &exU), au);
-      cv = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(av), bias), &exV), av);
-    } else {
-      // x below 1 becomes 1: the byte is 0 either way and 0 is kept from a false exact mark.
-      // Above, x stays below 1139801 and the quotient saturates to 255 in the byte pack.
-      const __m256i bias = _mm256_set1_epi32(512500), one = _mm256_set1_epi32(1);
-      cu = Div4000(_mm256_max_epi32(_mm256_add_epi32(au, bias), one), &exU);
-      cv = Div4000(_mm256_max_epi32(_mm256_add_epi32(av, bias), one), &exV);
-    }
+    // Both chroma planes divided at once: x = A + bias in block order, packed as words
+    // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
+    const __m256i bias = _mm256_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
+    const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), blockOrder);
+    const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
+    const __m256i y5 = _mm256_packus_epi32(_mm256_srli_epi32(xu, 5), _mm256_srli_epi32(xv, 5));
+    const __m256i low31 = _mm256_set1_epi32(31);
+    const __m256i dropped =
+        _mm256_packus_epi32(_mm256_and_si256(xu, low31), _mm256_and_si256(xv, low31));
+    const __m256i q = _mm256_srli_epi16(
+        _mm256_mulhi_epu16(y5, _mm256_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
+    const __m256i check = _mm256_or_si256(
+        _mm256_xor_si256(y5, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125)))), dropped);
     const unsigned chromaFix = static_cast<unsigned>(
-        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(exU, exV))));
-    cu = _mm256_permutevar8x32_epi32(cu, blockOrder);
-    cv = _mm256_permutevar8x32_epi32(cv, blockOrder);
-    const __m256i w = _mm256_packs_epi32(cu, cv);  // [u0-3, v0-3 | u4-7, v4-7]
-    __m256i c8;
-    if constexpr (Bpp == 3)
-      c8 = _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(offset)));
-    else
-      c8 = _mm256_packus_epi16(w, w);
-    c8 = _mm256_permutevar8x32_epi32(c8, chromaOrder);  // [u0-7, v0-7, ...]
+        _mm256_movemask_epi8(_mm256_cmpeq_epi16(check, _mm256_setzero_si256())));
+    // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
+    const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
+    const __m256i c8 = _mm256_permutevar8x32_epi32(
+        _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(
+                                                      Bpp == 3 ? offset : kChromaByteAdd32))),
+        chromaOrder);  // [u0-7, v0-7, ...]
     const __m128i c = _mm256_castsi256_si128(c8);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
@@ -199,8 +184,10 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
       const BYTE* p = (bit < 16 ? srcA : srcB) + Bpp * x;
       (bit < 16 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
     }
-    for (unsigned m = chromaFix; m; m &= m - 1) {
-      const int j = 8 * s + kLaneBlock[__builtin_ctz(m)];
+    // One mask bit pair per word; word k of 128-bit lane L is block 4 L + k % 4.
+    for (unsigned m = chromaFix & 0x55555555u; m; m &= m - 1) {
+      const int word = __builtin_ctz(m) / 2;
+      const int j = 8 * s + 4 * (word / 8) + word % 4;
       RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
     }
   }
