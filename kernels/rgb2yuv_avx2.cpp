@@ -99,12 +99,12 @@ inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
   return q;
 }
 
-// Block sums in the even 32-bit lanes: words (SB, SR) and (SG, ignored).
-inline void BlockSums(const Px8& a, const Px8& b, __m256i* br, __m256i* gx) {
-  __m256i s = _mm256_add_epi16(a.br, b.br);
-  *br = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
-  s = _mm256_add_epi16(a.gx, b.gx);
-  *gx = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
+// Block sums of 16 columns (s0: columns 0-7, s1: 8-15) as words (SB, SR) or (SG, ignored):
+// lane 2k holds block k, lane 2k + 1 block 4 + k.
+inline __m256i BlockPairs(__m256i s0, __m256i s1) {
+  const __m256i even = _mm256_blend_epi32(s0, s1, 0xAA);  // s0 column 2k, s1 column 2k + 1
+  const __m256i odd = _mm256_shuffle_epi32(_mm256_blend_epi32(s1, s0, 0xAA), 0xB1);
+  return _mm256_add_epi16(even, odd);
 }
 
 template <int Bpp>
@@ -142,11 +142,8 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
     unsigned lumaFix = static_cast<unsigned>(_mm256_movemask_epi8(ex));
 
     // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
-    __m256i br0, gx0, br1, gx1;
-    BlockSums(a0, b0, &br0, &gx0);
-    BlockSums(a1, b1, &br1, &gx1);
-    const __m256i br = _mm256_blend_epi32(br0, _mm256_slli_epi64(br1, 32), 0xAA);
-    const __m256i gx = _mm256_blend_epi32(gx0, _mm256_slli_epi64(gx1, 32), 0xAA);
+    const __m256i br = BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
+    const __m256i gx = BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
     const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436, -147)),
                                         _mm256_madd_epi16(gx, Pair16(-289, 0)));
     const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100, 615)),
