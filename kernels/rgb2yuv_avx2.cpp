@@ -5,12 +5,10 @@
 // multiple of 1000 the double sum of the reference can land just below the integer, so those
 // pixels are recomputed by the reference.
 //
-// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums.
-// RGB24: the reference gives sign(A) * floor((|A| + 2000) / 4000) (truncation to n, bias by 2,
-// division by 4) clamped to -128..127; only where |A| + 2000 is a multiple of 4000 can the double
-// sums' rounding change the byte, and those blocks go through the reference.
-// RGB32: the reference gives floor((A + 512500) / 4000) clamped to 0..255, with the same rule for
-// exact multiples of 4000.
+// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums;
+// the byte is clamp(floor((A + c) / 4000)) with c = 2000 (RGB24) or 512500 (RGB32) except where
+// A + c is a multiple of 4000 (kernels.h): x = A + bias (always positive) of both planes is
+// packed into words and divided at once, those blocks go through the reference.
 #include <immintrin.h>
 
 #include "kernels/kernels.h"
