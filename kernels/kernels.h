@@ -168,11 +168,11 @@ inline int LumaNumerator(int r, int g, int b) { return 299 * r + 587 * g + 114 *
 constexpr int kLumaNumeratorMax = 299 * 255 + 587 * 255 + 114 * 255 + 500;
 
 // Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over a block's sums.
-// For every A with (A + 2000) not a multiple of 4000 (the blocks where the double sums' rounding
-// can change the byte, which the reference decides), both converters' chroma is
-// clamp(floor((A + c) / 4000)) with c = 2000 (RGB24, clamp to -128..127, then the offset added)
-// or c = 512500 (RGB32, clamp to 0..255). The kernels divide x = A + bias, which is positive, and
-// store the byte from q - 157, saturated to -128..127, plus kChromaByteAdd (RGB24: the offset).
+// Both converters' chroma is clamp(floor((A + c) / 4000)) with c = 2000 (RGB24, clamp to
+// -128..127, then the offset added) or c = 512500 (RGB32, clamp to 0..255), except where A + c is
+// a multiple of 4000: there the double sums' rounding can change the byte and the reference
+// decides. The kernels divide x = A + bias, which is positive, and store the byte from q - 157,
+// saturated to -128..127, plus the offset (RGB24) or kChromaByteAdd32.
 constexpr int kChromaTermMax = 615 * 1020;  // |A| for byte input
 constexpr int kChromaBias24 = 2000 + 157 * 4000;
 constexpr int kChromaBias32 = 512500 + 29 * 4000;
