@@ -165,6 +165,37 @@ inline void RefYuvBlock(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYT
 // Luma: floor(N / 1000) with N = 299R + 587G + 114B + 500, except where N is a multiple of 1000:
 // there the double sum can fall either side of the integer and the reference decides.
 inline int LumaNumerator(int r, int g, int b) { return 299 * r + 587 * g + 114 * b + 500; }
+constexpr int kLumaNumeratorMax = 299 * 255 + 587 * 255 + 114 * 255 + 500;
+
+// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over a block's sums.
+// Both converters' chroma is clamp(floor((A + c) / 4000)) with c = 2000 (RGB24, clamp to
+// -128..127, then the offset added) or c = 512500 (RGB32, clamp to 0..255), except where A + c is
+// a multiple of 4000: there the double sums' rounding can change the byte and the reference
+// decides. The kernels divide x = A + bias, which is positive, and store the byte from q - 157,
+// saturated to -128..127, plus the offset (RGB24) or kChromaByteAdd32.
+constexpr int kChromaTermMax = 615 * 1020;  // |A| for byte input
+constexpr int kChromaBias24 = 2000 + 157 * 4000;
+constexpr int kChromaBias32 = 512500 + 29 * 4000;
+constexpr int kChromaQuotientBias = 157;
+constexpr int kChromaByteAdd32 = 128;
+
+// Division by 125 << s in 16-bit lanes, the way the SIMD kernels do it: x << (16 - s) splits x
+// into y = x >> s (high word) and the dropped bits (low word); q = ((y * 33555) >> 16) >> 6 is
+// floor(y / 125) while 71 y < 2^22 (33555 * 125 = 2^22 + 71), and x is a multiple of 125 << s
+// exactly where (y ^ 125 q) | low is zero. Proven over every numerator the kernels form.
+constexpr int kRecip125 = 33555;
+constexpr int kRecip125Shift = 6;  // after the multiply-high
+struct ShiftedQuotient {
+  int q;
+  bool exact;
+};
+inline ShiftedQuotient DivideBy125Shifted(std::uint32_t x, int s) {
+  const std::uint32_t t = x << (16 - s);
+  const std::uint32_t y = t >> 16, low = t & 0xFFFFu;
+  const std::uint32_t q = ((y * kRecip125) >> 16) >> kRecip125Shift;
+  const std::uint32_t check = (y ^ ((q * 125) & 0xFFFFu)) | low;
+  return {static_cast<int>(q), check == 0};
+}
 
 // I420 -> RGB24 per-block channel offsets: a channel is clamp(Y + offset - (Y < threshold)).
 // The offsets are the floors of the exact terms; where a term is an exact integer the double sum

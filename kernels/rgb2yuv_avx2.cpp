@@ -5,12 +5,10 @@
 // multiple of 1000 the double sum of the reference can land just below the integer, so those
 // pixels are recomputed by the reference.
 //
-// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums.
-// RGB24: the reference gives sign(A) * floor((|A| + 2000) / 4000) (truncation to n, bias by 2,
-// division by 4) clamped to -128..127; only where |A| + 2000 is a multiple of 4000 can the double
-// sums' rounding change the byte, and those blocks go through the reference.
-// RGB32: the reference gives floor((A + 512500) / 4000) clamped to 0..255, with the same rule for
-// exact multiples of 4000.
+// Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums;
+// the byte is clamp(floor((A + c) / 4000)) with c = 2000 (RGB24) or 512500 (RGB32) except where
+// A + c is a multiple of 4000 (kernels.h): x = A + bias (always positive) of both planes is
+// packed into words and divided at once, those blocks go through the reference.
 #include <immintrin.h>
 
 #include "kernels/kernels.h"
@@ -26,6 +24,13 @@ namespace {
 inline __m256i Pair16(int lo, int hi) {
   return _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(lo) & 0xFFFFu) |
                                             (static_cast<unsigned>(hi) << 16)));
+}
+
+// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
+// into four shifts and adds.
+inline __m256i Opaque(__m256i v) {
+  __asm__("" : "+x"(v));
+  return v;
 }
 
 // Eight pixels as words (blue, red) and (green, ignored) in each 32-bit lane.
@@ -85,31 +90,19 @@ inline __m256i LumaNumerator8(const Px8& p) {
 inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
   const __m256i y = _mm256_packus_epi32(_mm256_srli_epi32(n0, 3), _mm256_srli_epi32(n1, 3));
   const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(-31981)), 6);
-  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, _mm256_set1_epi16(125)));
+  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125))));
   const __m256i seven = _mm256_set1_epi32(7);
   const __m256i low = _mm256_packus_epi32(_mm256_and_si256(n0, seven), _mm256_and_si256(n1, seven));
   *exact = _mm256_cmpeq_epi16(_mm256_or_si256(r, low), _mm256_setzero_si256());
   return q;
 }
 
-// floor(x / 4000) for 0 <= x < 1890000 in 32-bit lanes; *exact marks multiples of 4000.
-// floor(y / 125) = floor(y * 33555 / 2^22) holds while 71 y < 2^22 (33555 * 125 = 2^22 + 71),
-// that is for y = x >> 5 below 59074.
-inline __m256i Div4000(__m256i x, __m256i* exact) {
-  const __m256i y = _mm256_srli_epi32(x, 5);
-  const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Pair16(125, 0)));
-  *exact = _mm256_cmpeq_epi32(_mm256_or_si256(r, _mm256_and_si256(x, _mm256_set1_epi32(31))),
-                              _mm256_setzero_si256());
-  return q;
-}
-
-// Block sums in the even 32-bit lanes: words (SB, SR) and (SG, ignored).
-inline void BlockSums(const Px8& a, const Px8& b, __m256i* br, __m256i* gx) {
-  __m256i s = _mm256_add_epi16(a.br, b.br);
-  *br = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
-  s = _mm256_add_epi16(a.gx, b.gx);
-  *gx = _mm256_add_epi16(s, _mm256_srli_epi64(s, 32));
+// Block sums of 16 columns (s0: columns 0-7, s1: 8-15) as words (SB, SR) or (SG, ignored):
+// lane 2k holds block k, lane 2k + 1 block 4 + k.
+inline __m256i BlockPairs(__m256i s0, __m256i s1) {
+  const __m256i even = _mm256_blend_epi32(s0, s1, 0xAA);  // s0 column 2k, s1 column 2k + 1
+  const __m256i odd = _mm256_shuffle_epi32(_mm256_blend_epi32(s1, s0, 0xAA), 0xB1);
+  return _mm256_add_epi16(even, odd);
 }
 
 template <int Bpp>
@@ -119,7 +112,6 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
   const __m256i lumaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   const __m256i blockOrder = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i chromaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7);
-  static constexpr int kLaneBlock[8] = {0, 4, 1, 5, 2, 6, 3, 7};
   const int steps = blocks / 8;
   for (int s = 0; s < steps; ++s) {
     const BYTE* pa = srcA + 16 * Bpp * s;
@@ -148,38 +140,33 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
     unsigned lumaFix = static_cast<unsigned>(_mm256_movemask_epi8(ex));
 
     // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
-    __m256i br0, gx0, br1, gx1;
-    BlockSums(a0, b0, &br0, &gx0);
-    BlockSums(a1, b1, &br1, &gx1);
-    const __m256i br = _mm256_blend_epi32(br0, _mm256_slli_epi64(br1, 32), 0xAA);
-    const __m256i gx = _mm256_blend_epi32(gx0, _mm256_slli_epi64(gx1, 32), 0xAA);
+    const __m256i br = BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
+    const __m256i gx = BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
     const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436, -147)),
                                         _mm256_madd_epi16(gx, Pair16(-289, 0)));
     const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100, 615)),
                                         _mm256_madd_epi16(gx, Pair16(-515, 0)));
-    __m256i cu, cv, exU, exV;
-    if constexpr (Bpp == 3) {
-      const __m256i bias = _mm256_set1_epi32(2000);
-      cu = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(au), bias), &exU), au);
-      cv = _mm256_sign_epi32(Div4000(_mm256_add_epi32(_mm256_abs_epi32(av), bias), &exV), av);
-    } else {
-      // x below 1 becomes 1: the byte is 0 either way and 0 is kept from a false exact mark.
-      // Above, x stays below 1139801 and the quotient saturates to 255 in the byte pack.
-      const __m256i bias = _mm256_set1_epi32(512500), one = _mm256_set1_epi32(1);
-      cu = Div4000(_mm256_max_epi32(_mm256_add_epi32(au, bias), one), &exU);
-      cv = Div4000(_mm256_max_epi32(_mm256_add_epi32(av, bias), one), &exV);
-    }
+    // Both chroma planes divided at once: x = A + bias in block order, packed as words
+    // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
+    const __m256i bias = _mm256_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
+    const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), blockOrder);
+    const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
+    const __m256i y5 = _mm256_packus_epi32(_mm256_srli_epi32(xu, 5), _mm256_srli_epi32(xv, 5));
+    const __m256i low31 = _mm256_set1_epi32(31);
+    const __m256i dropped =
+        _mm256_packus_epi32(_mm256_and_si256(xu, low31), _mm256_and_si256(xv, low31));
+    const __m256i q = _mm256_srli_epi16(
+        _mm256_mulhi_epu16(y5, _mm256_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
+    const __m256i check = _mm256_or_si256(
+        _mm256_xor_si256(y5, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125)))), dropped);
     const unsigned chromaFix = static_cast<unsigned>(
-        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(exU, exV))));
-    cu = _mm256_permutevar8x32_epi32(cu, blockOrder);
-    cv = _mm256_permutevar8x32_epi32(cv, blockOrder);
-    const __m256i w = _mm256_packs_epi32(cu, cv);  // [u0-3, v0-3 | u4-7, v4-7]
-    __m256i c8;
-    if constexpr (Bpp == 3)
-      c8 = _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(offset)));
-    else
-      c8 = _mm256_packus_epi16(w, w);
-    c8 = _mm256_permutevar8x32_epi32(c8, chromaOrder);  // [u0-7, v0-7, ...]
+        _mm256_movemask_epi8(_mm256_cmpeq_epi16(check, _mm256_setzero_si256())));
+    // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
+    const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
+    const __m256i c8 = _mm256_permutevar8x32_epi32(
+        _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(
+                                                      Bpp == 3 ? offset : kChromaByteAdd32))),
+        chromaOrder);  // [u0-7, v0-7, ...]
     const __m128i c = _mm256_castsi256_si128(c8);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
@@ -192,8 +179,10 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
       const BYTE* p = (bit < 16 ? srcA : srcB) + Bpp * x;
       (bit < 16 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
     }
-    for (unsigned m = chromaFix; m; m &= m - 1) {
-      const int j = 8 * s + kLaneBlock[__builtin_ctz(m)];
+    // One mask bit pair per word; word k of 128-bit lane L is block 4 L + k % 4.
+    for (unsigned m = chromaFix & 0x55555555u; m; m &= m - 1) {
+      const int word = __builtin_ctz(m) / 2;
+      const int j = 8 * s + 4 * (word / 8) + word % 4;
       RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
     }
   }

@@ -1,7 +1,13 @@
 // RGB24/RGB32 -> YUV 4:2:0 with AVX-512 (BW; VBMI for the byte permutes; VNNI for the
-// multiply-accumulates), 32 pixels (16 blocks)
-// of a row pair per step. Same integer forms as the AVX2 kernel (see rgb2yuv_avx2.cpp); exact
-// cases come out as mask bits and go through the reference.
+// multiply-accumulates), 32 pixels (16 blocks) of a row pair per step.
+//
+// Pixels become words (blue, red) and (green, ignored) per 32-bit lane. Luma numerators and the
+// chroma terms come from multiply-accumulates on those word pairs; each numerator is shifted so
+// that its quotient part and its dropped bits land in separate words, and two registers of
+// numerators are packed into one of words, so that one multiply-high divides 32 values at once
+// (DivideBy125Shifted in kernels.h is the same arithmetic on one value). The exact cases, which
+// the reference decides, are found as zero words. A step's exact test is one reduction; the rare
+// steps that have one are noted without branching and settled after the row pair.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -13,42 +19,52 @@
 namespace colour {
 namespace {
 
-// Byte tables, built once without any instruction-set attribute.
+// Index tables, built once without any instruction-set attribute.
 struct Tables512 {
   alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
   alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
-  alignas(64) std::uint16_t lowWords[32];   // words 0, 2, 4, ... of two registers
-  alignas(64) std::uint8_t lowBytes[64];    // bytes 0, 2, 4, ... of two registers
-  alignas(64) std::uint8_t chromaOrder[64];  // packed chroma bytes -> [u 0-15, v 0-15]
-  std::uint8_t chromaLaneBlock[16];  // 32-bit lane of a chroma vector -> block
+  alignas(64) std::uint16_t highWords[32];   // high words of two registers' 32-bit lanes
+  alignas(64) std::uint16_t lowWords[32];    // low words, same order
+  alignas(64) std::uint16_t chromaHigh[32];  // high words of (u, v) lanes -> [u 0-15, v 0-15]
+  alignas(64) std::uint16_t chromaLow[32];
+  alignas(64) std::uint32_t pairOdd[16];     // see BlockPairs
+  alignas(64) std::uint8_t lowBytes[64];     // bytes 0, 2, 4, ... of two registers
+  alignas(64) std::uint16_t times125[32];    // loaded, so that the multiply stays one instruction
 };
+
+// Chroma lane L of a block-sum register holds block L / 2 (even L) or 8 + L / 2 (odd L).
+constexpr int LaneOfBlock(int j) { return j < 8 ? 2 * j : 2 * (j - 8) + 1; }
 
 Tables512 MakeTables512() {
   Tables512 t{};
-  // Pixels 0-15 of a 32-pixel run come from its first 64 bytes, pixels 16-31 from bytes 48..95
-  // (indexes 64 and up select the second register).
+  // Pixels 0-15 of a 32-pixel run are bytes 0..47 of a load at the run's start, pixels 16-31
+  // bytes 16..63 of a load 32 bytes further on.
   for (int half = 0; half < 2; ++half)
     for (int i = 0; i < 16; ++i) {
-      const int o = 48 * half + 3 * i;
+      const int o = 16 * half + 3 * i;
       t.load24BR[half][4 * i] = static_cast<std::uint8_t>(o);
       t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
       t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
     }
-  for (int i = 0; i < 32; ++i)
-    t.lowWords[i] = static_cast<std::uint16_t>(i < 16 ? 2 * i : 32 + 2 * (i - 16));
+  for (int i = 0; i < 32; ++i) {  // lane i of the first register, then of the second
+    t.highWords[i] = static_cast<std::uint16_t>(2 * i + 1);
+    t.lowWords[i] = static_cast<std::uint16_t>(2 * i);
+  }
+  for (int j = 0; j < 16; ++j) {
+    const int lane = LaneOfBlock(j);
+    t.chromaHigh[j] = static_cast<std::uint16_t>(2 * lane + 1);
+    t.chromaLow[j] = static_cast<std::uint16_t>(2 * lane);
+    t.chromaHigh[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane + 1);
+    t.chromaLow[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane);
+  }
+  for (int k = 0; k < 8; ++k) {
+    t.pairOdd[2 * k] = static_cast<std::uint32_t>(2 * k + 1);  // first register, column 2k + 1
+    t.pairOdd[2 * k + 1] = static_cast<std::uint32_t>(16 + 2 * k);  // second register, column 2k
+  }
   for (int i = 0; i < 64; ++i)
     t.lowBytes[i] = static_cast<std::uint8_t>(i < 32 ? 2 * i : 64 + 2 * (i - 32));
-  // Chroma lanes hold block p/2 at even p and block 8 + p/2 at odd p; packs_epi32(u, v) and the
-  // byte pack give per 128-bit lane [u 4 bytes, v 4 bytes, u 4 bytes, v 4 bytes].
-  for (int p = 0; p < 16; ++p) {
-    const int block = p % 2 == 0 ? p / 2 : 8 + p / 2;
-    t.chromaLaneBlock[p] = static_cast<std::uint8_t>(block);
-    const int lane = p / 4, k = p % 4;
-    t.chromaOrder[block] = static_cast<std::uint8_t>(16 * lane + k);
-    t.chromaOrder[16 + block] = static_cast<std::uint8_t>(16 * lane + 4 + k);
-  }
-  for (int i = 32; i < 64; ++i)
-    t.chromaOrder[i] = 0;
+  for (auto& w : t.times125)
+    w = 125;
   return t;
 }
 
@@ -75,139 +91,180 @@ inline __m512i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
+struct Consts {
+  __m512i load24BR[2], load24G[2], highWords, lowWords, chromaHigh, chromaLow, pairOdd, lowBytes;
+  __m512i times125;
+};
+
+Consts LoadConsts() {
+  const Tables512& t = GetTables512();
+  Consts c;
+  for (int h = 0; h < 2; ++h) {
+    c.load24BR[h] = _mm512_load_si512(t.load24BR[h]);
+    c.load24G[h] = _mm512_load_si512(t.load24G[h]);
+  }
+  c.highWords = _mm512_load_si512(t.highWords);
+  c.lowWords = _mm512_load_si512(t.lowWords);
+  c.chromaHigh = _mm512_load_si512(t.chromaHigh);
+  c.chromaLow = _mm512_load_si512(t.chromaLow);
+  c.pairOdd = _mm512_load_si512(t.pairOdd);
+  c.lowBytes = _mm512_load_si512(t.lowBytes);
+  c.times125 = _mm512_load_si512(t.times125);
+  return c;
+}
+
+// Sixteen pixels as words (blue, red) and (green, ignored) per 32-bit lane.
 struct Px16 {
   __m512i br, gx;
 };
 
-// Reads exactly 96 bytes (32 pixels) with plain loads.
-inline void Load24x32(const BYTE* p, const __m512i (&idxBR)[2], const __m512i (&idxG)[2], Px16* first,
-                      Px16* second) {
-  constexpr __mmask64 kBR = 0x5555555555555555ull, kG = 0x1111111111111111ull;
-  const __m512i r0 = _mm512_loadu_si512(p);
-  const __m512i r1 =
-      _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)));
-  *first = {_mm512_maskz_permutexvar_epi8(kBR, idxBR[0], r0),
-            _mm512_maskz_permutexvar_epi8(kG, idxG[0], r0)};
-  *second = {_mm512_maskz_permutex2var_epi8(kBR, r0, idxBR[1], r1),
-             _mm512_maskz_permutex2var_epi8(kG, r0, idxG[1], r1)};
+// One row of 32 pixels; RGB24 reads exactly 96 bytes, RGB32 128.
+template <int Bpp>
+inline void LoadRow(const BYTE* p, const Consts& c, Px16* first, Px16* second) {
+  if constexpr (Bpp == 3) {
+    constexpr __mmask64 kBR = 0x5555555555555555ull, kG = 0x1111111111111111ull;
+    const __m512i r0 = _mm512_loadu_si512(p);
+    const __m512i r1 = _mm512_loadu_si512(p + 32);
+    *first = {_mm512_maskz_permutexvar_epi8(kBR, c.load24BR[0], r0),
+              _mm512_maskz_permutexvar_epi8(kG, c.load24G[0], r0)};
+    *second = {_mm512_maskz_permutexvar_epi8(kBR, c.load24BR[1], r1),
+               _mm512_maskz_permutexvar_epi8(kG, c.load24G[1], r1)};
+  } else {
+    const __m512i mask = _mm512_set1_epi32(0x00FF00FF);
+    const __m512i v0 = _mm512_loadu_si512(p), v1 = _mm512_loadu_si512(p + 64);
+    *first = {_mm512_and_si512(v0, mask), _mm512_srli_epi16(v0, 8)};
+    *second = {_mm512_and_si512(v1, mask), _mm512_srli_epi16(v1, 8)};
+  }
 }
 
-inline Px16 Load32(const BYTE* p) {
-  const __m512i v = _mm512_loadu_si512(p);
-  return {_mm512_and_si512(v, _mm512_set1_epi32(0x00FF00FF)), _mm512_srli_epi16(v, 8)};
+// Division of two registers of numerators x by 125 << S (DivideBy125Shifted): quotients as words
+// in the order of the word index table `high`, and *check with a zero word where x is an exact
+// multiple.
+template <int S>
+inline __m512i Divide32(__m512i x0, __m512i x1, __m512i high, __m512i low, __m512i times125,
+                        __m512i* check) {
+  const __m512i t0 = _mm512_slli_epi32(x0, 16 - S), t1 = _mm512_slli_epi32(x1, 16 - S);
+  const __m512i y = _mm512_permutex2var_epi16(t0, high, t1);
+  const __m512i dropped = _mm512_permutex2var_epi16(t0, low, t1);
+  const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125 - 65536)),
+                                      kRecip125Shift);
+  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)),
+                           dropped);
+  return q;
 }
 
-inline __m512i LumaNumerator16(const Px16& p) {
+inline __m512i LumaNumerators(const Px16& p) {
   const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500), p.br, Pair16(114, 299));
   return _mm512_dpwssd_epi32(n, p.gx, Pair16(587, 0));
 }
 
-// Y = floor(N / 1000) for 32 pixels (numerators n0: pixels 0-15, n1: 16-31) as words in pixel
-// order; *exact gets the pixels whose N is a multiple of 1000.
-inline __m512i Luma32(__m512i n0, __m512i n1, __m512i lowWords, __mmask32* exact) {
-  const __m512i y =
-      _mm512_permutex2var_epi16(_mm512_srli_epi32(n0, 3), lowWords, _mm512_srli_epi32(n1, 3));
-  const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(-31981)), 6);
-  const __mmask32 multipleOf125 =
-      _mm512_cmpeq_epi16_mask(y, _mm512_mullo_epi16(q, _mm512_set1_epi16(125)));
-  const __m512i seven = _mm512_set1_epi32(7);
-  const __mmask32 multipleOf8 =
-      _mm512_kunpackw(_mm512_testn_epi32_mask(n1, seven), _mm512_testn_epi32_mask(n0, seven));
-  *exact = multipleOf125 & multipleOf8;
-  return q;
+// Block sums of 32 columns (s0: columns 0-15, s1: 16-31) in the lane order of LaneOfBlock.
+inline __m512i BlockPairs(__m512i s0, __m512i s1, __m512i pairOdd) {
+  const __m512i even = _mm512_mask_blend_epi32(0xAAAA, s0, s1);  // s0 column 2k, s1 column 2k+1
+  return _mm512_add_epi16(even, _mm512_permutex2var_epi32(s0, pairOdd, s1));
 }
 
-inline __m512i Div4000(__m512i x, __mmask16* exact) {
-  const __m512i y = _mm512_srli_epi32(x, 5);
-  const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  *exact = _mm512_cmpeq_epi32_mask(y, _mm512_mullo_epi16(q, Pair16(125, 0))) &
-           _mm512_testn_epi32_mask(x, _mm512_set1_epi32(31));
-  return q;
+// Everything one step computes: Y words per row (pixel order), chroma quotient words
+// [u 0-15, v 0-15] and the exact-case checks in the same orders.
+struct Step {
+  __m512i yA, yB, c, checkA, checkB, checkC;
+};
+
+template <int Bpp>
+inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
+  Px16 a0, a1, b0, b1;
+  LoadRow<Bpp>(pa, k, &a0, &a1);
+  LoadRow<Bpp>(pb, k, &b0, &b1);
+  Step st;
+  st.yA = Divide32<3>(LumaNumerators(a0), LumaNumerators(a1), k.highWords, k.lowWords,
+                      k.times125, &st.checkA);
+  st.yB = Divide32<3>(LumaNumerators(b0), LumaNumerators(b1), k.highWords, k.lowWords,
+                      k.times125, &st.checkB);
+
+  const __m512i br = BlockPairs(_mm512_add_epi16(a0.br, b0.br), _mm512_add_epi16(a1.br, b1.br),
+                                k.pairOdd);
+  const __m512i gx = BlockPairs(_mm512_add_epi16(a0.gx, b0.gx), _mm512_add_epi16(a1.gx, b1.gx),
+                                k.pairOdd);
+  const __m512i bias = _mm512_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
+  const __m512i xu = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(436, -147)), gx,
+                                         Pair16(-289, 0));
+  const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100, 615)), gx,
+                                         Pair16(-515, 0));
+  st.c = Divide32<5>(xu, xv, k.chromaHigh, k.chromaLow, k.times125, &st.checkC);
+  return st;
 }
 
-inline void BlockSums(const Px16& a, const Px16& b, __m512i* br, __m512i* gx) {
-  __m512i s = _mm512_add_epi16(a.br, b.br);
-  *br = _mm512_add_epi16(s, _mm512_srli_epi64(s, 32));
-  s = _mm512_add_epi16(a.gx, b.gx);
-  *gx = _mm512_add_epi16(s, _mm512_srli_epi64(s, 32));
+// The exact cases of one step, as found by the main loop: luma pixels of rows A and B, and
+// chroma blocks (bit j: U of block j, bit 16 + j: V of block j).
+struct Pending {
+  int step;
+  unsigned rowA, rowB, chroma;
+};
+
+// Gives a step's exact cases to the reference. The reference bytes are right for any pixel or
+// block, so the first luma pixel and the first chroma block are redone unconditionally (a step
+// was noted for one of them, and branches on the masks would mostly be mispredicted); only
+// further cases, which are rare, take a loop.
+template <int Bpp>
+void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+            const Pending& e, int offset) {
+  auto luma = [&](int bit) {
+    const int x = 32 * e.step + (bit & 31);
+    const BYTE* p = (bit < 32 ? srcA : srcB) + Bpp * x;
+    (bit < 32 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
+  };
+  auto chroma = [&](int block) {
+    const int j = 16 * e.step + block;
+    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                               srcB + (2 * j + 1) * Bpp};
+    if constexpr (Bpp == 3)
+      RefChroma24(px, offset, u + j, v + j);
+    else
+      RefChroma32(px, u + j, v + j);
+  };
+  const std::uint64_t lm = e.rowA | static_cast<std::uint64_t>(e.rowB) << 32;
+  luma(__builtin_ctzll(lm | 1ull << 63));
+  for (std::uint64_t m = lm & (lm - 1); m; m &= m - 1)
+    luma(__builtin_ctzll(m));
+  const unsigned cm = (e.chroma | (e.chroma >> 16)) & 0xFFFFu;
+  chroma(__builtin_ctz(cm | 1u << 15));
+  for (unsigned m = cm & (cm - 1); m; m &= m - 1)
+    chroma(__builtin_ctz(m));
 }
 
 template <int Bpp>
 void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                    int blocks, int offset) {
-  const Tables512& tab = GetTables512();
-  const __m512i idxBR[2] = {_mm512_load_si512(tab.load24BR[0]), _mm512_load_si512(tab.load24BR[1])};
-  const __m512i idxG[2] = {_mm512_load_si512(tab.load24G[0]), _mm512_load_si512(tab.load24G[1])};
-  const __m512i lowWords = _mm512_load_si512(tab.lowWords);
-  const __m512i lowBytes = _mm512_load_si512(tab.lowBytes);
-  const __m512i chromaOrder = _mm512_load_si512(tab.chromaOrder);
-  const __m512i zero = _mm512_setzero_si512();
+  const Consts k = LoadConsts();
+  const __m256i chromaAdd =
+      _mm256_set1_epi8(static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32));
+  const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
   const int steps = blocks / 16;
-  for (int s = 0; s < steps; ++s) {
-    const BYTE* pa = srcA + 32 * Bpp * s;
-    const BYTE* pb = srcB + 32 * Bpp * s;
-    Px16 a0, a1, b0, b1;
-    if constexpr (Bpp == 3) {
-      Load24x32(pa, idxBR, idxG, &a0, &a1);
-      Load24x32(pb, idxBR, idxG, &b0, &b1);
-    } else {
-      a0 = Load32(pa);
-      a1 = Load32(pa + 64);
-      b0 = Load32(pb);
-      b1 = Load32(pb + 64);
+  constexpr int kChunk = 64;
+  Pending pending[kChunk];
+  for (int s0 = 0; s0 < steps; s0 += kChunk) {
+    const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
+    int n = 0;
+    for (int s = s0; s < s1; ++s) {
+      const Step st = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
+      const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lowBytes, st.yB);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
+                          _mm512_extracti64x4_epi64(ybytes, 1));
+      const __m256i c8 = _mm256_add_epi8(
+          _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), chromaAdd);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm256_castsi256_si128(c8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm256_extracti128_si256(c8, 1));
+      // A zero check word marks an exact case. The step is noted without a branch (a branch on
+      // so late a result costs more than the rare work) and settled after the chunk.
+      const __mmask32 ma = _mm512_testn_epi16_mask(st.checkA, st.checkA);
+      const __mmask32 mb = _mm512_testn_epi16_mask(st.checkB, st.checkB);
+      const __mmask32 mc = _mm512_testn_epi16_mask(st.checkC, st.checkC);
+      pending[n] = {s, _cvtmask32_u32(ma), _cvtmask32_u32(mb), _cvtmask32_u32(mc)};
+      n += !_kortestz_mask32_u8(_kor_mask32(ma, mb), mc);
     }
-
-    __mmask32 exA, exB;
-    const __m512i qa = Luma32(LumaNumerator16(a0), LumaNumerator16(a1), lowWords, &exA);
-    const __m512i qb = Luma32(LumaNumerator16(b0), LumaNumerator16(b1), lowWords, &exB);
-    const __m512i ybytes = _mm512_permutex2var_epi8(qa, lowBytes, qb);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
-                        _mm512_extracti64x4_epi64(ybytes, 1));
-
-    __m512i br0, gx0, br1, gx1;
-    BlockSums(a0, b0, &br0, &gx0);
-    BlockSums(a1, b1, &br1, &gx1);
-    const __m512i br = _mm512_mask_blend_epi32(0xAAAA, br0, _mm512_slli_epi64(br1, 32));
-    const __m512i gx = _mm512_mask_blend_epi32(0xAAAA, gx0, _mm512_slli_epi64(gx1, 32));
-    const __m512i au = _mm512_dpwssd_epi32(_mm512_madd_epi16(br, Pair16(436, -147)), gx,
-                                           Pair16(-289, 0));
-    const __m512i av = _mm512_dpwssd_epi32(_mm512_madd_epi16(br, Pair16(-100, 615)), gx,
-                                           Pair16(-515, 0));
-    __m512i cu, cv;
-    __mmask16 exU, exV;
-    if constexpr (Bpp == 3) {
-      const __m512i bias = _mm512_set1_epi32(2000);
-      cu = Div4000(_mm512_add_epi32(_mm512_abs_epi32(au), bias), &exU);
-      cv = Div4000(_mm512_add_epi32(_mm512_abs_epi32(av), bias), &exV);
-      cu = _mm512_mask_sub_epi32(cu, _mm512_cmplt_epi32_mask(au, zero), zero, cu);
-      cv = _mm512_mask_sub_epi32(cv, _mm512_cmplt_epi32_mask(av, zero), zero, cv);
-    } else {
-      const __m512i bias = _mm512_set1_epi32(512500), one = _mm512_set1_epi32(1);
-      cu = Div4000(_mm512_max_epi32(_mm512_add_epi32(au, bias), one), &exU);
-      cv = Div4000(_mm512_max_epi32(_mm512_add_epi32(av, bias), one), &exV);
-    }
-    const __m512i w = _mm512_packs_epi32(cu, cv);
-    __m512i c8;
-    if constexpr (Bpp == 3)
-      c8 = _mm512_add_epi8(_mm512_packs_epi16(w, w), _mm512_set1_epi8(static_cast<char>(offset)));
-    else
-      c8 = _mm512_packus_epi16(w, w);
-    c8 = _mm512_permutexvar_epi8(chromaOrder, c8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm512_castsi512_si128(c8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm512_extracti32x4_epi32(c8, 1));
-
-    // The rare pixels and blocks the integer form cannot decide.
-    for (int row = 0; row < 2; ++row)
-      for (unsigned m = row == 0 ? exA : exB; m; m &= m - 1) {
-        const int x = 32 * s + __builtin_ctz(m);
-        const BYTE* p = (row == 0 ? srcA : srcB) + Bpp * x;
-        (row == 0 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
-      }
-    for (unsigned m = static_cast<unsigned>(exU | exV); m; m &= m - 1) {
-      const int j = 16 * s + tab.chromaLaneBlock[__builtin_ctz(m)];
-      RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
-    }
+    for (int i = 0; i < n; ++i)
+      Settle<Bpp>(srcA, srcB, yA, yB, u, v, pending[i], offset);
   }
   const int done = 16 * steps;
   if (done < blocks) {

@@ -18,6 +18,13 @@ inline __m128i Pair16(int lo, int hi) {
                                          (static_cast<unsigned>(hi) << 16)));
 }
 
+// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
+// into four shifts and adds.
+inline __m128i Opaque(__m128i v) {
+  __asm__("" : "+x"(v));
+  return v;
+}
+
 inline __m128i Bytes16(const signed char (&b)[16]) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
 }
@@ -60,27 +67,19 @@ inline __m128i LumaNumerator4(const Px4& p) {
 inline __m128i Luma8(__m128i n0, __m128i n1, __m128i* exact) {
   const __m128i y = _mm_packus_epi32(_mm_srli_epi32(n0, 3), _mm_srli_epi32(n1, 3));
   const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(y, _mm_set1_epi16(-31981)), 6);
-  const __m128i r = _mm_sub_epi16(y, _mm_mullo_epi16(q, _mm_set1_epi16(125)));
+  const __m128i r = _mm_sub_epi16(y, _mm_mullo_epi16(q, Opaque(_mm_set1_epi16(125))));
   const __m128i seven = _mm_set1_epi32(7);
   const __m128i low = _mm_packus_epi32(_mm_and_si128(n0, seven), _mm_and_si128(n1, seven));
   *exact = _mm_cmpeq_epi16(_mm_or_si128(r, low), _mm_setzero_si128());
   return q;
 }
 
-inline __m128i Div4000(__m128i x, __m128i* exact) {
-  const __m128i y = _mm_srli_epi32(x, 5);
-  const __m128i q = _mm_srli_epi32(_mm_mulhi_epu16(y, Pair16(33555, 0)), 6);
-  const __m128i r = _mm_sub_epi32(y, _mm_mullo_epi16(q, Pair16(125, 0)));
-  *exact = _mm_cmpeq_epi32(_mm_or_si128(r, _mm_and_si128(x, _mm_set1_epi32(31))),
-                           _mm_setzero_si128());
-  return q;
-}
-
-inline void BlockSums(const Px4& a, const Px4& b, __m128i* br, __m128i* gx) {
-  __m128i s = _mm_add_epi16(a.br, b.br);
-  *br = _mm_add_epi16(s, _mm_srli_epi64(s, 32));
-  s = _mm_add_epi16(a.gx, b.gx);
-  *gx = _mm_add_epi16(s, _mm_srli_epi64(s, 32));
+// Block sums of 8 columns (s0: columns 0-3, s1: 4-7) as words (SB, SR) or (SG, ignored), lanes
+// in block order 0, 2, 1, 3.
+inline __m128i BlockPairs(__m128i s0, __m128i s1) {
+  const __m128i even = _mm_blend_epi16(s0, s1, 0xCC);  // s0 column 2k, s1 column 2k + 1
+  const __m128i odd = _mm_shuffle_epi32(_mm_blend_epi16(s1, s0, 0xCC), 0xB1);
+  return _mm_add_epi16(even, odd);
 }
 
 template <int Bpp>
@@ -103,7 +102,6 @@ template <int Bpp>
 void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                      int blocks, int offset) {
   const Shuffles24 sh = MakeShuffles24();
-  static constexpr int kLaneBlock[4] = {0, 2, 1, 3};
   const int steps = blocks / 4;
   for (int s = 0; s < steps; ++s) {
     Px4 a0, a1, b0, b1;
@@ -118,34 +116,30 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
     _mm_storel_epi64(reinterpret_cast<__m128i*>(yB + 8 * s), _mm_unpackhi_epi64(ybytes, ybytes));
     unsigned lumaFix = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(exA, exB)));
 
-    // Lanes in block order 0, 2, 1, 3.
-    __m128i br0, gx0, br1, gx1;
-    BlockSums(a0, b0, &br0, &gx0);
-    BlockSums(a1, b1, &br1, &gx1);
-    const __m128i br = _mm_blend_epi16(br0, _mm_slli_epi64(br1, 32), 0xCC);
-    const __m128i gx = _mm_blend_epi16(gx0, _mm_slli_epi64(gx1, 32), 0xCC);
+    const __m128i br = BlockPairs(_mm_add_epi16(a0.br, b0.br), _mm_add_epi16(a1.br, b1.br));
+    const __m128i gx = BlockPairs(_mm_add_epi16(a0.gx, b0.gx), _mm_add_epi16(a1.gx, b1.gx));
+    const __m128i bias = _mm_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
     const __m128i au = _mm_add_epi32(_mm_madd_epi16(br, Pair16(436, -147)),
                                      _mm_madd_epi16(gx, Pair16(-289, 0)));
     const __m128i av = _mm_add_epi32(_mm_madd_epi16(br, Pair16(-100, 615)),
                                      _mm_madd_epi16(gx, Pair16(-515, 0)));
-    __m128i cu, cv, exU, exV;
-    if constexpr (Bpp == 3) {
-      const __m128i bias = _mm_set1_epi32(2000);
-      cu = _mm_sign_epi32(Div4000(_mm_add_epi32(_mm_abs_epi32(au), bias), &exU), au);
-      cv = _mm_sign_epi32(Div4000(_mm_add_epi32(_mm_abs_epi32(av), bias), &exV), av);
-    } else {
-      const __m128i bias = _mm_set1_epi32(512500), one = _mm_set1_epi32(1);
-      cu = Div4000(_mm_max_epi32(_mm_add_epi32(au, bias), one), &exU);
-      cv = Div4000(_mm_max_epi32(_mm_add_epi32(av, bias), one), &exV);
-    }
-    const unsigned chromaFix =
-        static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(exU, exV))));
-    const __m128i w = _mm_packs_epi32(_mm_shuffle_epi32(cu, 0xD8), _mm_shuffle_epi32(cv, 0xD8));
-    __m128i c8;
-    if constexpr (Bpp == 3)
-      c8 = _mm_add_epi8(_mm_packs_epi16(w, w), _mm_set1_epi8(static_cast<char>(offset)));
-    else
-      c8 = _mm_packus_epi16(w, w);
+    // Both planes divided at once (see the AVX2 kernel): x = A + bias in block order, packed as
+    // words [u0-3, v0-3] of x >> 5 and of the dropped bits.
+    const __m128i xu = _mm_shuffle_epi32(_mm_add_epi32(au, bias), 0xD8);
+    const __m128i xv = _mm_shuffle_epi32(_mm_add_epi32(av, bias), 0xD8);
+    const __m128i y5 = _mm_packus_epi32(_mm_srli_epi32(xu, 5), _mm_srli_epi32(xv, 5));
+    const __m128i low31 = _mm_set1_epi32(31);
+    const __m128i dropped = _mm_packus_epi32(_mm_and_si128(xu, low31), _mm_and_si128(xv, low31));
+    const __m128i q =
+        _mm_srli_epi16(_mm_mulhi_epu16(y5, _mm_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
+    const __m128i check =
+        _mm_or_si128(_mm_xor_si128(y5, _mm_mullo_epi16(q, Opaque(_mm_set1_epi16(125)))), dropped);
+    const unsigned chromaFix = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi16(check, _mm_setzero_si128())));
+    const __m128i w = _mm_sub_epi16(q, _mm_set1_epi16(kChromaQuotientBias));
+    const __m128i c8 = _mm_add_epi8(
+        _mm_packs_epi16(w, w),
+        _mm_set1_epi8(static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32)));
     const int uv = _mm_cvtsi128_si32(c8), vv = _mm_extract_epi32(c8, 1);
     __builtin_memcpy(u + 4 * s, &uv, 4);
     __builtin_memcpy(v + 4 * s, &vv, 4);
@@ -157,8 +151,9 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
       const BYTE* p = (bit < 8 ? srcA : srcB) + Bpp * x;
       (bit < 8 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
     }
-    for (unsigned m = chromaFix; m; m &= m - 1)
-      RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, 4 * s + kLaneBlock[__builtin_ctz(m)], offset);
+    // One mask bit pair per word; words 0-3 are the U of blocks 0-3, words 4-7 their V.
+    for (unsigned m = chromaFix & 0x5555u; m; m &= m - 1)
+      RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, 4 * s + (__builtin_ctz(m) / 2) % 4, offset);
   }
   const int done = 4 * steps;
   if (done < blocks) {

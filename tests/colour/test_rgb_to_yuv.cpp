@@ -413,3 +413,80 @@ TEST(RgbToYuvArithmetic, LumaIsTheIntegerFloorExceptOnExactMultiples) {
 }
 
 }  // namespace
+
+namespace {
+
+// The multiply-high division of the SIMD kernels, over every numerator they form: luma
+// numerators divided by 1000 (shift 3) and biased chroma terms divided by 4000 (shift 5), both
+// biases, with the exact-multiple mark. Every value from 0 up is checked, so also the smallest.
+TEST(RgbToYuvArithmetic, ShiftedReciprocalDivisionIsExactForEveryNumerator) {
+  struct Range {
+    const char* what;
+    int shift;
+    std::uint32_t max;
+  };
+  const Range ranges[] = {
+      {"luma / 1000", 3, colour::kLumaNumeratorMax},
+      {"RGB24 chroma / 4000", 5, colour::kChromaBias24 + colour::kChromaTermMax},
+      {"RGB32 chroma / 4000", 5, colour::kChromaBias32 + colour::kChromaTermMax},
+  };
+  for (const Range& r : ranges) {
+    const std::uint32_t divisor = 125u << r.shift;
+    for (std::uint32_t x = 0; x <= r.max; ++x) {
+      const colour::ShiftedQuotient d = colour::DivideBy125Shifted(x, r.shift);
+      const bool multiple = x % divisor == 0;
+      if (d.q != static_cast<int>(x / divisor) || d.exact != multiple) {
+        ADD_FAILURE() << r.what << ": x = " << x << " gives " << d.q << (d.exact ? " exact" : "");
+        break;
+      }
+    }
+  }
+}
+
+// The biased chroma forms: for every chroma term A a block can have, the byte the kernels make
+// from the quotient of A + bias equals the converter's integer chroma (wherever the double sums
+// cannot decide otherwise, that is where A + c is not a multiple of 4000), for offsets that
+// wrap and for RGB32; and the biased numerator stays positive and in the proven range.
+TEST(RgbToYuvArithmetic, BiasedChromaQuotientGivesTheConvertersBytes) {
+  struct Form {
+    const char* what;
+    int bias, add;
+    bool rgb24;
+    int offset;
+  };
+  const Form forms[] = {
+      {"RGB24 offset 128", colour::kChromaBias24, 128, true, 128},
+      {"RGB24 offset 0", colour::kChromaBias24, 0, true, 0},
+      {"RGB24 offset 255", colour::kChromaBias24, 255, true, 255},
+      {"RGB32", colour::kChromaBias32, colour::kChromaByteAdd32, false, 0},
+  };
+  for (const Form& f : forms) {
+    for (int a = -colour::kChromaTermMax; a <= colour::kChromaTermMax; ++a) {
+      const int x = a + f.bias;
+      ASSERT_GT(x, 0) << f.what << " A = " << a;
+      const colour::ShiftedQuotient d =
+          colour::DivideBy125Shifted(static_cast<std::uint32_t>(x), 5);
+      const int n = std::clamp(d.q - colour::kChromaQuotientBias, -128, 127);
+      const int got = (n + f.add) & 0xFF;
+      int want;
+      if (f.rgb24) {
+        // Truncation to n, bias by 2 away from zero, division by 4, clamp, offset.
+        const int t = a / 1000;
+        const int q = std::clamp((t < 0 ? t - 2 : t + 2) / 4, -128, 127);
+        want = (q + f.offset) & 0xFF;
+      } else {
+        // (SU + 0.5) * 0.25 truncated, SU = (A + 512000) / 1000, clamp.
+        const int num = a + 512500;
+        want = std::clamp(num >= 0 ? num / 4000 : -((-num) / 4000), 0, 255);
+      }
+      const bool decidedByRounding = (a + (f.rgb24 ? 2000 : 512500)) % 4000 == 0;
+      if (decidedByRounding != d.exact || (!d.exact && got != want)) {
+        ADD_FAILURE() << f.what << ": A = " << a << " gives " << got << ", want " << want
+                      << (d.exact ? " (exact)" : "");
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
