@@ -184,26 +184,33 @@ STDMETHODIMP CSettingsInterface::SetParameter(const char* name, const char* valu
   }
 }
 
-STDMETHODIMP CSettingsInterface::GetParameterSettings(char* result, int bufferSize) {
-  if (!result) return E_POINTER;
+HRESULT CSettingsInterface::ParameterListing(std::string* text) const {
   try {
-    std::string text;
+    text->clear();
     for (ParamType group : {ParamType::Int, ParamType::UInt, ParamType::Text, ParamType::Flag, ParamType::Real}) {
       for (const auto& [name, type] : m_types) {
         if (type != group) continue;
         std::string value;
         if (!FormatValue(name, type, true, &value)) continue;
-        text += "Parameter name: ";
-        text += name;
-        text += " Value: ";
-        text += value;
-        text += "\r\n";
+        *text += "Parameter name: ";
+        *text += name;
+        *text += " Value: ";
+        *text += value;
+        *text += "\r\n";
       }
     }
-    return CopyTextToBuffer(text, result, bufferSize) ? S_OK : E_FAIL;
+    return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+STDMETHODIMP CSettingsInterface::GetParameterSettings(char* result, int bufferSize) {
+  if (!result) return E_POINTER;
+  std::string text;
+  HRESULT hr = ParameterListing(&text);
+  if (FAILED(hr)) return hr;
+  return CopyTextToBuffer(text, result, bufferSize) ? S_OK : E_FAIL;
 }
 
 template <class T>

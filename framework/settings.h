@@ -69,6 +69,10 @@ class CSettingsInterface : public ISettingsInterface {
   virtual void InitParameters() = 0;
 
  protected:
+  // The text GetParameterSettings writes, for a filter that appends to it. Its length is the
+  // text's own: a text value may hold zero bytes, so the first zero is not where the text ends.
+  HRESULT ParameterListing(std::string* text) const;
+
   // Registration. The name's type becomes the overload's type even when the name exists; a name
   // already registered with this type keeps its variable and value (the default is not applied).
   // Otherwise the variable is bound, the default assigned, and the read-only flag and allowed

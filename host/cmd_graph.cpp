@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "host/cli_util.h"
@@ -21,15 +22,39 @@ namespace {
 using plenor::graph::GraphFile;
 using plenor::graph::GraphFileFilter;
 
+// The names of the parameters the filter's class keeps read-only, told by an instance made for the
+// purpose (writing a value into it is harmless); empty when none can be made.
+std::set<std::string> ReadOnlyParameters(IBaseFilter* filter) {
+  std::set<std::string> names;
+  CLSID clsid;
+  ComPtr<ISettingsInterface> fresh;
+  std::vector<ParameterInfo> params;
+  if (FAILED(filter->GetClassID(&clsid)) ||
+      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISettingsInterface, fresh.AsOut())) ||
+      FAILED(ReadParameters(fresh.Get(), true, &params)))
+    return names;
+  for (const ParameterInfo& p : params)
+    if (p.readOnly) names.insert(p.name);
+  return names;
+}
+
+// The parameters a graph file keeps. Read-only ones are left out: they are what the filter works
+// out itself (the encoder's parameter sets, a source's picture size, the file a reader opened),
+// done again when the graph is built from the file, and they cannot be written back.
 void ReadFilterParameters(IBaseFilter* filter, std::vector<std::pair<std::string, std::string>>* out) {
   ComPtr<ISettingsInterface> settings;
   if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return;
   std::vector<ParameterInfo> params;
   if (FAILED(ReadParameters(settings.Get(), false, &params))) return;
-  for (const ParameterInfo& p : params) out->emplace_back(p.name, p.value);
+  const std::set<std::string> readOnly = ReadOnlyParameters(filter);
+  for (const ParameterInfo& p : params)
+    if (!readOnly.count(p.name)) out->emplace_back(p.name, p.value);
 }
 
-// Writes a saved parameter unless it already holds the value (read-only parameters keep theirs).
+// Writes a saved parameter unless it already holds the value. A value the filter refuses is
+// skipped when the parameter refuses its own current value as well, that is when it is read-only:
+// files saved by earlier versions carry read-only parameters, whose values the filter works out
+// again when the graph is connected.
 HRESULT WriteFilterParameter(IBaseFilter* filter, const std::string& name, const std::string& value, std::string* error) {
   ComPtr<ISettingsInterface> settings;
   HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
@@ -38,8 +63,27 @@ HRESULT WriteFilterParameter(IBaseFilter* filter, const std::string& name, const
     return hr;
   }
   std::string current;
-  if (GetParameterText(settings.Get(), name, &current) && current == value) return S_OK;
-  return SetParameterChecked(settings.Get(), name, value, error);
+  const bool known = GetParameterText(settings.Get(), name, &current);
+  if (known && current == value) return S_OK;
+  hr = SetParameterChecked(settings.Get(), name, value, error);
+  if (FAILED(hr) && known && current.find('\0') == std::string::npos &&
+      FAILED(settings->SetParameter(name.c_str(), current.c_str()))) {
+    error->clear();
+    return S_OK;
+  }
+  return hr;
+}
+
+// A writable parameter whose value holds a zero byte cannot be written back through the settings
+// interface, which takes zero-terminated text: such a graph is refused rather than saved cut short.
+// Returns the message, or "" when every value can be written back.
+std::string UnwritableParameter(const GraphFile& file) {
+  for (const GraphFileFilter& f : file.filters)
+    for (const auto& [name, value] : f.parameters)
+      if (value.find('\0') != std::string::npos)
+        return "filter '" + f.name + "' parameter '" + name + "' holds a zero byte, which cannot be written back as "
+               "a parameter's text, " + FormatHResult(E_INVALIDARG) + "; the graph cannot be saved while it holds one";
+  return {};
 }
 
 // Reads and checks a graph file; prints the error line itself.
@@ -78,6 +122,8 @@ int Save(const std::string& path, const RunOptions& options, const std::vector<s
   GraphFile file;
   HRESULT hr = plenor::graph::CaptureGraph(built.graph.Get(), ReadFilterParameters, &file, &error);
   if (FAILED(hr)) return Fail("graph save: " + error);
+  error = UnwritableParameter(file);
+  if (!error.empty()) return Fail("graph save: " + error + "; " + path + " was not written");
   for (GraphFileFilter& f : file.filters) {
     RegisteredFilter reg;
     if (SUCCEEDED(MapperGetFilter(f.clsid, &reg))) f.displayName = WideToUtf8(reg.name);
@@ -126,7 +172,8 @@ int Show(const std::string& path) {
     if (f.fileRole != GraphFileFilter::FileRole::None)
       std::printf("      %s file %s\n", f.fileRole == GraphFileFilter::FileRole::Source ? "reads" : "writes",
                   f.filePath.c_str());
-    for (const auto& [name, value] : f.parameters) std::printf("      %s = \"%s\"\n", name.c_str(), value.c_str());
+    for (const auto& [name, value] : f.parameters)
+      std::printf("      %s = \"%s\"\n", name.c_str(), plenor::graph::PrintableBytes(value).c_str());
     if (f.hasPersist) {
       std::string hex;
       char b[4];

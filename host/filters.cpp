@@ -11,6 +11,7 @@
 
 #include "framework/status.h"
 #include "host/cli_util.h"
+#include "platform/graph/graphfile.h"
 #include "platform/com/registry.h"
 #include "utilities/utilities.h"
 
@@ -255,31 +256,41 @@ HRESULT ReadParameters(ISettingsInterface* settings, bool probe, std::vector<Par
     buf.resize(buf.size() * 4);
   if (FAILED(hr)) return hr;
   // "Parameter name: NAME Value: VALUE\r\n" per parameter. Names may hold spaces, so the value is
-  // found by asking each candidate split whether the name exists.
-  std::string all(buf.data());
+  // found by asking each candidate split whether the name exists. A text value may hold zero bytes
+  // (the encoder's parameter sets), so the listing is not read as one zero-terminated string: each
+  // value is stepped over by the length GetParameter gives, and only a zero where a line starts (or
+  // outside a parameter's line) ends it.
+  const std::string all(buf.data(), buf.size());
   enum { kInt, kUInt, kText, kFlag, kReal };
   using Candidates = std::vector<int>;
   std::vector<Candidates> candidates;
-  size_t pos = 0;
   const std::string head = "Parameter name: ", mid = " Value: ";
-  while (pos < all.size()) {
-    size_t end = all.find("\r\n", pos);
-    if (end == std::string::npos) end = all.size();
-    std::string line = all.substr(pos, end - pos);
-    pos = end + 2;
-    if (line.rfind(head, 0) != 0) continue;
-    line = line.substr(head.size());
+  for (size_t pos = 0; pos < all.size() && all[pos] != '\0';) {
+    const size_t lineEnd = std::min(all.find("\r\n", pos), all.size());
+    const size_t zero = std::min(all.find('\0', pos), all.size());
+    size_t next = lineEnd + 2;
     ParameterInfo p;
     std::string shown;
-    for (size_t m = line.find(mid); m != std::string::npos; m = line.find(mid, m + 1)) {
-      std::string value;
-      if (GetParameterText(settings, line.substr(0, m), &value)) {
-        p.name = line.substr(0, m);
+    if (all.compare(pos, head.size(), head) == 0) {
+      const size_t nameAt = pos + head.size();
+      for (size_t m = all.find(mid, nameAt); m < std::min(lineEnd, zero); m = all.find(mid, m + 1)) {
+        std::string value;
+        if (!GetParameterText(settings, all.substr(nameAt, m - nameAt), &value)) continue;
+        p.name = all.substr(nameAt, m - nameAt);
         p.value = value;
-        shown = line.substr(m + mid.size());
+        const size_t valueAt = m + mid.size();
+        if (valueAt + value.size() + 2 <= all.size() && all.compare(valueAt, value.size(), value) == 0 &&
+            all.compare(valueAt + value.size(), 2, "\r\n") == 0) {
+          shown = value;
+          next = valueAt + value.size() + 2;
+        } else {  // shown otherwise than GetParameter gives it (flags as true/false)
+          shown = all.substr(valueAt, std::min(lineEnd, zero) - valueAt);
+        }
         break;
       }
     }
+    if (p.name.empty() && zero < lineEnd) break;  // the terminator
+    pos = next;
     if (p.name.empty()) continue;
     const bool numeric = !p.value.empty() && p.value.find_first_not_of("-0123456789") == std::string::npos;
     const bool realForm = p.value.size() > 3 && p.value[p.value.size() - 3] == '.' &&
@@ -356,9 +367,9 @@ HRESULT SetParameterChecked(ISettingsInterface* settings, const std::string& nam
   }
   HRESULT hr = settings->SetParameter(name.c_str(), value.c_str());
   if (FAILED(hr)) {
-    *error = "refused the value '" + value + "', " + FormatHResult(hr) +
+    *error = "refused the value '" + plenor::graph::PrintableBytes(value) + "', " + FormatHResult(hr) +
              "; the parameter is read-only, or the value is not one it allows (a flag takes 1/0/true/false); "
-             "it is now '" + current + "'";
+             "it is now '" + plenor::graph::PrintableBytes(current) + "'";
   }
   return hr;
 }

@@ -131,31 +131,33 @@ STDMETHODIMP AvcEncodeFilter::SetParameter(const char* name, const char* value) 
 }
 
 STDMETHODIMP AvcEncodeFilter::GetParameterSettings(char* result, int bufferSize) {
-  if (FAILED(CCustomBaseFilter::GetParameterSettings(result, bufferSize))) return E_FAIL;
+  if (!result) return E_POINTER;
+  // The codec's block goes after the whole listing, which is measured by its own length: the
+  // "sps" and "pps" values hold zero bytes, so the listing's first zero is not its end.
+  std::string text;
+  if (FAILED(ParameterListing(&text))) return E_FAIL;
   CAutoLock lock(&m_csCodec);
-  if (!m_pCodec) return S_OK;  // no codec: the filter's own parameters only
-  std::string count;
-  if (!h264::GetCodecParameter(m_pCodec, "parameters", &count)) return E_FAIL;
-  char* end = nullptr;
-  const long n = std::strtol(count.c_str(), &end, 10);
-  if (end == count.c_str() || n < 0) return E_FAIL;
-  std::string block = "Codec Parameters:\r\n";
-  for (long i = 0; i < n; ++i) {
-    const char* pName = nullptr;
-    int nameLength = 0;
-    if (m_pCodec->GetParameterName(static_cast<int>(i), &pName, &nameLength) == 0 || !pName) continue;
-    std::string value;
-    h264::GetCodecParameter(m_pCodec, pName, &value);
-    block += "Parameter: ";
-    block += pName;
-    block += " : Value:";
-    block += value;
-    block += "\r\n";
+  if (m_pCodec) {  // no codec: the filter's own parameters only
+    std::string count;
+    if (!h264::GetCodecParameter(m_pCodec, "parameters", &count)) return E_FAIL;
+    char* end = nullptr;
+    const long n = std::strtol(count.c_str(), &end, 10);
+    if (end == count.c_str() || n < 0) return E_FAIL;
+    text += "Codec Parameters:\r\n";
+    for (long i = 0; i < n; ++i) {
+      const char* pName = nullptr;
+      int nameLength = 0;
+      if (m_pCodec->GetParameterName(static_cast<int>(i), &pName, &nameLength) == 0 || !pName) continue;
+      std::string value;
+      h264::GetCodecParameter(m_pCodec, pName, &value);
+      text += "Parameter: ";
+      text += pName;
+      text += " : Value:";
+      text += value;
+      text += "\r\n";
+    }
   }
-  const size_t used = std::strlen(result);
-  if (used + block.size() >= static_cast<size_t>(bufferSize)) return E_FAIL;
-  std::memcpy(result + used, block.c_str(), block.size() + 1);
-  return S_OK;
+  return CopyTextToBuffer(text, result, bufferSize) ? S_OK : E_FAIL;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -210,7 +210,13 @@ bool ParseJson(const json& root, GraphFile* file, std::string* error) {
       for (size_t k = 0; k < pj->size(); ++k) {
         Reader pr((*pj)[k], path + ".parameters[" + std::to_string(k) + "]");
         std::string name, value;
-        if (!pr.Object(error) || !pr.String("name", true, &name, error) || !pr.String("value", true, &value, error))
+        if (!pr.Object(error) || !pr.String("name", true, &name, error)) return false;
+        const bool binary = pr.Member("value_base64", false, error) != nullptr;
+        if (binary && pr.Member("value", false, error)) {
+          *error = pr.Path("value") + ": given together with value_base64";
+          return false;
+        }
+        if (binary ? !pr.Bytes("value_base64", true, &value, error) : !pr.String("value", true, &value, error))
           return false;
         f.parameters.emplace_back(std::move(name), std::move(value));
       }
@@ -262,6 +268,27 @@ bool ParseJson(const json& root, GraphFile* file, std::string* error) {
   return true;
 }
 
+void FreeTypeFields(AM_MEDIA_TYPE& mt) {
+  if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+  if (mt.pUnk) mt.pUnk->Release();
+  mt.pbFormat = nullptr;
+  mt.pUnk = nullptr;
+}
+
+// Whether the pin is connected with exactly the saved type.
+bool ConnectedAsSaved(IPin* pin, const GraphFileMediaType& t) {
+  AM_MEDIA_TYPE mt{};
+  if (FAILED(pin->ConnectionMediaType(&mt))) return false;
+  const std::string format = mt.pbFormat && mt.cbFormat ? std::string(reinterpret_cast<const char*>(mt.pbFormat), mt.cbFormat)
+                                                        : std::string();
+  const bool same = mt.majortype == t.majorType && mt.subtype == t.subType && mt.formattype == t.formatType &&
+                    (mt.bFixedSizeSamples != FALSE) == t.fixedSizeSamples &&
+                    (mt.bTemporalCompression != FALSE) == t.temporalCompression && mt.lSampleSize == t.sampleSize &&
+                    format == t.format;
+  FreeTypeFields(mt);
+  return same;
+}
+
 json MediaTypeJson(const GraphFileMediaType& t) {
   return json{{"major", GuidToString(t.majorType)},
               {"subtype", GuidToString(t.subType)},
@@ -274,6 +301,63 @@ json MediaTypeJson(const GraphFileMediaType& t) {
 }
 
 }  // namespace
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at bytes[i], or 0 (overlong forms, surrogates and
+// code points above U+10FFFF are not well formed).
+size_t Utf8SequenceAt(const std::string& bytes, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else
+    return 0;
+  if (i + n > bytes.size()) return 0;
+  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return n;
+}
+
+}  // namespace
+
+bool IsUtf8(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t n = Utf8SequenceAt(bytes, i);
+    if (!n) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string PrintableBytes(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t n = Utf8SequenceAt(bytes, i);
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (n > 1 || (n == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
+      out.append(bytes, i, n);
+      i += n;
+      continue;
+    }
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += hex;
+    ++i;
+  }
+  return out;
+}
 
 std::string Base64Encode(const std::string& bytes) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -429,8 +513,7 @@ HRESULT CaptureGraph(IFilterGraph* graph, const GraphParameterReader& readParame
         t.sampleSize = mt.lSampleSize;
         if (mt.pbFormat && mt.cbFormat) t.format.assign(reinterpret_cast<const char*>(mt.pbFormat), mt.cbFormat);
         t.description = DescribeMediaType(mt);
-        if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-        if (mt.pUnk) mt.pUnk->Release();
+        FreeTypeFields(mt);
         file->connections.push_back(std::move(c));
       }
     }
@@ -449,7 +532,11 @@ std::string WriteGraphFile(const GraphFile& file) {
     if (f.fileRole != GraphFileFilter::FileRole::None)
       j["file"] = json{{"role", f.fileRole == GraphFileFilter::FileRole::Source ? "source" : "sink"}, {"path", f.filePath}};
     json params = json::array();
-    for (const auto& [name, value] : f.parameters) params.push_back(json{{"name", name}, {"value", value}});
+    // JSON strings hold UTF-8 text only: any other value is written as base64 so that no byte is
+    // replaced.
+    for (const auto& [name, value] : f.parameters)
+      params.push_back(json{{"name", name}, {IsUtf8(value) ? "value" : "value_base64",
+                                             IsUtf8(value) ? value : Base64Encode(value)}});
     j["parameters"] = std::move(params);
     if (f.hasPersist) j["persist"] = Base64Encode(f.persist);
     filters.push_back(std::move(j));
@@ -519,7 +606,8 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
         std::string why;
         hr = writeParameter ? writeParameter(filter.Get(), name, value, &why) : E_NOTIMPL;
         if (FAILED(hr)) {
-          *error = where + ": parameter '" + name + "' = '" + value + "': " + (why.empty() ? ResultText(hr) : why);
+          *error = where + ": parameter '" + name + "' = '" + PrintableBytes(value) + "': " +
+                   (why.empty() ? ResultText(hr) : why);
           return hr;
         }
       }
@@ -564,6 +652,15 @@ HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph, const Gr
       mt.pbFormat = mt.cbFormat ? reinterpret_cast<BYTE*>(const_cast<char*>(t.format.data())) : nullptr;
       hr = graph->ConnectDirect(out.Get(), in.Get(), &mt);
       if (FAILED(hr)) {
+        // A filter that changes the type it hands downstream (FrameDropFilter lowers the frame
+        // rate in it) may refuse being offered that changed type, which is the one saved: the pins
+        // then agree on a type themselves, and the connection stands only when that is exactly
+        // the saved type.
+        if (SUCCEEDED(graph->ConnectDirect(out.Get(), in.Get(), nullptr))) {
+          if (ConnectedAsSaved(out.Get(), t)) continue;
+          graph->Disconnect(out.Get());
+          graph->Disconnect(in.Get());
+        }
         *error = where + ": refused the saved type " + DescribeMediaType(mt) + ", " + ResultText(hr) +
                  "; the file or a filter's settings no longer match";
         return hr;

@@ -14,7 +14,10 @@
 //                                                        IFileSourceFilter::Load or
 //                                                        IFileSinkFilter::SetFileName
 //         "parameters": [{"name": "fps", "value": "25"}, ...],  optional: parameters as text,
-//                                                        in the order they are written back
+//                                                        in the order they are written back; a
+//                                                        value that is not UTF-8 text is kept
+//                                                        byte for byte as "value_base64" instead
+//                                                        of "value"
 //         "persist": "BAAAAA=="                          optional: the IPersistStream record,
 //                                                        base64
 //       }, ...
@@ -104,6 +107,12 @@ PLENOR_EXPORT bool ParseGraphFile(const std::string& text, GraphFile* file, std:
 // the graph for the caller to release.
 PLENOR_EXPORT HRESULT BuildGraphFromFile(const GraphFile& file, IGraphBuilder* graph,
                                          const GraphParameterWriter& writeParameter, std::string* error);
+
+// Whether bytes are well-formed UTF-8 (what a JSON string can carry unchanged).
+PLENOR_EXPORT bool IsUtf8(const std::string& bytes);
+// The bytes as a message can show them: UTF-8 text as it is, control characters, backslashes and
+// bytes that are not UTF-8 as \xNN.
+PLENOR_EXPORT std::string PrintableBytes(const std::string& bytes);
 
 // Base64 (standard alphabet, with padding). Decode refuses any other character or a bad length.
 PLENOR_EXPORT std::string Base64Encode(const std::string& bytes);

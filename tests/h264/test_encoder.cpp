@@ -370,15 +370,48 @@ TEST(AvcEncodeFilter, ParameterSettingsAppendTheCodecBlockWhenItFits) {
   enc.codec->params = {{"alpha", "1"}, {"beta", "two"}};
   std::vector<char> text(4096);
   ASSERT_EQ(enc->GetParameterSettings(text.data(), static_cast<int>(text.size())), S_OK);
-  const std::string all = text.data();
+  // The parameter sets hold zero bytes: the text is read up to the terminator after the block.
+  std::string all(text.data(), text.size());
   const size_t codecBlock = all.find("Codec Parameters:\r\n");
   ASSERT_NE(codecBlock, std::string::npos) << all;
+  all.resize(all.find('\0', codecBlock));
   EXPECT_NE(all.find("framebitlimit"), std::string::npos);
   EXPECT_EQ(all.substr(codecBlock),
             "Codec Parameters:\r\nParameter: alpha : Value:1\r\nParameter: beta : Value:two\r\n");
   // Room for the filter's text but not for the codec block.
   std::vector<char> small(codecBlock + 10);
   EXPECT_EQ(enc->GetParameterSettings(small.data(), static_cast<int>(small.size())), E_FAIL);
+}
+
+// The parameter sets hold zero bytes (their start codes): the codec block still follows the whole
+// listing, every own parameter is listed with its exact bytes, and the size needed is the whole
+// text's, zero bytes included.
+TEST(AvcEncodeFilter, ParameterSettingsKeepEveryLineWhenParameterSetsHoldZeroBytes) {
+  Encoder enc(RgbType(64, 32), {{"notifyoniframe", "1"}});
+  enc.codec->params = {{"alpha", "1"}};
+  const std::string sps(enc.codec->sps.begin(), enc.codec->sps.end());
+  const std::string pps(enc.codec->pps.begin(), enc.codec->pps.end());
+  ASSERT_NE(pps.find('\0'), std::string::npos);
+  const std::string expected = "Parameter name: iframeperiod Value: 0\r\n"
+                               "Parameter name: framebitlimit Value: 0\r\n"
+                               "Parameter name: h264_output_type Value: 2\r\n"
+                               "Parameter name: pps Value: " + pps + "\r\n"
+                               "Parameter name: sps Value: " + sps + "\r\n"
+                               "Parameter name: notifyoniframe Value: true\r\n"
+                               "Codec Parameters:\r\nParameter: alpha : Value:1\r\n";
+  struct Case {
+    size_t bufferSize;
+    HRESULT result;
+  };
+  for (const Case& c : {Case{expected.size() + 1, S_OK}, Case{expected.size(), E_FAIL}}) {
+    SCOPED_TRACE(c.bufferSize);
+    std::vector<char> text(c.bufferSize, '\x7F');
+    ASSERT_EQ(enc->GetParameterSettings(text.data(), static_cast<int>(text.size())), c.result);
+    if (c.result == S_OK)
+      EXPECT_EQ(std::string(text.data(), text.size()), expected + '\0');
+    else
+      EXPECT_EQ(text, std::vector<char>(c.bufferSize, '\x7F')) << "a refused listing writes nothing";
+  }
 }
 
 TEST(AvcEncodeFilter, CodecControlInterface) {

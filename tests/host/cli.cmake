@@ -10,7 +10,8 @@ foreach(src ${host_cli_tests})
     PLENOR_BUILT_PLUGIN_DIR="${PLENOR_PLUGIN_DIR}")
   add_dependencies(${target} plenor)
   foreach(plugin PlenorUtilities ChannelPickFilter FrameDropFilter TimeShiftFilter RawFrameSource
-                 AvcEncodeFilter AvcDecodeFilter AvcFileSource)
+                 AvcEncodeFilter AvcDecodeFilter AvcFileSource
+                 I420ToRgbFilter RgbToI420Filter InsetVideoFilter TileMixFilter OverlayKitFilter RateOverlayFilter)
     if(TARGET ${plugin})
       add_dependencies(${target} ${plugin})
     endif()

@@ -165,4 +165,72 @@ TEST(GraphFile, WrittenFilesReadBackAndDamageIsNamed) {
   EXPECT_NE(error.find("not valid JSON"), std::string::npos);
 }
 
+// Parameter values travel byte for byte: UTF-8 text as JSON text, anything else (zero bytes, cut
+// or overlong sequences, surrogates, code points past U+10FFFF) as base64; files holding the text
+// form read as before, and a value given both ways or as bad base64 is refused.
+TEST(GraphFile, ParameterValuesKeepEveryByte) {
+  struct Case {
+    std::string value;
+    bool text;  // written as "value" (else "value_base64")
+    std::string shown;  // PrintableBytes
+  };
+  const Case cases[] = {
+      {"25", true, "25"},
+      {"", true, ""},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA5", true, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA5"},
+      {"tab\there\\", true, "tab\\x09here\\x5C"},
+      {std::string("\0\0\0\x01h\xEE\x3C\x80", 8), false, "\\x00\\x00\\x00\\x01h\\xEE<\\x80"},
+      {"\xFF", false, "\\xFF"},
+      {"ab\xC3", false, "ab\\xC3"},
+      {"\xC0\xAF", false, "\\xC0\\xAF"},
+      {"\xED\xA0\x80", false, "\\xED\\xA0\\x80"},
+      {"\xF4\x90\x80\x80", false, "\\xF4\\x90\\x80\\x80"},
+      {"\xE0\x9F\xBF", false, "\\xE0\\x9F\\xBF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(plenor::graph::PrintableBytes(c.value));
+    EXPECT_EQ(plenor::graph::IsUtf8(c.value), c.text);
+    EXPECT_EQ(plenor::graph::PrintableBytes(c.value), c.shown);
+    plenor::graph::GraphFile g;
+    plenor::graph::GraphFileFilter f;
+    f.name = "f";
+    f.parameters = {{"p", c.value}, {"q", "1"}};
+    g.filters = {f};
+    const std::string text = plenor::graph::WriteGraphFile(g);
+    EXPECT_EQ(text.find("\"value_base64\"") == std::string::npos, c.text) << text;
+    plenor::graph::GraphFile back;
+    std::string error;
+    ASSERT_TRUE(plenor::graph::ParseGraphFile(text, &back, &error)) << error;
+    ASSERT_EQ(back.filters.size(), 1u);
+    EXPECT_EQ(back.filters[0].parameters, f.parameters);
+  }
+  const std::string head = R"({"format": "plenor-graph", "version": 1, "connections": [],
+      "filters": [{"name": "f", "clsid": "{12345678-1234-5678-0102-030405060708}", "parameters": [)";
+  struct Form {
+    std::string parameter;
+    std::string value;  // the value read, or the error's mention
+    bool ok;
+  };
+  const Form forms[] = {
+      {R"({"name": "p", "value": "AAAB"})", "AAAB", true},
+      {R"({"name": "p", "value_base64": "AAAB"})", std::string("\0\0\x01", 3), true},
+      {R"({"name": "p", "value": "x", "value_base64": "AAAB"})", "parameters[0].value: given together with value_base64", false},
+      {R"({"name": "p", "value_base64": "AA*B"})", "parameters[0].value_base64: not valid base64", false},
+      {R"({"name": "p"})", "parameters[0].value: missing", false},
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.parameter);
+    plenor::graph::GraphFile back;
+    std::string error;
+    ASSERT_EQ(plenor::graph::ParseGraphFile(head + form.parameter + "]}]}", &back, &error), form.ok) << error;
+    if (form.ok) {
+      ASSERT_EQ(back.filters.size(), 1u);
+      ASSERT_EQ(back.filters[0].parameters.size(), 1u);
+      EXPECT_EQ(back.filters[0].parameters[0].second, form.value);
+    } else {
+      EXPECT_NE(error.find(form.value), std::string::npos) << error;
+    }
+  }
+}
+
 }  // namespace
