@@ -12,26 +12,6 @@
 
 namespace plenor::utilities {
 
-STDMETHODIMP CUtilitySettings::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP CUtilitySettings::SetParameter(const char* name, const char* value) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::SetParameter(name, value);
-}
-
-STDMETHODIMP CUtilitySettings::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool CUtilitySettings::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::RevertParameter(name);
-}
-
 HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* settings, CStatusInterface* status,
                               ISpecifyPropertyPages* pages) {
   if (riid == IID_ISettingsInterface && settings)

@@ -19,14 +19,9 @@ namespace plenor::utilities {
 // application thread, when it connects or starts streaming), so a host changing a value on one
 // thread never tears a text the filter copies on another. The streaming threads only ever see
 // those copies.
-class CUtilitySettings : public CSettingsInterface {
+class CUtilitySettings : public CLockedSettings {
  public:
-  using CSettingsInterface::CSettingsInterface;
-
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
+  explicit CUtilitySettings(IUnknown* pOwner) : CLockedSettings(pOwner, &m_csParams) {}
 
  protected:
   CCritSec m_csParams;

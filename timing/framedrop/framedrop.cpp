@@ -91,7 +91,7 @@ CUnknown* FrameDropFilter::CreateInstance(LPUNKNOWN /*pUnk*/, HRESULT* phr) {
 // Not aggregatable: the controlling IUnknown is always the filter's own.
 FrameDropFilter::FrameDropFilter()
     : CTransInPlaceFilter(L"Frame Skipping Filter", nullptr, CLSID_FrameDropFilter, nullptr, false),
-      CSettingsInterface(GetOwner()) {
+      CLockedSettings(GetOwner(), &m_csState) {
   InitParameters();
 }
 
@@ -121,21 +121,6 @@ STDMETHODIMP FrameDropFilter::SetParameter(const char* name, const char* value) 
   if (FAILED(hr)) return hr;
   UpdatePassingShare();
   return S_OK;
-}
-
-STDMETHODIMP FrameDropFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP FrameDropFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool FrameDropFilter::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::RevertParameter(name);
 }
 
 // The share of frames that the filter will pass, which is what the output pin announces:
