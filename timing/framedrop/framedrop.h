@@ -137,5 +137,7 @@ class FrameSkippingProperties : public FilterPropertiesBase {
   explicit FrameSkippingProperties(LPUNKNOWN pUnk);
 
   HRESULT ReadSettings() override;
+  // Writes "mode" (its result is not looked at), then the three fields in order: the first failed
+  // field write is what Apply reports.
   HRESULT OnApplyChanges() override;
 };
