@@ -23,11 +23,4 @@ HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* setti
 
 std::string NarrowFileName(LPCOLESTR name) { return name ? WideToUtf8(name) : std::string(); }
 
-LPOLESTR TaskWideString(const std::string& text) {
-  std::wstring wide = Utf8ToWide(text);
-  auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(wchar_t)));
-  if (out) std::wmemcpy(out, wide.c_str(), wide.size() + 1);
-  return out;
-}
-
 }  // namespace plenor::utilities

@@ -32,9 +32,8 @@ class CUtilitySettings : public CLockedSettings {
 HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* settings, CStatusInterface* status,
                               ISpecifyPropertyPages* pages);
 
-// A wide file name as UTF-8, and back into task memory (null when out of memory).
+// A wide file name as UTF-8 (TaskMemWideString, platform/com/runtime.h, turns it back).
 std::string NarrowFileName(LPCOLESTR name);
-LPOLESTR TaskWideString(const std::string& text);
 
 // The writers' output files (see platform/com/safefile.h): never destroy what is at the path.
 using OutputFile = plenor::SafeFileWriter;

@@ -70,7 +70,7 @@ class H264OutputPin : public CSourceStream {
 };
 
 class AvcFileSourceFilter : public CSource,
-                            public CSettingsInterface,
+                            public CLockedSettings,
                             public CStatusInterface,
                             public IFileSourceFilter,
                             public ISpecifyPropertyPages,
@@ -118,12 +118,11 @@ class AvcFileSourceFilter : public CSource,
   STDMETHODIMP GetRate(double* pdRate) override;
   STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
 
-  // CSettingsInterface. Every call holds the state lock, so that a host reading a parameter
-  // never meets a Load writing it. "fps" 0 or above 10000000 is refused (E_FAIL, old value kept).
+  // CSettingsInterface. Every call holds the state lock (the locked base takes it), so that a host
+  // reading a parameter never meets a Load writing it. "fps" 0 or above 10000000 is refused
+  // (E_FAIL, old value kept).
   void InitParameters() override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
   STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
 
   // Stops the worker thread (base Stop), then rewinds the reader and sets the unit index to 0
   // under the stream lock, so the next run starts at the first unit.
