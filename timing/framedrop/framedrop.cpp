@@ -151,22 +151,11 @@ double FrameDropFilter::PassingShare() {
 }
 
 CBasePin* FrameDropFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransInPlaceInputPin(L"TransInPlace input pin", this, &hr, L"Input");
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) FrameSkippingOutputPin(L"Frame skipping output pin", this, &hr, L"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return GetPinMaking(n, [this](HRESULT* phr) { return MakeInPlaceInputPin(phr); },
+                      [this](HRESULT* phr) {
+                        return new (std::nothrow)
+                            FrameSkippingOutputPin(L"Frame skipping output pin", this, phr, L"Output");
+                      });
 }
 
 // Pattern mode: the pair the rates give is written into "skip_frame" and "total_frames" and its
