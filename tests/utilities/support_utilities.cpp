@@ -35,10 +35,7 @@ ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
 }
 
 HRESULT Set(IUnknown* filter, const char* name, const std::string& value) {
-  ComPtr<ISettingsInterface> s;
-  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, s.AsOut());
-  if (FAILED(hr)) return hr;
-  return s->SetParameter(name, value.c_str());
+  return plenor::test::SetParam(filter, name, value);
 }
 
 std::string Get(IUnknown* filter, const char* name) {
