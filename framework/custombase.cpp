@@ -111,3 +111,12 @@ HRESULT CCustomBaseFilter::Transform(IMediaSample* pIn, IMediaSample* pOut) {
   }
   return hr;
 }
+
+HRESULT CCustomBaseFilter::CopyInputConnectionType(CMediaType* pMediaType) const {
+  AM_MEDIA_TYPE connected{};
+  HRESULT hr = m_pInput->ConnectionMediaType(&connected);
+  if (FAILED(hr)) return hr;
+  hr = pMediaType->Set(connected);
+  FreeMediaType(connected);
+  return hr;
+}

@@ -66,6 +66,9 @@ class CCustomBaseFilter : public CTransformFilter, public CSettingsInterface, pu
   // Appends one row (major type, subtype, format type) to the input table; null matches any
   // value. The GUIDs must be static constants: the table does not copy them.
   void AddInputType(const GUID* pMajorType, const GUID* pSubType, const GUID* pFormat);
+  // Fills *pMediaType with a copy of the type the input pin is connected with, where the output
+  // types of GetMediaType start; the pin's failure when it is not connected.
+  HRESULT CopyInputConnectionType(CMediaType* pMediaType) const;
 
   VIDEOINFOHEADER m_vihIn{};   // input connection's video format block (fixed part)
   VIDEOINFOHEADER m_vihOut{};  // output connection's video format block (fixed part)

@@ -267,3 +267,43 @@ STDMETHODIMP CPersistSettings::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
   SetValue(*f, v);
   return S_OK;
 }
+
+STDMETHODIMP CLockedPersistSettings::IsDirty() {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::IsDirty();
+}
+
+STDMETHODIMP CLockedPersistSettings::Load(IStream* pStm) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Load(pStm);
+}
+
+STDMETHODIMP CLockedPersistSettings::Save(IStream* pStm, BOOL fClearDirty) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Save(pStm, fClearDirty);
+}
+
+STDMETHODIMP CLockedPersistSettings::InitNew() {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::InitNew();
+}
+
+STDMETHODIMP CLockedPersistSettings::Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Load(pPropBag, pErrorLog);
+}
+
+STDMETHODIMP CLockedPersistSettings::Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Save(pPropBag, fClearDirty, fSaveAllProperties);
+}
+
+STDMETHODIMP CLockedPersistSettings::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Read(pszPropName, pVar, pErrorLog);
+}
+
+STDMETHODIMP CLockedPersistSettings::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
+  CAutoLock lock(m_pPersistLock);
+  return CPersistSettings::Write(pszPropName, pVar);
+}

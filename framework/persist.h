@@ -22,13 +22,15 @@
 // previous value for RevertParameter, no SetParameter reaction.
 //
 // Threads: called on application threads (graph load and save, hosts); no lock is taken. The
-// streaming thread may read the same members.
+// streaming thread may read the same members. A filter that guards them with a state lock
+// derives from CLockedPersistSettings (below) instead, which takes that lock around every call.
 #pragma once
 
 #include <initializer_list>
 #include <vector>
 
 #include "platform/com/objidl.h"
+#include "platform/strmbase/wxutil.h"
 
 // How variants convert to the persisted values. Signed: every numeric variant converts (low 32
 // bits, truncation toward zero). Unsigned: negative VT_I2/I4/INT/I8/INT_PTR/R4/R8 values are
@@ -107,4 +109,28 @@ class CPersistSettings : public IPersistStream, public IPersistPropertyBag, publ
   const CLSID m_clsid;
   const PersistKind m_kind;
   std::vector<PersistField> m_fields;
+};
+
+// The persistence of a filter whose streaming thread reads the persisted members under its state
+// lock: every load, save, dirty test and property read or write runs under that lock (pLock, the
+// filter's; it must outlive this object and is used only after construction). A property-bag load
+// or save calls the host's bag while holding it: the bag must not wait for the filter's streaming
+// thread.
+class CLockedPersistSettings : public CPersistSettings {
+ public:
+  CLockedPersistSettings(IUnknown* pOwner, const CLSID& clsid, PersistKind kind,
+                         std::initializer_list<PersistField> fields, CCritSec* pLock)
+      : CPersistSettings(pOwner, clsid, kind, fields), m_pPersistLock(pLock) {}
+
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(IStream* pStm) override;
+  STDMETHODIMP Save(IStream* pStm, BOOL fClearDirty) override;
+  STDMETHODIMP InitNew() override;
+  STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
+  STDMETHODIMP Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) override;
+  STDMETHODIMP Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) override;
+  STDMETHODIMP Write(LPCOLESTR pszPropName, VARIANT* pVar) override;
+
+ private:
+  CCritSec* const m_pPersistLock;
 };

@@ -26,11 +26,20 @@
 // every apply after it rewrites all the page's parameters). User-interface thread.
 #pragma once
 
+#include <span>
+
 #include "framework/settings.h"
 #include "platform/strmbase/cprop.h"
 
 class FilterPropertiesBase : public CBasePropertyPage {
  public:
+  // A text field of the page, its up-down control and the parameter it shows.
+  struct ParameterField {
+    int edit;
+    int spin;
+    const char* parameter;
+  };
+
   FilterPropertiesBase(LPUNKNOWN pUnk, int DialogId, int TitleId, const ui::ModuleResources* pResources);
   ~FilterPropertiesBase() override;
 
@@ -50,5 +59,16 @@ class FilterPropertiesBase : public CBasePropertyPage {
   virtual HRESULT ReadSettings() = 0;
 
  protected:
+  // The pages made of a "mode" list and numeric fields. Fills the combo box with the modes (the
+  // first selected; `visible` entries shown when it opens), sets each field's up-down range to
+  // 0 ... 32767, then selects the filter's "mode" when it names an entry and shows each field's
+  // parameter. E_FAIL at the first failed read.
+  HRESULT ShowModeAndFields(int combo, std::span<const char* const> modes, int visible,
+                            std::span<const ParameterField> fields);
+  // Writes "mode" from the combo box's selection (its result is not looked at), then each field's
+  // text to its parameter in order. stopOnFailure: the first failed field write is returned at
+  // once; otherwise the fields' results are not looked at either. S_OK otherwise.
+  HRESULT ApplyModeAndFields(int combo, std::span<const ParameterField> fields, bool stopOnFailure);
+
   ComPtr<ISettingsInterface> m_pSettings;
 };

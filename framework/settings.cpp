@@ -240,3 +240,23 @@ bool CSettingsInterface::RevertParameter(const char* name) {
   }
   return false;
 }
+
+STDMETHODIMP CLockedSettings::GetParameter(const char* name, int bufferSize, char* value, int* length) {
+  CAutoLock lock(m_pSettingsLock);
+  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
+}
+
+STDMETHODIMP CLockedSettings::SetParameter(const char* name, const char* value) {
+  CAutoLock lock(m_pSettingsLock);
+  return CSettingsInterface::SetParameter(name, value);
+}
+
+STDMETHODIMP CLockedSettings::GetParameterSettings(char* result, int bufferSize) {
+  CAutoLock lock(m_pSettingsLock);
+  return CSettingsInterface::GetParameterSettings(result, bufferSize);
+}
+
+bool CLockedSettings::RevertParameter(const char* name) {
+  CAutoLock lock(m_pSettingsLock);
+  return CSettingsInterface::RevertParameter(name);
+}

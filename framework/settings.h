@@ -16,6 +16,7 @@
 
 #include "framework/guids.h"
 #include "platform/com/unknown.h"
+#include "platform/strmbase/wxutil.h"
 
 struct ISettingsInterface : IUnknown {
   static constexpr const IID& iid = IID_ISettingsInterface;
@@ -116,6 +117,24 @@ class CSettingsInterface : public ISettingsInterface {
   Store<unsigned int> m_uint;
   Store<bool> m_flag;
   Store<double> m_real;
+};
+
+// The settings object of a filter whose interface calls must not race its own use of the bound
+// variables: every ISettingsInterface call and RevertParameter runs under a lock the filter owns
+// (its state lock, which its streaming thread takes too). The lock is recursive, so a filter's
+// own override may hold it and call these. pLock must outlive this object; it is only used after
+// construction, so a member of the filter declared after this base may be passed.
+class CLockedSettings : public CSettingsInterface {
+ public:
+  CLockedSettings(IUnknown* pOwner, CCritSec* pLock) : CSettingsInterface(pOwner), m_pSettingsLock(pLock) {}
+
+  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
+  STDMETHODIMP SetParameter(const char* name, const char* value) override;
+  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
+  bool RevertParameter(const char* name) override;
+
+ private:
+  CCritSec* const m_pSettingsLock;
 };
 
 // Copies text and its terminator into a narrow buffer of bufferSize bytes when it fits; false

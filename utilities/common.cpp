@@ -12,26 +12,6 @@
 
 namespace plenor::utilities {
 
-STDMETHODIMP CUtilitySettings::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP CUtilitySettings::SetParameter(const char* name, const char* value) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::SetParameter(name, value);
-}
-
-STDMETHODIMP CUtilitySettings::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool CUtilitySettings::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csParams);
-  return CSettingsInterface::RevertParameter(name);
-}
-
 HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* settings, CStatusInterface* status,
                               ISpecifyPropertyPages* pages) {
   if (riid == IID_ISettingsInterface && settings)
@@ -42,12 +22,5 @@ HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* setti
 }
 
 std::string NarrowFileName(LPCOLESTR name) { return name ? WideToUtf8(name) : std::string(); }
-
-LPOLESTR TaskWideString(const std::string& text) {
-  std::wstring wide = Utf8ToWide(text);
-  auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(wchar_t)));
-  if (out) std::wmemcpy(out, wide.c_str(), wide.size() + 1);
-  return out;
-}
 
 }  // namespace plenor::utilities

@@ -19,14 +19,9 @@ namespace plenor::utilities {
 // application thread, when it connects or starts streaming), so a host changing a value on one
 // thread never tears a text the filter copies on another. The streaming threads only ever see
 // those copies.
-class CUtilitySettings : public CSettingsInterface {
+class CUtilitySettings : public CLockedSettings {
  public:
-  using CSettingsInterface::CSettingsInterface;
-
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
+  explicit CUtilitySettings(IUnknown* pOwner) : CLockedSettings(pOwner, &m_csParams) {}
 
  protected:
   CCritSec m_csParams;
@@ -37,9 +32,8 @@ class CUtilitySettings : public CSettingsInterface {
 HRESULT QueryCommonInterfaces(REFIID riid, void** ppv, CSettingsInterface* settings, CStatusInterface* status,
                               ISpecifyPropertyPages* pages);
 
-// A wide file name as UTF-8, and back into task memory (null when out of memory).
+// A wide file name as UTF-8 (TaskMemWideString, platform/com/runtime.h, turns it back).
 std::string NarrowFileName(LPCOLESTR name);
-LPOLESTR TaskWideString(const std::string& text);
 
 // The writers' output files (see platform/com/safefile.h): never destroy what is at the path.
 using OutputFile = plenor::SafeFileWriter;

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/com/runtime.h"
 #include "platform/com/wide.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
@@ -149,7 +150,7 @@ STDMETHODIMP CWavSource::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) 
   *ppszFileName = nullptr;
   CAutoLock lock(&m_cStateLock);
   if (m_sLoaded.empty()) return E_FAIL;
-  *ppszFileName = TaskWideString(m_sLoaded);
+  *ppszFileName = TaskMemWideString(m_sLoaded);
   if (!*ppszFileName) return E_OUTOFMEMORY;
   if (pmt) {
     CMediaType mt;

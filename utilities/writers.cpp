@@ -8,6 +8,7 @@
 #include <new>
 
 #include "framework/pages.h"
+#include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "utilities/utilities.h"
@@ -69,7 +70,7 @@ STDMETHODIMP CWriterFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pm
     name = m_sFileName;
   }
   if (name.empty()) return E_FAIL;
-  *ppszFileName = TaskWideString(name);
+  *ppszFileName = TaskMemWideString(name);
   if (!*ppszFileName) return E_OUTOFMEMORY;
   if (pmt) {
     std::memset(pmt, 0, sizeof *pmt);

@@ -84,11 +84,7 @@ HRESULT ChannelPickFilter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  AM_MEDIA_TYPE input{};
-  HRESULT hr = m_pInput->ConnectionMediaType(&input);
-  if (FAILED(hr)) return hr;
-  hr = pMediaType->Set(input);
-  FreeMediaType(input);
+  HRESULT hr = CopyInputConnectionType(pMediaType);
   if (FAILED(hr)) return hr;
   WAVEFORMATEX* wfx = WaveFormat(*pMediaType);
   if (!wfx) return VFW_E_TYPE_NOT_ACCEPTED;  // the input check lets no such type through

@@ -24,15 +24,6 @@ bool PictureFits(const BITMAPINFOHEADER& bmi, int bytesPerPixel) {
   return BitmapStride(width, bytesPerPixel) * height <= INT32_MAX;
 }
 
-HRESULT CopyConnectionType(IPin* pin, CMediaType* pMediaType) {
-  AM_MEDIA_TYPE connected{};
-  HRESULT hr = pin->ConnectionMediaType(&connected);
-  if (FAILED(hr)) return hr;
-  hr = pMediaType->Set(connected);
-  FreeMediaType(connected);
-  return hr;
-}
-
 HRESULT SetBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp, LONG bytes) {
   pProp->cbBuffer = bytes;
   if (pProp->cbAlign == 0) pProp->cbAlign = 1;

@@ -25,10 +25,6 @@ constexpr long long BitmapStride(long long width, int bytesPerPixel) {
 // fits in a 32-bit buffer size.
 bool PictureFits(const BITMAPINFOHEADER& bmi, int bytesPerPixel);
 
-// Fills *pMediaType with a copy of the type pin is connected with (the pin's failure when it is
-// not connected).
-HRESULT CopyConnectionType(IPin* pin, CMediaType* pMediaType);
-
 // Asks the allocator for buffers of bytes each (an alignment or buffer count of 0 becomes 1).
 // The allocator's failure, E_FAIL when it grants smaller buffers, else S_OK.
 HRESULT SetBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp, LONG bytes);

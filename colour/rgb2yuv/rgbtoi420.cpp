@@ -90,7 +90,7 @@ HRESULT RgbToI420Filter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  HRESULT hr = colour::CopyConnectionType(m_pInput, pMediaType);
+  HRESULT hr = CopyInputConnectionType(pMediaType);
   if (FAILED(hr)) return hr;
   pMediaType->SetType(&MEDIATYPE_Video);
   pMediaType->SetSubtype(&MEDIASUBTYPE_I420);

@@ -84,7 +84,7 @@ HRESULT I420ToRgbFilter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  HRESULT hr = colour::CopyConnectionType(m_pInput, pMediaType);
+  HRESULT hr = CopyInputConnectionType(pMediaType);
   if (FAILED(hr)) return hr;
   VIDEOINFOHEADER* vih = VideoInfoOf(*pMediaType);
   if (!vih) return E_UNEXPECTED;  // the input check lets no such type through

@@ -160,11 +160,7 @@ HRESULT AvcDecodeFilter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  AM_MEDIA_TYPE connected{};
-  HRESULT hr = m_pInput->ConnectionMediaType(&connected);
-  if (FAILED(hr)) return hr;
-  hr = pMediaType->Set(connected);
-  FreeMediaType(connected);
+  HRESULT hr = CopyInputConnectionType(pMediaType);
   if (FAILED(hr)) return hr;
 
   const long long frame = OutputStride() * m_nInHeight;

@@ -310,11 +310,8 @@ HRESULT AvcEncodeFilter::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   if (!pMediaType) return E_POINTER;
-  AM_MEDIA_TYPE connected{};
-  HRESULT hr = m_pInput->ConnectionMediaType(&connected);
-  if (FAILED(hr)) return hr;
-  CMediaType input(connected, &hr);
-  FreeMediaType(connected);
+  CMediaType input;
+  HRESULT hr = CopyInputConnectionType(&input);
   if (FAILED(hr)) return hr;
   if (m_nOutputType > 2) return S_OK;  // no row: the type stays as it was passed in
   return BuildOutputType(m_nOutputType, input, pMediaType);

@@ -68,12 +68,13 @@ CUnknown* OverlayKitFilter::CreateInstance(LPUNKNOWN /*pUnk*/, HRESULT* phr) {
 // Not aggregatable: the controlling IUnknown is always the filter's own.
 OverlayKitFilter::OverlayKitFilter()
     : CTransInPlaceFilter(L"Utility Filter", nullptr, CLSID_OverlayKitFilter, nullptr, false),
-      CSettingsInterface(GetOwner()),
+      CLockedSettings(GetOwner(), &m_csState),
       CStatusInterface(GetOwner()),
-      CPersistSettings(GetOwner(), CLSID_OverlayKitFilter, PersistKind::Unsigned,
-                       {{L"\"x\"", &m_nX, VT_UINT, VT_UINT, true},
-                        {L"\"y\"", &m_nY, VT_UINT, VT_UINT, true},
-                        {L"\"mode\"", &m_nMode, VT_INT, VT_UINT, false}}),
+      CLockedPersistSettings(GetOwner(), CLSID_OverlayKitFilter, PersistKind::Unsigned,
+                             {{L"\"x\"", &m_nX, VT_UINT, VT_UINT, true},
+                              {L"\"y\"", &m_nY, VT_UINT, VT_UINT, true},
+                              {L"\"mode\"", &m_nMode, VT_INT, VT_UINT, false}},
+                             &m_csState),
       m_Estimator(RateEstimator::Config{.capacity = 200, .longestInterval = kLongestInterval,
                                         .resetOnRejected = true, .keepBytes = true}) {
   LARGE_INTEGER frequency{};
@@ -130,61 +131,6 @@ STDMETHODIMP OverlayKitFilter::SetParameter(const char* name, const char* value)
   if (FAILED(CSettingsInterface::SetParameter(name, value))) return E_FAIL;
   m_Estimator.Restart();
   return S_OK;
-}
-
-STDMETHODIMP OverlayKitFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP OverlayKitFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool OverlayKitFilter::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::RevertParameter(name);
-}
-
-STDMETHODIMP OverlayKitFilter::IsDirty() {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::IsDirty();
-}
-
-STDMETHODIMP OverlayKitFilter::Load(IStream* pStm) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Load(pStm);
-}
-
-STDMETHODIMP OverlayKitFilter::Save(IStream* pStm, BOOL fClearDirty) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Save(pStm, fClearDirty);
-}
-
-STDMETHODIMP OverlayKitFilter::InitNew() {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::InitNew();
-}
-
-STDMETHODIMP OverlayKitFilter::Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Load(pPropBag, pErrorLog);
-}
-
-STDMETHODIMP OverlayKitFilter::Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Save(pPropBag, fClearDirty, fSaveAllProperties);
-}
-
-STDMETHODIMP OverlayKitFilter::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Read(pszPropName, pVar, pErrorLog);
-}
-
-STDMETHODIMP OverlayKitFilter::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Write(pszPropName, pVar);
 }
 
 STDMETHODIMP OverlayKitFilter::Stop() {

@@ -43,11 +43,11 @@ extern const char* const kOverlayKitModeNames[9];
 extern const ui::ModuleResources g_UtilityResources;
 
 class OverlayKitFilter : public CTransInPlaceFilter,
-                         public CSettingsInterface,
+                         public CLockedSettings,
                          public CStatusInterface,
                          public ISpecifyPropertyPages,
                          public IFilterInfoSourceInterface,
-                         public CPersistSettings {
+                         public CLockedPersistSettings {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
   OverlayKitFilter();
@@ -62,23 +62,11 @@ class OverlayKitFilter : public CTransInPlaceFilter,
   // filter's streaming thread): serialised with the streaming thread's rewrite of the text.
   STDMETHODIMP GetInfoText(char* buffer, int* length) override;
 
-  // CSettingsInterface, each under the state lock. A successful SetParameter restarts the
-  // measurement at the next frame; a failed one gives E_FAIL.
+  // CSettingsInterface; its calls and the persistence of "x", "y", "mode" run under the state
+  // lock (the locked bases). A successful SetParameter restarts the measurement at the next
+  // frame; a failed one gives E_FAIL.
   void InitParameters() override;
   STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
-
-  // Persistence of "x", "y", "mode", each under the state lock.
-  STDMETHODIMP IsDirty() override;
-  STDMETHODIMP Load(IStream* pStm) override;
-  STDMETHODIMP Save(IStream* pStm, BOOL fClearDirty) override;
-  STDMETHODIMP InitNew() override;
-  STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
-  STDMETHODIMP Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) override;
-  STDMETHODIMP Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) override;
-  STDMETHODIMP Write(LPCOLESTR pszPropName, VARIANT* pVar) override;
 
   // Application thread: empties the window, "estimated_framerate" 0 ("estimated_bitrate" keeps
   // its value), then the base Stop, then the window emptied once more (a frame in flight).

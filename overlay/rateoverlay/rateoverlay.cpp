@@ -21,7 +21,7 @@ CUnknown* RateOverlayFilter::CreateInstance(LPUNKNOWN /*pUnk*/, HRESULT* phr) {
 
 RateOverlayFilter::RateOverlayFilter()
     : CTransInPlaceFilter(L"Framerate Display Filter", nullptr, CLSID_RateOverlayFilter, nullptr, false),
-      CSettingsInterface(GetOwner()),
+      CLockedSettings(GetOwner(), &m_csState),
       m_Estimator(RateEstimator::Config{
           .capacity = kWindow, .longestInterval = 0, .resetOnRejected = false, .keepBytes = false}) {
   LARGE_INTEGER frequency{};
@@ -51,26 +51,6 @@ void RateOverlayFilter::InitParameters() {
   AddParameter("Y", &m_nY, 0);
   AddParameter("estimatedframerate", &m_dEstimatedFramerate, 0);
   AddParameter("mode", &m_nMode, 1);
-}
-
-STDMETHODIMP RateOverlayFilter::SetParameter(const char* name, const char* value) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::SetParameter(name, value);
-}
-
-STDMETHODIMP RateOverlayFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP RateOverlayFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool RateOverlayFilter::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::RevertParameter(name);
 }
 
 void RateOverlayFilter::ResetRunState() {

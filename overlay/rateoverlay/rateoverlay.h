@@ -30,7 +30,7 @@ constexpr int IDC_FRAMERATE_Y_SPIN = 1005;
 
 extern const ui::ModuleResources g_FramerateDisplayResources;
 
-class RateOverlayFilter : public CTransInPlaceFilter, public CSettingsInterface, public ISpecifyPropertyPages {
+class RateOverlayFilter : public CTransInPlaceFilter, public CLockedSettings, public ISpecifyPropertyPages {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
   RateOverlayFilter();
@@ -40,12 +40,8 @@ class RateOverlayFilter : public CTransInPlaceFilter, public CSettingsInterface,
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP GetPages(CAUUID* pPages) override;
 
-  // CSettingsInterface, each under the state lock.
+  // CSettingsInterface; its calls run under the state lock (the locked base).
   void InitParameters() override;
-  STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
 
   // Application thread: empties the window, "estimatedframerate" 0, then the base Stop, then
   // the reset once more (a frame in flight).

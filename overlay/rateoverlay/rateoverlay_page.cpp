@@ -1,7 +1,5 @@
 // FramerateDisplayProperties: the clock and the text offsets of RateOverlayFilter.
-#include <cstdlib>
 #include <new>
-#include <string>
 
 #include "overlay/rateoverlay/rateoverlay.h"
 
@@ -28,12 +26,7 @@ constexpr ui::StringResource kFramerateStrings[] = {
 
 constexpr const char* kModeNames[] = {"FPS Timestamp (TS)", "FPS Timestamp (ST)"};
 
-struct Field {
-  int edit;
-  int spin;
-  const char* parameter;
-};
-constexpr Field kFields[] = {
+constexpr FilterPropertiesBase::ParameterField kFields[] = {
     {IDC_FRAMERATE_X, IDC_FRAMERATE_X_SPIN, "X"},
     {IDC_FRAMERATE_Y, IDC_FRAMERATE_Y_SPIN, "Y"},
 };
@@ -52,32 +45,9 @@ FramerateDisplayProperties::FramerateDisplayProperties(LPUNKNOWN pUnk)
     : FilterPropertiesBase(pUnk, IDD_FRAMERATEDISPLAY, IDS_FRAMERATEDISPLAY_TITLE, &g_FramerateDisplayResources) {}
 
 HRESULT FramerateDisplayProperties::ReadSettings() {
-  SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_RESETCONTENT, 0, 0);
-  SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kModeNames[0]));
-  SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_SETCURSEL, 0, 0);
-  SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_INSERTSTRING, 1, reinterpret_cast<LPARAM>(kModeNames[1]));
-  SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_SETMINVISIBLE, 2, 0);
-  for (const Field& f : kFields) SendDlgItemMessage(m_hwnd, f.spin, UDM_SETRANGE32, 0, 32767);
-
-  char value[256];
-  int length = 0;
-  if (FAILED(m_pSettings->GetParameter("mode", sizeof value, value, &length))) return E_FAIL;
-  const unsigned long mode = std::strtoul(value, nullptr, 10);
-  if (mode < 2) SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_SETCURSEL, static_cast<WPARAM>(mode), 0);
-  for (const Field& f : kFields) {
-    if (FAILED(m_pSettings->GetParameter(f.parameter, sizeof value, value, &length))) return E_FAIL;
-    SetDlgItemText(m_hwnd, f.edit, value);
-  }
-  return S_OK;
+  return ShowModeAndFields(IDC_FRAMERATE_MODE, kModeNames, 2, kFields);
 }
 
 HRESULT FramerateDisplayProperties::OnApplyChanges() {
-  const LRESULT selected = SendDlgItemMessage(m_hwnd, IDC_FRAMERATE_MODE, CB_GETCURSEL, 0, 0);
-  m_pSettings->SetParameter("mode", std::to_string(selected).c_str());
-  char value[256];
-  for (const Field& f : kFields) {
-    GetDlgItemText(m_hwnd, f.edit, value, sizeof value);
-    m_pSettings->SetParameter(f.parameter, value);
-  }
-  return S_OK;
+  return ApplyModeAndFields(IDC_FRAMERATE_MODE, kFields, false);
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <thread>
 
 #include "platform/com/decimal.h"
@@ -143,6 +144,17 @@ std::string WideToUtf8(const std::wstring& s) {
   std::string out;
   plenor::EncodeUtf8(s, &out);
   return out;
+}
+
+LPOLESTR TaskMemWideString(const std::string& utf8) {
+  try {
+    const std::wstring wide = Utf8ToWide(utf8);
+    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(wchar_t)));
+    if (out) std::wmemcpy(out, wide.c_str(), wide.size() + 1);
+    return out;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 int _wtoi(const wchar_t* s) { return plenor::ClampedDecimal<int>(s); }

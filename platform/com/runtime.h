@@ -103,5 +103,9 @@ PLENOR_EXPORT int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, i
                                       int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefault);
 PLENOR_EXPORT std::wstring Utf8ToWide(const std::string& s);
 PLENOR_EXPORT std::string WideToUtf8(const std::wstring& s);
+// A UTF-8 text as a terminated wide string in task memory (the caller frees it with
+// CoTaskMemFree), as interfaces hand out names (IFileSourceFilter::GetCurFile, IStream::Stat).
+// Null when out of memory; never throws.
+PLENOR_EXPORT LPOLESTR TaskMemWideString(const std::string& utf8);
 // _wtoi semantics: leading blanks, optional sign, decimal digits; 0 when there are none.
 PLENOR_EXPORT int _wtoi(const wchar_t* s);

@@ -312,11 +312,8 @@ class FileStream final : public StreamBase {
     stat->type = STGTY_STREAM;
     stat->cbSize.QuadPart = static_cast<ULONGLONG>(st.st_size);
     if (!(flags & STATFLAG_NONAME)) {
-      std::wstring name = Utf8ToWide(m_file->path);
-      auto* text = static_cast<LPOLESTR>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
-      if (!text) return E_OUTOFMEMORY;
-      std::wmemcpy(text, name.c_str(), name.size() + 1);
-      stat->pwcsName = text;
+      stat->pwcsName = TaskMemWideString(m_file->path);
+      if (!stat->pwcsName) return E_OUTOFMEMORY;
     }
     return S_OK;
   }

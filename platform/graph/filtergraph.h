@@ -78,24 +78,7 @@ class CFilterGraph final : public ComObject<CFilterGraph, IGraphBuilder, IMediaC
   STDMETHODIMP Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override;
 
   // IMediaSeeking
-  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
-  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                 const GUID* pSourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-  STDMETHODIMP SetRate(double dRate) override;
-  STDMETHODIMP GetRate(double* pdRate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+  DECLARE_IMEDIASEEKING
 
   // IPersist / IMediaFilter
   STDMETHODIMP GetClassID(CLSID* pClassID) override;

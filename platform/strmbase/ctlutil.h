@@ -13,24 +13,7 @@ class CPosPassThru : public CUnknown, public IMediaSeeking {
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
-  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                 const GUID* pSourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-  STDMETHODIMP SetRate(double dRate) override;
-  STDMETHODIMP GetRate(double* pdRate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+  DECLARE_IMEDIASEEKING
 
  protected:
   // The upstream IMediaSeeking, or E_NOTIMPL / VFW_E_NOT_CONNECTED.
@@ -46,27 +29,10 @@ class CSourceSeeking : public CUnknown, public IMediaSeeking {
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   // Absolute and relative positioning of start and stop, rate, duration; time format
-  // TIME_FORMAT_MEDIA_TIME only.
-  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
-  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                 const GUID* pSourceFormat) override;
-  // Under m_pLock: updates m_rtStart/m_rtStop, then calls ChangeStart/ChangeStop for what changed.
-  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-  // Rates of 0 or below are refused (E_INVALIDARG); otherwise ChangeRate decides.
-  STDMETHODIMP SetRate(double dRate) override;
-  STDMETHODIMP GetRate(double* pdRate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+  // TIME_FORMAT_MEDIA_TIME only. SetPositions, under m_pLock, updates m_rtStart/m_rtStop, then
+  // calls ChangeStart/ChangeStop for what changed. SetRate refuses rates of 0 or below
+  // (E_INVALIDARG); otherwise ChangeRate decides.
+  DECLARE_IMEDIASEEKING
 
  protected:
   // pLock guards the positions (usually the filter's state lock).

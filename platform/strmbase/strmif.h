@@ -359,6 +359,28 @@ struct IMediaSeeking : IUnknown {
   ~IMediaSeeking() = default;
 };
 
+// Declares every IMediaSeeking method as an override, in a class that implements them all.
+#define DECLARE_IMEDIASEEKING                                                                               \
+  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;                                              \
+  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;                                            \
+  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;                                             \
+  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;                                                \
+  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;                                                       \
+  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;                                             \
+  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;                                                 \
+  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;                                                   \
+  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;                                                   \
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;                                             \
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,             \
+                                 const GUID* pSourceFormat) override;                                       \
+  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags)   \
+      override;                                                                                             \
+  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;                                  \
+  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;                               \
+  STDMETHODIMP SetRate(double dRate) override;                                                              \
+  STDMETHODIMP GetRate(double* pdRate) override;                                                            \
+  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+
 struct IFileSourceFilter : IUnknown {
   static constexpr const IID& iid = IID_IFileSourceFilter;
   STDMETHOD(Load)(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) PURE;

@@ -187,22 +187,14 @@ CTransformFilter::~CTransformFilter() {
 }
 
 CBasePin* CTransformFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransformInputPin(L"Transform input pin", this, &hr, L"XForm In");
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) CTransformOutputPin(L"Transform output pin", this, &hr, L"XForm Out");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return GetPinMaking(
+      n,
+      [this](HRESULT* phr) {
+        return new (std::nothrow) CTransformInputPin(L"Transform input pin", this, phr, L"XForm In");
+      },
+      [this](HRESULT* phr) {
+        return new (std::nothrow) CTransformOutputPin(L"Transform output pin", this, phr, L"XForm Out");
+      });
 }
 
 STDMETHODIMP CTransformFilter::FindPin(LPCWSTR Id, IPin** ppPin) {

@@ -137,6 +137,30 @@ class CTransformFilter : public CBaseFilter {
   friend class CTransformInputPin;
   friend class CTransformOutputPin;
 
+  // GetPin's work for a filter with pins of its own classes. On the first call the input pin is
+  // made (makeInput(&hr)) and, when that gave one, the output pin (makeOutput(&hr)); when the
+  // output pin is null or hr failed, both are deleted again and null is returned (the next call
+  // tries again). Then 0: input, 1: output, otherwise null.
+  template <class MakeInput, class MakeOutput>
+  CBasePin* GetPinMaking(int n, MakeInput makeInput, MakeOutput makeOutput) {
+    if (!m_pInput) {
+      HRESULT hr = S_OK;
+      m_pInput = makeInput(&hr);
+      if (!m_pInput) return nullptr;
+      m_pOutput = makeOutput(&hr);
+      if (!m_pOutput || FAILED(hr)) {
+        delete m_pInput;
+        delete m_pOutput;
+        m_pInput = nullptr;
+        m_pOutput = nullptr;
+        return nullptr;
+      }
+    }
+    if (n == 0) return m_pInput;
+    if (n == 1) return m_pOutput;
+    return nullptr;
+  }
+
   bool m_bEOSDelivered = false;
   // Set on the streaming thread, cleared by Pause on the application thread.
   std::atomic<bool> m_bSampleSkipped{false};

@@ -137,22 +137,15 @@ CTransInPlaceFilter::CTransInPlaceFilter(const wchar_t* pName, LPUNKNOWN pUnk, R
     : CTransformFilter(pName, pUnk, clsid), m_bModifiesData(bModifiesData) {}
 
 CBasePin* CTransInPlaceFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransInPlaceInputPin(L"TransInPlace input pin", this, &hr, L"Input");
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) CTransInPlaceOutputPin(L"TransInPlace output pin", this, &hr, L"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return GetPinMaking(n, [this](HRESULT* phr) { return MakeInPlaceInputPin(phr); },
+                      [this](HRESULT* phr) {
+                        return new (std::nothrow)
+                            CTransInPlaceOutputPin(L"TransInPlace output pin", this, phr, L"Output");
+                      });
+}
+
+CTransInPlaceInputPin* CTransInPlaceFilter::MakeInPlaceInputPin(HRESULT* phr) {
+  return new (std::nothrow) CTransInPlaceInputPin(L"TransInPlace input pin", this, phr, L"Input");
 }
 
 HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) {

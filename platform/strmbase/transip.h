@@ -90,6 +90,8 @@ class CTransInPlaceFilter : public CTransformFilter {
   IMediaSample* Copy(IMediaSample* pSource);
   bool UsingDifferentAllocators() const;
   bool TypesMatch();
+  // The standard input pin ("Input"), for GetPin (see GetPinMaking); null when out of memory.
+  CTransInPlaceInputPin* MakeInPlaceInputPin(HRESULT* phr);
 
   // The copy-transform form is not used by in-place filters.
   HRESULT Transform(IMediaSample*, IMediaSample*) override { return E_UNEXPECTED; }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "corvex/codecv2.h"
+#include "framework/filesource.h"
 #include "framework/pages.h"
 #include "h264/common/avcformat.h"
 #include "platform/com/runtime.h"
@@ -146,7 +147,7 @@ CUnknown* AvcFileSourceFilter::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 
 AvcFileSourceFilter::AvcFileSourceFilter(LPUNKNOWN pUnk, HRESULT* phr)
     : CSource(L"Ravik Plenor H264 Source", pUnk, CLSID_AvcFileSource, phr),
-      CSettingsInterface(GetOwner()),
+      CLockedSettings(GetOwner(), &m_cStateLock),
       CStatusInterface(GetOwner()) {
   InitParameters();
   m_pPin = new (std::nothrow) H264OutputPin(phr, this, L"Out");
@@ -272,21 +273,8 @@ STDMETHODIMP AvcFileSourceFilter::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYP
 }
 
 STDMETHODIMP AvcFileSourceFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* /*pmt*/) {
-  if (!ppszFileName) return E_POINTER;
-  *ppszFileName = nullptr;
-  try {
-    CAutoLock state(&m_cStateLock);
-    if (!m_bHasFileName) return S_OK;
-    const std::wstring wide = Utf8ToWide(m_sFileName);
-    const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (!copy) return E_OUTOFMEMORY;
-    std::memcpy(copy, wide.c_str(), bytes);
-    *ppszFileName = copy;
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  CAutoLock state(&m_cStateLock);
+  return GetKeptFileName(m_sFileName, m_bHasFileName, ppszFileName);
 }
 
 STDMETHODIMP AvcFileSourceFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_H264Properties); }
@@ -315,16 +303,6 @@ HRESULT AvcFileSourceFilter::ReportReaderStop() {
 }
 
 // ---- Settings ----
-
-STDMETHODIMP AvcFileSourceFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock state(&m_cStateLock);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP AvcFileSourceFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock state(&m_cStateLock);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
 
 STDMETHODIMP AvcFileSourceFilter::SetParameter(const char* name, const char* value) {
   if (!name || !value) return E_POINTER;

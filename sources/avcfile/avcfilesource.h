@@ -70,7 +70,7 @@ class H264OutputPin : public CSourceStream {
 };
 
 class AvcFileSourceFilter : public CSource,
-                            public CSettingsInterface,
+                            public CLockedSettings,
                             public CStatusInterface,
                             public IFileSourceFilter,
                             public ISpecifyPropertyPages,
@@ -99,31 +99,13 @@ class AvcFileSourceFilter : public CSource,
   // x D. SetPositions takes absolute positions only and moves the reader to unit current / D
   // (E_INVALIDARG outside 0 ... N - 1); the stop arguments are not used and the stream is neither
   // flushed nor restarted: the next sample delivered is that unit.
-  STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* pFormat) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* pFormat) override;
-  STDMETHODIMP GetTimeFormat(GUID* pFormat) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP SetTimeFormat(const GUID* pFormat) override;
-  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* pStop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                 const GUID* pSourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-  STDMETHODIMP SetRate(double dRate) override;
-  STDMETHODIMP GetRate(double* pdRate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* pllPreroll) override;
+  DECLARE_IMEDIASEEKING
 
-  // CSettingsInterface. Every call holds the state lock, so that a host reading a parameter
-  // never meets a Load writing it. "fps" 0 or above 10000000 is refused (E_FAIL, old value kept).
+  // CSettingsInterface. Every call holds the state lock (the locked base takes it), so that a host
+  // reading a parameter never meets a Load writing it. "fps" 0 or above 10000000 is refused
+  // (E_FAIL, old value kept).
   void InitParameters() override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
   STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
 
   // Stops the worker thread (base Stop), then rewinds the reader and sets the unit index to 0
   // under the stream lock, so the next run starts at the first unit.

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "framework/filesource.h"
+#include "framework/pages.h"
 #include "platform/com/runtime.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
@@ -273,32 +275,11 @@ STDMETHODIMP RawFrameSourceFilter::Load(LPCOLESTR pszFileName, const AM_MEDIA_TY
 }
 
 STDMETHODIMP RawFrameSourceFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* /*pmt*/) {
-  if (!ppszFileName) return E_POINTER;
-  *ppszFileName = nullptr;
-  try {
-    CAutoLock state(&m_cStateLock);
-    if (!m_bHasFileName) return S_OK;
-    const std::wstring wide = Utf8ToWide(m_sFileName);
-    const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (!copy) return E_OUTOFMEMORY;
-    std::memcpy(copy, wide.c_str(), bytes);
-    *ppszFileName = copy;
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  CAutoLock state(&m_cStateLock);
+  return GetKeptFileName(m_sFileName, m_bHasFileName, ppszFileName);
 }
 
-STDMETHODIMP RawFrameSourceFilter::GetPages(CAUUID* pPages) {
-  if (!pPages) return E_POINTER;
-  pPages->cElems = 0;
-  pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (!pPages->pElems) return E_OUTOFMEMORY;
-  pPages->cElems = 1;
-  pPages->pElems[0] = CLSID_YuvProperties;
-  return S_OK;
-}
+STDMETHODIMP RawFrameSourceFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_YuvProperties); }
 
 STDMETHODIMP RawFrameSourceFilter::SetParameter(const char* name, const char* value) {
   if (!name || !value) return E_POINTER;

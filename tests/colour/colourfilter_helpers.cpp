@@ -14,6 +14,7 @@
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
 #include "tests/utilities/support_utilities.h"
+#include "tests/support/modules.h"
 
 namespace colourfilter {
 
@@ -106,17 +107,7 @@ void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
     utiltest::RegisterUtilities();
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    for (const char* module : {"RgbToI420Filter.so", "I420ToRgbFilter.so"}) {
-      const std::string path = std::string(dir ? dir : PLENOR_UTILITIES_PLUGIN_DIR) + "/" + module;
-      std::string error;
-      HMODULE m = LoadLibrary(path.c_str(), &error);
-      ASSERT_TRUE(m) << error;
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      ASSERT_TRUE(reg);
-      ASSERT_EQ(reg(), S_OK) << module;
-      FreeLibrary(m);
-    }
+    plenor::test::RegisterPluginModules({"RgbToI420Filter.so", "I420ToRgbFilter.so"}, PLENOR_UTILITIES_PLUGIN_DIR);
   });
 }
 

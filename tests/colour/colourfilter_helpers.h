@@ -7,6 +7,7 @@
 
 #include "framework/status.h"
 #include "platform/strmbase/mtype.h"
+#include "tests/support/filterchain.h"
 #include "tests/support/harness.h"
 
 namespace colourfilter {
@@ -49,53 +50,12 @@ void RegisterModules();
 // push -> Filter -> sink on a fake graph, connected with the given input type and running; the
 // filter's status object reports to the fake graph.
 template <class Filter>
-struct Chain {
+struct Chain : plenor::test::FilterChain<Filter> {
   explicit Chain(const CMediaType& input, LONG pushBufferSize, plenor::test::SinkOptions sinkOptions = {})
-      : graph(plenor::test::FakeGraph::Create()),
-        push(plenor::test::PushSource::Create({.offeredTypes = {input}, .bufferSize = pushBufferSize})),
-        filter(plenor::test::MakeObject<Filter>()),
-        sink(plenor::test::TestSink::Create(sinkOptions)) {
-    graph->AddFilter(push.Get(), L"push");
-    graph->AddFilter(Base(), L"converter");
-    graph->AddFilter(sink.Get(), L"sink");
-    filter->SetEventSink(static_cast<IMediaEventSink*>(graph.Get()));
-    inputConnect = graph->Connect(push->OutputPin(), plenor::test::PinOf(Base(), 0).Get(), &input);
-    if (SUCCEEDED(inputConnect)) outputConnect = graph->Connect(plenor::test::PinOf(Base(), 1).Get(), sink->InputPin());
-    if (SUCCEEDED(outputConnect)) graph->Run();
-  }
-  ~Chain() {
-    filter->SetEventSink(nullptr);
-    graph->TearDown();
-  }
-  IBaseFilter* Base() { return static_cast<IBaseFilter*>(filter.Get()); }
-  // The type the sink was connected with.
-  CMediaType OutputType() {
-    AM_MEDIA_TYPE mt{};
-    CMediaType out;
-    if (SUCCEEDED(sink->InputPin()->ConnectionMediaType(&mt))) {
-      out.Set(mt);
-      FreeMediaType(mt);
-    }
-    return out;
-  }
-  // Pushes one frame and returns the bytes the sink received for it (empty when none arrived).
-  HRESULT PushFrame(const Bytes& frame, Bytes* received = nullptr) {
-    const size_t before = sink->SampleCount();
-    HRESULT hr = push->PushBytes(frame, 0, 1);
-    if (received) {
-      received->clear();
-      std::vector<plenor::test::ReceivedSample> samples = sink->Samples();
-      if (samples.size() > before) *received = samples.back().data;
-    }
-    return hr;
-  }
-
-  ComPtr<plenor::test::FakeGraph> graph;
-  ComPtr<plenor::test::PushSource> push;
-  ComPtr<Filter> filter;
-  ComPtr<plenor::test::TestSink> sink;
-  HRESULT inputConnect = E_FAIL;
-  HRESULT outputConnect = E_FAIL;
+      : plenor::test::FilterChain<Filter>(plenor::test::MakeObject<Filter>(), input, pushBufferSize, sinkOptions,
+                                          L"converter") {}
+  // Pushes one frame; *received: the bytes the sink received for it (empty when none arrived).
+  HRESULT PushFrame(const Bytes& frame, Bytes* received = nullptr) { return this->PushBytes(frame, received); }
 };
 
 }  // namespace colourfilter

@@ -49,15 +49,7 @@ struct MixChain {
     int length = 0;
     return SUCCEEDED(filter->GetParameter(name, sizeof value, value, &length)) ? value : "<unknown>";
   }
-  CMediaType OutputType() {
-    AM_MEDIA_TYPE mt{};
-    CMediaType out;
-    if (SUCCEEDED(sink->InputPin()->ConnectionMediaType(&mt))) {
-      out.Set(mt);
-      FreeMediaType(mt);
-    }
-    return out;
-  }
+  CMediaType OutputType() { return plenor::test::ConnectionType(sink->InputPin()); }
   // Pushes a frame on input i; the bytes of the output it produced (empty when none).
   std::vector<BYTE> Push(int i, const std::vector<BYTE>& frame, REFERENCE_TIME start = 0) {
     const size_t before = sink->SampleCount();

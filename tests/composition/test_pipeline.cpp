@@ -22,6 +22,7 @@
 #include "tests/colour/support_colour.h"
 #include "tests/composition/support_composition.h"
 #include "tests/utilities/support_utilities.h"
+#include "tests/support/modules.h"
 
 using namespace comptest;
 using namespace utiltest;
@@ -32,17 +33,7 @@ void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterUtilities();
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    for (const char* module : {"InsetVideoFilter.so", "TileMixFilter.so"}) {
-      const std::string path = std::string(dir ? dir : PLENOR_UTILITIES_PLUGIN_DIR) + "/" + module;
-      std::string error;
-      HMODULE m = LoadLibrary(path.c_str(), &error);
-      ASSERT_TRUE(m) << error;
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      ASSERT_TRUE(reg);
-      ASSERT_EQ(reg(), S_OK) << module;
-      FreeLibrary(m);
-    }
+    plenor::test::RegisterPluginModules({"InsetVideoFilter.so", "TileMixFilter.so"}, PLENOR_UTILITIES_PLUGIN_DIR);
   });
 }
 

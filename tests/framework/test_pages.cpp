@@ -3,7 +3,9 @@
 // test module registered in the test's registry, and with page objects made directly).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/com/runtime.h"
 #include "platform/ui/propframe.h"
@@ -300,6 +302,129 @@ TEST(PropertyFrameOpen, ObjectWithoutPagesIsRefused) {
   std::unique_ptr<PropertyFrame> frame;
   EXPECT_EQ(PropertyFrame::Open(plain.Get(), &frame), E_NOINTERFACE);
   EXPECT_FALSE(frame);
+}
+
+// A page of the "mode list and numeric fields" shape, on an object whose "a" takes only 1 to 3.
+constexpr int IDD_MODEFIELDS = 201;
+constexpr int IDS_MODEFIELDS_TITLE = 202;
+constexpr int IDC_MF_MODE = 1101;
+constexpr int IDC_MF_A = 1102;
+constexpr int IDC_MF_A_SPIN = 1103;
+constexpr int IDC_MF_B = 1104;
+constexpr int IDC_MF_B_SPIN = 1105;
+constexpr DWORD kMfSpin = UDS_SETBUDDYINT | UDS_AUTOBUDDY | UDS_ALIGNRIGHT | UDS_ARROWKEYS;
+constexpr ui::DialogControl kMfControls[] = {
+    ui::ComboBox(IDC_MF_MODE, 60, 8, 110, 60),
+    ui::EditText(IDC_MF_A, 60, 28, 50, 14, ES_AUTOHSCROLL | ES_NUMBER),
+    ui::UpDown(IDC_MF_A_SPIN, kMfSpin),
+    ui::EditText(IDC_MF_B, 60, 48, 50, 14, ES_AUTOHSCROLL | ES_NUMBER),
+    ui::UpDown(IDC_MF_B_SPIN, kMfSpin),
+};
+constexpr ui::DialogTemplate kMfDialogs[] = {
+    {IDD_MODEFIELDS, DS_PROPPAGE_STYLE, 180, 72, "MS Shell Dlg", 8, "", kMfControls},
+};
+constexpr ui::StringResource kMfStrings[] = {{IDS_MODEFIELDS_TITLE, "Mode Fields"}};
+const ui::ModuleResources kMfResources{kMfDialogs, kMfStrings};
+constexpr const char* kMfModes[] = {"zero", "one", "two"};
+constexpr FilterPropertiesBase::ParameterField kMfFields[] = {
+    {IDC_MF_A, IDC_MF_A_SPIN, "a"},
+    {IDC_MF_B, IDC_MF_B_SPIN, "b"},
+};
+
+class ModeFieldsPage : public FilterPropertiesBase {
+ public:
+  explicit ModeFieldsPage(bool stopOnFailure)
+      : FilterPropertiesBase(nullptr, IDD_MODEFIELDS, IDS_MODEFIELDS_TITLE, &kMfResources), m_stop(stopOnFailure) {}
+  HRESULT ReadSettings() override { return ShowModeAndFields(IDC_MF_MODE, kMfModes, 5, kMfFields); }
+  HRESULT OnApplyChanges() override { return ApplyModeAndFields(IDC_MF_MODE, kMfFields, m_stop); }
+
+ private:
+  const bool m_stop;
+};
+
+class ModeFieldsObject : public CUnknown, public CSettingsInterface {
+ public:
+  explicit ModeFieldsObject(unsigned int mode)
+      : CUnknown(L"ModeFieldsObject", nullptr), CSettingsInterface(GetOwner()), m_nInitialMode(mode) {
+    InitParameters();
+  }
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_ISettingsInterface) return GetInterface(static_cast<ISettingsInterface*>(this), ppv);
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+  }
+  void InitParameters() override {
+    AddParameter("mode", &m_nMode, m_nInitialMode);
+    AddParameter("a", &m_nA, 1u, false, {1u, 2u, 3u});
+    AddParameter("b", &m_nB, 4u);
+  }
+  unsigned int m_nInitialMode, m_nMode = 0, m_nA = 0, m_nB = 0;
+};
+
+std::unique_ptr<PropertyFrame> OpenModeFields(IUnknown* object, bool stopOnFailure) {
+  std::unique_ptr<PropertyFrame> frame;
+  std::vector<ComPtr<IPropertyPage>> pages{
+      ComPtr<IPropertyPage>(static_cast<IPropertyPage*>(new ModeFieldsPage(stopOnFailure)))};
+  EXPECT_EQ(PropertyFrame::OpenPages(object, pages, &frame), S_OK);
+  return frame;
+}
+
+TEST(ModeAndFieldsPage, ShowsTheModeWhenItNamesAnEntryAndEveryField) {
+  struct Case {
+    unsigned int mode;
+    LRESULT selected;
+  } cases[] = {{2, 2}, {0, 0}, {3, 0}, {4000000000u, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ComPtr<IUnknown> object(AsUnknown(new ModeFieldsObject(c.mode)));
+    std::unique_ptr<PropertyFrame> frame = OpenModeFields(object.Get(), true);
+    ASSERT_TRUE(frame);
+    HWND dialog = frame->ActiveDialog();
+    EXPECT_EQ(SendDlgItemMessage(dialog, IDC_MF_MODE, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendDlgItemMessage(dialog, IDC_MF_MODE, CB_GETCURSEL, 0, 0), c.selected);
+    EXPECT_EQ(SendDlgItemMessage(dialog, IDC_MF_MODE, CB_GETMINVISIBLE, 0, 0), 5);
+    char text[16] = "";
+    GetDlgItemText(dialog, IDC_MF_A, text, sizeof text);
+    EXPECT_STREQ(text, "1");
+    GetDlgItemText(dialog, IDC_MF_B, text, sizeof text);
+    EXPECT_STREQ(text, "4");
+    for (int spin : {IDC_MF_A_SPIN, IDC_MF_B_SPIN}) {
+      int lower = -1, upper = -1;
+      SendDlgItemMessage(dialog, spin, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lower),
+                         reinterpret_cast<LPARAM>(&upper));
+      EXPECT_EQ(lower, 0);
+      EXPECT_EQ(upper, 32767);
+    }
+    frame->Close();
+  }
+}
+
+TEST(ModeAndFieldsPage, ApplyWritesTheModeThenTheFieldsAndStopsAtAFailureOnlyWhenAsked) {
+  struct Case {
+    bool stop;
+    const char* a;
+    HRESULT applied;
+    const char* expectA;
+    const char* expectB;  // "b" is typed as 9 each time
+  } cases[] = {
+      {true, "3", S_OK, "3", "9"},
+      {true, "7", E_FAIL, "1", "4"},   // "a" refused: "b" is not written
+      {false, "7", S_OK, "1", "9"},    // "a" refused, not looked at: "b" written
+      {false, "2", S_OK, "2", "9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.stop ? "stop " : "go on ") + c.a);
+    ComPtr<IUnknown> object(AsUnknown(new ModeFieldsObject(0)));
+    std::unique_ptr<PropertyFrame> frame = OpenModeFields(object.Get(), c.stop);
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->SelectItem(IDC_MF_MODE, 1), S_OK);
+    ASSERT_EQ(frame->TypeText(IDC_MF_A, c.a), S_OK);
+    ASSERT_EQ(frame->TypeText(IDC_MF_B, "9"), S_OK);
+    EXPECT_EQ(frame->Apply(), c.applied);
+    EXPECT_EQ(Param(object.Get(), "mode"), "1");  // written before the fields, whatever they do
+    EXPECT_EQ(Param(object.Get(), "a"), c.expectA);
+    EXPECT_EQ(Param(object.Get(), "b"), c.expectB);
+    frame->Close();
+  }
 }
 
 }  // namespace

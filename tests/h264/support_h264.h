@@ -8,12 +8,14 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvex/codecv2.h"
 #include "framework/settings.h"
 #include "h264/common/codec.h"
 #include "platform/strmbase/mtype.h"
+#include "tests/support/filterchain.h"
 #include "tests/support/harness.h"
 
 namespace h264test {
@@ -95,51 +97,14 @@ CMediaType Avc1Type(LONG width, LONG height, const Bytes& sequenceHeader, DWORD 
 // push -> filter -> sink on a fake graph, connected with the type and running. The filter's
 // status object reports to the graph.
 template <class Filter>
-struct Chain {
+struct Chain : plenor::test::FilterChain<Filter> {
   Chain(ComPtr<Filter> f, const CMediaType& input, LONG pushBufferSize)
-      : graph(plenor::test::FakeGraph::Create()),
-        push(plenor::test::PushSource::Create({.offeredTypes = {input}, .bufferSize = pushBufferSize})),
-        filter(std::move(f)),
-        sink(plenor::test::TestSink::Create({})) {
-    graph->AddFilter(push.Get(), L"push");
-    graph->AddFilter(Base(), L"codec");
-    graph->AddFilter(sink.Get(), L"sink");
-    filter->SetEventSink(static_cast<IMediaEventSink*>(graph.Get()));
-    inputConnect = graph->Connect(push->OutputPin(), plenor::test::PinOf(Base(), 0).Get(), &input);
-    if (SUCCEEDED(inputConnect)) outputConnect = graph->Connect(plenor::test::PinOf(Base(), 1).Get(), sink->InputPin());
-    if (SUCCEEDED(outputConnect)) graph->Run();
-  }
-  ~Chain() {
-    filter->SetEventSink(nullptr);
-    graph->TearDown();
-  }
-  IBaseFilter* Base() { return static_cast<IBaseFilter*>(filter.Get()); }
-  CMediaType OutputType() {
-    AM_MEDIA_TYPE mt{};
-    CMediaType out;
-    if (SUCCEEDED(sink->InputPin()->ConnectionMediaType(&mt))) {
-      out.Set(mt);
-      FreeMediaType(mt);
-    }
-    return out;
-  }
-  // Pushes bytes; *received: the bytes delivered for them (nullopt-like: *delivered false when
+      : plenor::test::FilterChain<Filter>(std::move(f), input, pushBufferSize, {}, L"codec") {}
+  // Pushes bytes; *received: the bytes delivered for them (empty, and *delivered false, when
   // nothing arrived).
   HRESULT Push(const Bytes& bytes, Bytes* received = nullptr, bool* delivered = nullptr) {
-    const size_t before = sink->SampleCount();
-    HRESULT hr = push->PushBytes(bytes, 0, 1);
-    std::vector<plenor::test::ReceivedSample> samples = sink->Samples();
-    if (delivered) *delivered = samples.size() > before;
-    if (received) *received = samples.size() > before ? samples.back().data : Bytes{};
-    return hr;
+    return this->PushBytes(bytes, received, delivered);
   }
-
-  ComPtr<plenor::test::FakeGraph> graph;
-  ComPtr<plenor::test::PushSource> push;
-  ComPtr<Filter> filter;
-  ComPtr<plenor::test::TestSink> sink;
-  HRESULT inputConnect = E_FAIL;
-  HRESULT outputConnect = E_FAIL;
 };
 
 std::string Param(ISettingsInterface* settings, const char* name);

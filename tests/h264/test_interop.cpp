@@ -19,6 +19,7 @@
 #include "platform/strmbase/uuids.h"
 #include "tests/h264/support_h264.h"
 #include "tests/utilities/support_utilities.h"
+#include "tests/support/modules.h"
 
 using namespace h264test;
 using namespace utiltest;
@@ -30,17 +31,7 @@ void RegisterH264Modules() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterUtilities();
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    for (const char* module : {"AvcEncodeFilter.so", "AvcDecodeFilter.so"}) {
-      const std::string path = std::string(dir ? dir : PLENOR_UTILITIES_PLUGIN_DIR) + "/" + module;
-      std::string error;
-      HMODULE m = LoadLibrary(path.c_str(), &error);
-      ASSERT_TRUE(m) << error;
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-      ASSERT_TRUE(reg);
-      ASSERT_EQ(reg(), S_OK) << module;
-      FreeLibrary(m);
-    }
+    plenor::test::RegisterPluginModules({"AvcEncodeFilter.so", "AvcDecodeFilter.so"}, PLENOR_UTILITIES_PLUGIN_DIR);
   });
 }
 

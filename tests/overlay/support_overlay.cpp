@@ -16,18 +16,7 @@ namespace overlaytest {
 void RegisterOverlayModules() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    ASSERT_TRUE(dir) << "PLENOR_PLUGIN_DIR is not set";
-    for (const char* name : {"OverlayKitFilter.so", "RateOverlayFilter.so", "PlenorUtilities.so"}) {
-      const std::string path = std::string(dir) + "/" + name;
-      std::string error;
-      HMODULE module = LoadLibrary(path.c_str(), &error);
-      ASSERT_TRUE(module) << path << ": " << error;
-      auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(module, "DllRegisterServer"));
-      ASSERT_TRUE(reg) << path;
-      EXPECT_EQ(reg(), S_OK) << path;
-      FreeLibrary(module);
-    }
+    RegisterPluginModules({"OverlayKitFilter.so", "RateOverlayFilter.so", "PlenorUtilities.so"});
   });
 }
 
@@ -38,22 +27,6 @@ ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
   return filter;
 }
 
-HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value) {
-  ComPtr<ISettingsInterface> settings;
-  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
-  if (FAILED(hr)) return hr;
-  return settings->SetParameter(name, value.c_str());
-}
-
-std::string GetParam(IUnknown* filter, const char* name) {
-  ComPtr<ISettingsInterface> settings;
-  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return "<failed>";
-  char value[256];
-  int length = 0;
-  if (FAILED(settings->GetParameter(name, sizeof value, value, &length))) return "<failed>";
-  return value;
-}
-
 CMediaType RgbType(int bits, LONG width, LONG height) {
   return MakeVideoType(bits == 32 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24, width, height, static_cast<WORD>(bits),
                        BI_RGB, 400000);
@@ -61,21 +34,6 @@ CMediaType RgbType(int bits, LONG width, LONG height) {
 
 size_t PictureSize(int bits, LONG width, LONG height) {
   return ((static_cast<size_t>(width) * bits / 8 + 3) & ~size_t{3}) * static_cast<size_t>(height < 0 ? -height : height);
-}
-
-Host::Host() {
-  RegisterOverlayModules();
-  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut()), S_OK);
-  control = graph.As<IMediaControl>();
-  events = graph.As<IMediaEventEx>();
-}
-
-void Host::Add(IBaseFilter* filter, const wchar_t* name) { EXPECT_TRUE(SUCCEEDED(graph->AddFilter(filter, name))); }
-
-LONG Host::WaitForCompletion(long timeoutMs) {
-  LONG code = 0;
-  EXPECT_EQ(events->WaitForCompletion(timeoutMs, &code), S_OK);
-  return code;
 }
 
 PushChain::PushChain(std::vector<ComPtr<IBaseFilter>> list, const CMediaType& type, LONG bufferSize,

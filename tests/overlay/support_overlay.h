@@ -9,6 +9,7 @@
 #include "framework/settings.h"
 #include "platform/strmbase/mtype.h"
 #include "tests/support/harness.h"
+#include "tests/support/modules.h"
 #include "tests/support/ocr.h"
 #include "utilities/utilities.h"
 
@@ -20,21 +21,15 @@ using namespace plenor::test;
 // $PLENOR_PLUGIN_DIR) in this test process's registry; once per process.
 void RegisterOverlayModules();
 ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid);
-HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value);
-std::string GetParam(IUnknown* filter, const char* name);  // "<failed>" on failure
 
 // An RGB video type of width x height (negative: top-down) with a VIDEOINFOHEADER.
 CMediaType RgbType(int bits, LONG width, LONG height);
 // Bytes of such a picture (rows padded to 4 bytes).
 size_t PictureSize(int bits, LONG width, LONG height);
 
-struct Host {
-  Host();
-  void Add(IBaseFilter* filter, const wchar_t* name);
-  LONG WaitForCompletion(long timeoutMs = 20000);
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
+// The graph manager, with the modules registered.
+struct Host : GraphHost {
+  Host() { RegisterOverlayModules(); }
 };
 
 // push source -> filters (in order) -> recording sink (or the given renderer), in the graph

@@ -8,6 +8,7 @@
 
 #include "platform/com/runtime.h"
 #include "tests/corvex/support_corvex.h"
+#include "tests/support/modules.h"
 
 namespace avctest {
 
@@ -58,9 +59,9 @@ void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
     rawtest::RegisterModules();
-    rawtest::RegisterModule(PLENOR_AVCFILE_MODULE);
+    plenor::test::RegisterModuleFile(PLENOR_AVCFILE_MODULE);
 #ifdef PLENOR_AVCDECODE_MODULE
-    rawtest::RegisterModule(PLENOR_AVCDECODE_MODULE);
+    plenor::test::RegisterModuleFile(PLENOR_AVCDECODE_MODULE);
 #endif
   });
 }

@@ -13,6 +13,7 @@
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "sources/rawframe/rawframesource.h"
+#include "tests/support/modules.h"
 
 namespace rawtest {
 
@@ -53,21 +54,11 @@ std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long 
   return std::vector<BYTE>(first, first + static_cast<std::ptrdiff_t>(frameSize));
 }
 
-void RegisterModule(const char* path) {
-  std::string error;
-  HMODULE m = LoadLibrary(path, &error);
-  ASSERT_TRUE(m) << error;
-  auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-  ASSERT_TRUE(reg);
-  EXPECT_EQ(reg(), S_OK) << path;
-  FreeLibrary(m);
-}
-
 void RegisterModules() {
   static std::once_flag once;
   std::call_once(once, [] {
-    RegisterModule(PLENOR_RAWFRAME_MODULE);
-    RegisterModule(PLENOR_UTILITIES_MODULE);
+    plenor::test::RegisterModuleFile(PLENOR_RAWFRAME_MODULE);
+    plenor::test::RegisterModuleFile(PLENOR_UTILITIES_MODULE);
   });
 }
 

@@ -36,8 +36,6 @@ std::vector<BYTE> WriteYuvFile(const std::string& path, size_t frameSize, int co
 // Bytes of frame n of a file returned by WriteYuvFile.
 std::vector<BYTE> FrameOf(const std::vector<BYTE>& file, size_t frameSize, long long n);
 
-// Registers the module at path in this test process's registry.
-void RegisterModule(const char* path);
 // Registers RawFrameSource.so and PlenorUtilities.so (for its sample grabber) in this test
 // process's registry (once per process).
 void RegisterModules();

@@ -55,6 +55,16 @@ ComPtr<IPin> PinOf(IBaseFilter* filter, int n) {
   return ComPtr<IPin>::Attach(pin);
 }
 
+CMediaType ConnectionType(IPin* pin) {
+  AM_MEDIA_TYPE mt{};
+  CMediaType out;
+  if (SUCCEEDED(pin->ConnectionMediaType(&mt))) {
+    out.Set(mt);
+    FreeMediaType(mt);
+  }
+  return out;
+}
+
 std::vector<BYTE> PatternBytes(int n, LONG size) {
   std::vector<BYTE> v(static_cast<size_t>(size));
   for (LONG i = 0; i < size; i++) v[static_cast<size_t>(i)] = static_cast<BYTE>((7 * n + i) & 0xFF);

@@ -42,6 +42,8 @@ CMediaType MakeSimpleType(const GUID& major, const GUID& sub);
 
 // The pin at index n of a filter's pin enumeration (null when absent).
 ComPtr<IPin> PinOf(IBaseFilter* filter, int n);
+// The type a pin is connected with (an empty type when it is not connected).
+CMediaType ConnectionType(IPin* pin);
 // The bytes the test source writes into sample n (byte i = (7 n + i) mod 256).
 std::vector<BYTE> PatternBytes(int n, LONG size);
 

@@ -13,29 +13,9 @@
 
 namespace timingtest {
 
-namespace {
-
-void RegisterModule(const std::string& path) {
-  std::string error;
-  HMODULE module = LoadLibrary(path.c_str(), &error);
-  ASSERT_TRUE(module) << path << ": " << error;
-  auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(module, "DllRegisterServer"));
-  ASSERT_TRUE(reg) << path;
-  EXPECT_EQ(reg(), S_OK) << path;
-  FreeLibrary(module);
-}
-
-}  // namespace
-
 void RegisterTimingModules() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    ASSERT_TRUE(dir) << "PLENOR_PLUGIN_DIR is not set";
-    RegisterModule(std::string(dir) + "/FrameDropFilter.so");
-    RegisterModule(std::string(dir) + "/TimeShiftFilter.so");
-    RegisterModule(std::string(dir) + "/PlenorUtilities.so");
-  });
+  std::call_once(once, [] { RegisterPluginModules({"FrameDropFilter.so", "TimeShiftFilter.so", "PlenorUtilities.so"}); });
 }
 
 ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
@@ -43,22 +23,6 @@ ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
   ComPtr<IBaseFilter> filter;
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsOut()), S_OK);
   return filter;
-}
-
-HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value) {
-  ComPtr<ISettingsInterface> settings;
-  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, settings.AsOut());
-  if (FAILED(hr)) return hr;
-  return settings->SetParameter(name, value.c_str());
-}
-
-std::string GetParam(IUnknown* filter, const char* name) {
-  ComPtr<ISettingsInterface> settings;
-  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return "<failed>";
-  char value[256];
-  int length = 0;
-  if (FAILED(settings->GetParameter(name, sizeof value, value, &length))) return "<failed>";
-  return value;
 }
 
 CMediaType VideoType(REFERENCE_TIME avgTimePerFrame, const GUID& subtype) {
@@ -73,28 +37,6 @@ REFERENCE_TIME AvgTimePerFrame(const AM_MEDIA_TYPE& mt) {
   if (mt.formattype == FORMAT_VideoInfo2 && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
     return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
   return -1;
-}
-
-Host::Host() {
-  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut()), S_OK);
-  control = graph.As<IMediaControl>();
-  events = graph.As<IMediaEventEx>();
-}
-
-void Host::Add(IBaseFilter* filter, const wchar_t* name) { EXPECT_TRUE(SUCCEEDED(graph->AddFilter(filter, name))); }
-
-LONG Host::WaitForCompletion(long timeoutMs) {
-  LONG code = 0;
-  EXPECT_EQ(events->WaitForCompletion(timeoutMs, &code), S_OK);
-  return code;
-}
-
-std::vector<LONG> Host::EventCodes() {
-  std::vector<LONG> codes;
-  LONG code;
-  LONG_PTR p1, p2;
-  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) codes.push_back(code);
-  return codes;
 }
 
 PatternChain::PatternChain(const CLSID& clsid, const char* framerate, int frames,

@@ -12,6 +12,7 @@
 #include "platform/strmbase/mtype.h"
 #include "platform/ui/winuser.h"
 #include "tests/support/harness.h"
+#include "tests/support/modules.h"
 #include "utilities/utilities.h"
 
 namespace timingtest {
@@ -24,28 +25,12 @@ void RegisterTimingModules();
 // A filter of a registered module, created with CoCreateInstance.
 ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid);
 
-HRESULT SetParam(IUnknown* filter, const char* name, const std::string& value);
-// The parameter's text, or "<failed>".
-std::string GetParam(IUnknown* filter, const char* name);
-
 // A 64 x 48 video type with a VIDEOINFOHEADER (RGB24 unless told otherwise).
 CMediaType VideoType(REFERENCE_TIME avgTimePerFrame = 333333, const GUID& subtype = MEDIASUBTYPE_RGB24);
 // AvgTimePerFrame of a VIDEOINFOHEADER or VIDEOINFOHEADER2 type (-1 for other types).
 REFERENCE_TIME AvgTimePerFrame(const AM_MEDIA_TYPE& mt);
 
-// The graph manager as a host uses it.
-struct Host {
-  Host();
-  void Add(IBaseFilter* filter, const wchar_t* name);
-  // Waits for the end of the stream; the completion code.
-  LONG WaitForCompletion(long timeoutMs = 20000);
-  // Codes of the events queued so far.
-  std::vector<LONG> EventCodes();
-
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
-};
+using Host = GraphHost;
 
 // The utilities' test pattern source (64 x 48 RGB24 at the given frame rate, frames frames) ->
 // filter under test -> the utilities' sample grabber, all from their registered modules, in the

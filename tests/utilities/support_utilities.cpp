@@ -17,22 +17,13 @@
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
+#include "tests/support/modules.h"
 
 namespace utiltest {
 
 void RegisterUtilities() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    const char* dir = std::getenv("PLENOR_PLUGIN_DIR");
-    std::string path = std::string(dir ? dir : PLENOR_UTILITIES_PLUGIN_DIR) + "/PlenorUtilities.so";
-    std::string error;
-    HMODULE m = LoadLibrary(path.c_str(), &error);
-    ASSERT_TRUE(m) << error;
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
-    FreeLibrary(m);
-  });
+  std::call_once(once, [] { plenor::test::RegisterPluginModules({"PlenorUtilities.so"}, PLENOR_UTILITIES_PLUGIN_DIR); });
 }
 
 ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
@@ -44,10 +35,7 @@ ComPtr<IBaseFilter> CreateFilter(const CLSID& clsid) {
 }
 
 HRESULT Set(IUnknown* filter, const char* name, const std::string& value) {
-  ComPtr<ISettingsInterface> s;
-  HRESULT hr = filter->QueryInterface(IID_ISettingsInterface, s.AsOut());
-  if (FAILED(hr)) return hr;
-  return s->SetParameter(name, value.c_str());
+  return plenor::test::SetParam(filter, name, value);
 }
 
 std::string Get(IUnknown* filter, const char* name) {

@@ -24,10 +24,12 @@
 #include "platform/strmbase/mtype.h"
 #include "platform/strmbase/uuids.h"
 #include "support_utilities.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/harness.h"
 #include "utilities/writers.h"
 
 using namespace utiltest;
+using plenor::test::FileSizeLimit;
 using plenor::utilities::FormatFramePattern;
 using plenor::utilities::ParseFrameList;
 
@@ -361,26 +363,6 @@ TEST(Writers, TimeLogOfEachWriterAndItsFailure) {
     }
   }
 }
-
-// Lowers the largest file this process may write, so that writes fail as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &m_old);
-    rlimit lower = m_old;
-    lower.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &m_old);
-    std::signal(SIGXFSZ, m_oldHandler);
-  }
-
- private:
-  rlimit m_old{};
-  void (*m_oldHandler)(int);
-};
 
 TEST(Writers, AFullDiskAbortsTheGraphAndLeavesNoFile) {
   for (const CLSID& clsid : {CLSID_WavWriter, CLSID_FileWriter}) {

@@ -91,7 +91,7 @@ CUnknown* FrameDropFilter::CreateInstance(LPUNKNOWN /*pUnk*/, HRESULT* phr) {
 // Not aggregatable: the controlling IUnknown is always the filter's own.
 FrameDropFilter::FrameDropFilter()
     : CTransInPlaceFilter(L"Frame Skipping Filter", nullptr, CLSID_FrameDropFilter, nullptr, false),
-      CSettingsInterface(GetOwner()) {
+      CLockedSettings(GetOwner(), &m_csState) {
   InitParameters();
 }
 
@@ -123,21 +123,6 @@ STDMETHODIMP FrameDropFilter::SetParameter(const char* name, const char* value) 
   return S_OK;
 }
 
-STDMETHODIMP FrameDropFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP FrameDropFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool FrameDropFilter::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::RevertParameter(name);
-}
-
 // The share of frames that the filter will pass, which is what the output pin announces:
 //  - pattern mode: the pattern the next Run builds from the two rates passes (y - x) of every y
 //    frames; with a target above the source rate no pattern is built and every frame passes.
@@ -166,22 +151,11 @@ double FrameDropFilter::PassingShare() {
 }
 
 CBasePin* FrameDropFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransInPlaceInputPin(L"TransInPlace input pin", this, &hr, L"Input");
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) FrameSkippingOutputPin(L"Frame skipping output pin", this, &hr, L"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return GetPinMaking(n, [this](HRESULT* phr) { return MakeInPlaceInputPin(phr); },
+                      [this](HRESULT* phr) {
+                        return new (std::nothrow)
+                            FrameSkippingOutputPin(L"Frame skipping output pin", this, phr, L"Output");
+                      });
 }
 
 // Pattern mode: the pair the rates give is written into "skip_frame" and "total_frames" and its

@@ -59,7 +59,7 @@ class FrameSkippingOutputPin : public CTransInPlaceOutputPin {
   FrameDropFilter* m_pFrameDrop;
 };
 
-class FrameDropFilter : public CTransInPlaceFilter, public CSettingsInterface, public ISpecifyPropertyPages {
+class FrameDropFilter : public CTransInPlaceFilter, public CLockedSettings, public ISpecifyPropertyPages {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
   FrameDropFilter();
@@ -72,13 +72,11 @@ class FrameDropFilter : public CTransInPlaceFilter, public CSettingsInterface, p
   // ISpecifyPropertyPages: FrameSkippingProperties.
   STDMETHODIMP GetPages(CAUUID* pPages) override;
 
-  // CSettingsInterface. Every access to the parameters runs under the state lock (see m_csState).
+  // CSettingsInterface. Every access to the parameters runs under the state lock (see m_csState;
+  // the locked base takes it for the interface calls).
   void InitParameters() override;
   // The base operation; after a successful write the passing share is recomputed.
   STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
 
   // Both pins on the first call; the output pin is a FrameSkippingOutputPin.
   CBasePin* GetPin(int n) override;
@@ -139,5 +137,7 @@ class FrameSkippingProperties : public FilterPropertiesBase {
   explicit FrameSkippingProperties(LPUNKNOWN pUnk);
 
   HRESULT ReadSettings() override;
+  // Writes "mode" (its result is not looked at), then the three fields in order: the first failed
+  // field write is what Apply reports.
   HRESULT OnApplyChanges() override;
 };

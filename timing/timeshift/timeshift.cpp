@@ -27,9 +27,9 @@ CUnknown* TimeShiftFilter::CreateInstance(LPUNKNOWN /*pUnk*/, HRESULT* phr) {
 // Not aggregatable: the controlling IUnknown is always the filter's own.
 TimeShiftFilter::TimeShiftFilter()
     : CTransInPlaceFilter(L"Skewing Filter", nullptr, CLSID_TimeShiftFilter, nullptr, false),
-      CSettingsInterface(GetOwner()),
-      CPersistSettings(GetOwner(), CLSID_TimeShiftFilter, PersistKind::Signed,
-                       {{L"\"TIME SKEW\"", &m_nSkew, VT_INT, VT_INT, true}}) {
+      CLockedSettings(GetOwner(), &m_csState),
+      CLockedPersistSettings(GetOwner(), CLSID_TimeShiftFilter, PersistKind::Signed,
+                             {{L"\"TIME SKEW\"", &m_nSkew, VT_INT, VT_INT, true}}, &m_csState) {
   InitParameters();
 }
 
@@ -48,66 +48,6 @@ STDMETHODIMP TimeShiftFilter::GetPages(CAUUID* pPages) { return GetSinglePropert
 void TimeShiftFilter::InitParameters() {
   CAutoLock lock(&m_csState);
   AddParameter("skewTimestamp", &m_nSkew, 0);
-}
-
-STDMETHODIMP TimeShiftFilter::SetParameter(const char* name, const char* value) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::SetParameter(name, value);
-}
-
-STDMETHODIMP TimeShiftFilter::GetParameter(const char* name, int bufferSize, char* value, int* length) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameter(name, bufferSize, value, length);
-}
-
-STDMETHODIMP TimeShiftFilter::GetParameterSettings(char* result, int bufferSize) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::GetParameterSettings(result, bufferSize);
-}
-
-bool TimeShiftFilter::RevertParameter(const char* name) {
-  CAutoLock lock(&m_csState);
-  return CSettingsInterface::RevertParameter(name);
-}
-
-STDMETHODIMP TimeShiftFilter::IsDirty() {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::IsDirty();
-}
-
-STDMETHODIMP TimeShiftFilter::Load(IStream* pStm) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Load(pStm);
-}
-
-STDMETHODIMP TimeShiftFilter::Save(IStream* pStm, BOOL fClearDirty) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Save(pStm, fClearDirty);
-}
-
-STDMETHODIMP TimeShiftFilter::InitNew() {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::InitNew();
-}
-
-STDMETHODIMP TimeShiftFilter::Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Load(pPropBag, pErrorLog);
-}
-
-STDMETHODIMP TimeShiftFilter::Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Save(pPropBag, fClearDirty, fSaveAllProperties);
-}
-
-STDMETHODIMP TimeShiftFilter::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Read(pszPropName, pVar, pErrorLog);
-}
-
-STDMETHODIMP TimeShiftFilter::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
-  CAutoLock lock(&m_csState);
-  return CPersistSettings::Write(pszPropName, pVar);
 }
 
 void TimeShiftFilter::ResetRunState() {

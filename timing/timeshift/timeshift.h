@@ -26,9 +26,9 @@ constexpr int IDC_SKEW_UNIT = 1003;
 extern const ui::ModuleResources g_SkewingResources;
 
 class TimeShiftFilter : public CTransInPlaceFilter,
-                        public CSettingsInterface,
+                        public CLockedSettings,
                         public ISpecifyPropertyPages,
-                        public CPersistSettings {
+                        public CLockedPersistSettings {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
   TimeShiftFilter();
@@ -42,22 +42,9 @@ class TimeShiftFilter : public CTransInPlaceFilter,
   // ISpecifyPropertyPages: SkewingProperties.
   STDMETHODIMP GetPages(CAUUID* pPages) override;
 
-  // CSettingsInterface, each under the state lock (see m_csState).
+  // CSettingsInterface. Its calls and the persistence calls (which read or write the offset
+  // directly) run under the state lock (see m_csState), through the locked bases.
   void InitParameters() override;
-  STDMETHODIMP SetParameter(const char* name, const char* value) override;
-  STDMETHODIMP GetParameter(const char* name, int bufferSize, char* value, int* length) override;
-  STDMETHODIMP GetParameterSettings(char* result, int bufferSize) override;
-  bool RevertParameter(const char* name) override;
-
-  // Persistence, each under the state lock: they read or write the offset directly.
-  STDMETHODIMP IsDirty() override;
-  STDMETHODIMP Load(IStream* pStm) override;
-  STDMETHODIMP Save(IStream* pStm, BOOL fClearDirty) override;
-  STDMETHODIMP InitNew() override;
-  STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
-  STDMETHODIMP Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) override;
-  STDMETHODIMP Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) override;
-  STDMETHODIMP Write(LPCOLESTR pszPropName, VARIANT* pVar) override;
 
   // Application thread: offset and last start back to 0 (the settings stay clean), then the base
   // Stop (which waits for a Receive in progress), then the reset once more.

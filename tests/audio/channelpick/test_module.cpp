@@ -10,6 +10,7 @@
 #include "platform/strmbase/dllentry.h"
 #include "platform/ui/propframe.h"
 #include "support_audio.h"
+#include "tests/support/modules.h"
 
 using namespace audiotest;
 
@@ -23,13 +24,7 @@ std::string ModulePath() {
 class ChannelPickModule : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string error;
-    HMODULE m = LoadLibrary(ModulePath().c_str(), &error);
-    ASSERT_TRUE(m) << error;
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
-    FreeLibrary(m);
+    plenor::test::RegisterModuleFile(ModulePath());
   }
   void SetUp() override {
     ASSERT_EQ(CoCreateInstance(CLSID_ChannelPickFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,

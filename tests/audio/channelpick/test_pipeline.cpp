@@ -18,6 +18,7 @@
 #include "platform/com/runtime.h"
 #include "platform/strmbase/dllentry.h"
 #include "support_audio.h"
+#include "tests/support/modules.h"
 #include "utilities/utilities.h"
 
 using namespace audiotest;
@@ -30,15 +31,7 @@ std::string PluginDir() {
   return dir ? dir : PLENOR_AUDIO_PLUGIN_DIR;
 }
 
-void Register(const std::string& module) {
-  std::string error;
-  HMODULE m = LoadLibrary((PluginDir() + "/" + module).c_str(), &error);
-  ASSERT_TRUE(m) << error;
-  auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
-  ASSERT_TRUE(reg);
-  ASSERT_EQ(reg(), S_OK);
-  FreeLibrary(m);
-}
+void Register(const std::string& module) { RegisterModuleFile(PluginDir() + "/" + module); }
 
 void Put16(std::vector<BYTE>& b, unsigned v) {
   b.push_back(static_cast<BYTE>(v));

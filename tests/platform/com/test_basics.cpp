@@ -112,6 +112,26 @@ TEST(CodePages, WtoiFollowsTheRuntimeLibrary) {
   EXPECT_EQ(_wtoi(L"-2147483648"), -2147483647 - 1);
 }
 
+TEST(CodePages, TaskMemoryWideCopiesAreTerminatedAndFreeable) {
+  const struct {
+    const char* utf8;
+    std::wstring wide;
+  } cases[] = {
+      {"", L""},
+      {"/tmp/clip_352x288.yuv", L"/tmp/clip_352x288.yuv"},
+      {"caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80", std::wstring{L'c', L'a', L'f', 0xE9, L' ', 0x20AC, 0x1F600}},
+      {"bad \xC0\xAF", std::wstring{L'b', L'a', L'd', L' ', 0xFFFD}},  // as Utf8ToWide converts it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    LPOLESTR copy = TaskMemWideString(c.utf8);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(std::wstring(copy), c.wide);
+    EXPECT_EQ(copy[c.wide.size()], L'\0');
+    CoTaskMemFree(copy);
+  }
+}
+
 TEST(PerformanceCounter, PerformanceCounterIn100NanosecondUnits) {
   LARGE_INTEGER freq{}, a{}, b{};
   ASSERT_TRUE(QueryPerformanceFrequency(&freq));

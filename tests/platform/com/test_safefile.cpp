@@ -18,8 +18,10 @@
 #include <thread>
 
 #include "platform/com/safefile.h"
+#include "tests/support/filesizelimit.h"
 
 namespace fs = std::filesystem;
+using plenor::test::FileSizeLimit;
 
 namespace {
 
@@ -52,26 +54,6 @@ HRESULT WriteThrough(const std::string& path, const std::string& bytes, std::str
   if (SUCCEEDED(hr)) hr = w.Commit(error);
   return hr;
 }
-
-// Lowers the largest file this process may write, so that writes fail as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    m_handler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &m_old);
-    rlimit lower = m_old;
-    lower.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &m_old);
-    std::signal(SIGXFSZ, m_handler);
-  }
-
- private:
-  rlimit m_old{};
-  void (*m_handler)(int);
-};
 
 }  // namespace
 

@@ -57,6 +57,78 @@ TEST_F(TransformTest, PinsAreNamedAndCreatedOnce) {
   EXPECT_EQ(static_cast<IPin*>(out), found.Get());
 }
 
+// A transform making its pins through GetPinMaking, whose output pin fails (a failure reported
+// by its constructor, or no pin at all) the first `failures` times.
+class FailingPinsTransform : public CTransformFilter {
+ public:
+  enum class Failure { Result, NoPin };
+  FailingPinsTransform(Failure failure, int failures)
+      : CTransformFilter(L"failing pins", nullptr, GUID_NULL), m_failure(failure), m_failures(failures) {}
+  CBasePin* GetPin(int n) override {
+    return GetPinMaking(
+        n,
+        [this](HRESULT* phr) {
+          ++inputsMade;
+          return new CTransformInputPin(L"in", this, phr, L"In");
+        },
+        [this](HRESULT* phr) -> CTransformOutputPin* {
+          ++outputsMade;
+          if (m_failures > 0 && m_failure == Failure::NoPin) {
+            --m_failures;
+            return nullptr;
+          }
+          auto* pin = new CTransformOutputPin(L"out", this, phr, L"Out");
+          if (m_failures > 0) {
+            --m_failures;
+            *phr = E_FAIL;
+          }
+          return pin;
+        });
+  }
+  HRESULT CheckInputType(const CMediaType*) override { return S_OK; }
+  HRESULT CheckTransform(const CMediaType*, const CMediaType*) override { return S_OK; }
+  HRESULT DecideBufferSize(IMemAllocator*, ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  HRESULT GetMediaType(int, CMediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+
+  int inputsMade = 0;
+  int outputsMade = 0;
+
+ private:
+  const Failure m_failure;
+  int m_failures;
+};
+
+TEST(TransformPins, AFailedOutputPinTakesTheInputPinAwayAndTheNextCallTriesAgain) {
+  using Failure = FailingPinsTransform::Failure;
+  const struct {
+    const char* name;
+    Failure failure;
+    int failures;
+  } cases[] = {
+      {"no failure", Failure::Result, 0},
+      {"constructor result once", Failure::Result, 1},
+      {"no output pin twice", Failure::NoPin, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ComPtr<FailingPinsTransform> xf(new FailingPinsTransform(c.failure, c.failures));
+    for (int attempt = 0; attempt < c.failures; ++attempt) {
+      EXPECT_EQ(xf->GetPin(0), nullptr);
+      EXPECT_EQ(xf->m_pInput, nullptr);
+      EXPECT_EQ(xf->m_pOutput, nullptr);
+    }
+    CBasePin* in = xf->GetPin(0);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(L"In", in->Name());
+    ASSERT_NE(xf->GetPin(1), nullptr);
+    EXPECT_EQ(L"Out", xf->GetPin(1)->Name());
+    EXPECT_EQ(xf->GetPin(2), nullptr);
+    EXPECT_EQ(xf->GetPin(0), in);  // made once, then kept
+    EXPECT_EQ(xf->inputsMade, c.failures + 1);
+    EXPECT_EQ(xf->outputsMade, c.failures + 1);
+  }
+}
+
 TEST_F(TransformTest, InputConnectionCallsHooksInOrder) {
   ASSERT_EQ(S_OK, graph->Connect(push->OutputPin(), PinOf(xf.Get(), 0).Get(), &inType));
   std::vector<std::string> expected = {"CheckConnect(in)", "CheckInputType", "SetMediaType(in)", "CompleteConnect(in)"};
