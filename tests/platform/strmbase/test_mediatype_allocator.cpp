@@ -1,9 +1,12 @@
 // CMediaType ownership and comparison; the pooled memory allocator and its samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <set>
+#include <utility>
+#include <vector>
 #include <thread>
 
 #include "platform/com/runtime.h"
@@ -235,6 +238,38 @@ TEST(Allocator, DecommitWakesWaitersAndFreesOnceAllAreBack) {
   ASSERT_EQ(S_OK, a->GetBuffer(&held, nullptr, nullptr, 0));
   held->Release();
   a->Decommit();
+}
+
+// Every buffer of a pool out at once: aligned after its prefix as asked, of the size asked, apart
+// from the others and writable to its end, for small pools and for picture-sized ones (which are
+// laid out on large pages).
+TEST(Allocator, BuffersOutTogetherAreAlignedAndDoNotOverlap) {
+  const struct {
+    LONG count, size, align, prefix;
+  } cases[] = {{4, 100, 16, 8}, {3, 1920 * 1080 * 3, 16, 8}, {2, (4 << 20) + 1, 64, 0}, {1, 5 << 20, 4096, 32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " x " << c.size << " align " << c.align << " prefix " << c.prefix);
+    auto a = NewAllocator();
+    ASSERT_EQ(S_OK, Configure(a.Get(), c.count, c.size, c.align, c.prefix));
+    ASSERT_EQ(S_OK, a->Commit());
+    std::vector<IMediaSample*> out;
+    std::vector<std::pair<uintptr_t, uintptr_t>> spans;
+    for (LONG i = 0; i < c.count; i++) {
+      IMediaSample* s = nullptr;
+      ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, AM_GBF_NOWAIT));
+      out.push_back(s);
+      BYTE* p = nullptr;
+      s->GetPointer(&p);
+      ASSERT_GE(s->GetSize(), c.size);
+      EXPECT_EQ(0u, (reinterpret_cast<uintptr_t>(p) - c.prefix) % c.align);
+      std::memset(p - c.prefix, 0x5A, static_cast<size_t>(s->GetSize() + c.prefix));
+      spans.emplace_back(reinterpret_cast<uintptr_t>(p) - c.prefix, reinterpret_cast<uintptr_t>(p) + s->GetSize());
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); i++) EXPECT_LE(spans[i - 1].second, spans[i].first);
+    for (IMediaSample* s : out) s->Release();
+    a->Decommit();
+  }
 }
 
 TEST(Allocator, NothingIsAllocatedPerSample) {
