@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "bench/support/benchgraph.h"
+#include "bench/support/inturn.h"
 #include "framework/settings.h"
 #include "h264/decoder/avcdecode.h"
 #include "h264/encoder/avcencode.h"
@@ -252,15 +253,9 @@ void BM_Graph(benchmark::State& state, int size, bool queue) {
   t.Finish(state, size, queue ? kQueue : kGraph);
 }
 
-// The raw loop and the graph in turn, kRounds times each, so that both meet the same machine: on
-// a shared machine the other processes change from one second to the next, and two benchmarks run
-// one after the other do not see the same ones. Reported: the best run of each (the one other
-// processes disturbed least) in frames per second and processor time per frame, and the median of
-// the rounds' frame-rate ratios.
-struct Paired {
-  double bestRawFps = 0, bestGraphFps = 0, medianRatio = 0, bestRawCpu = 0, bestGraphCpu = 0;
-};
-std::map<int, Paired> g_paired;  // by size index
+// The raw loop and the graph in turn, kRounds times each (benchsupport::InTurnFigures), the
+// figure to read on a shared machine.
+std::map<int, benchsupport::InTurnFigures> g_paired;  // by size index
 constexpr int kRounds = 5;
 
 void BM_Paired(benchmark::State& state, int size) {
@@ -271,8 +266,7 @@ void BM_Paired(benchmark::State& state, int size) {
     state.SkipWithError(raw.Error() ? raw.Error() : "could not build the graph");
     return;
   }
-  std::vector<double> ratios;
-  Paired p;
+  benchsupport::InTurnFigures p;
   int64_t bytes = 0;
   for (auto _ : state) {
     for (int r = 0; r < kRounds; ++r) {
@@ -281,23 +275,15 @@ void BM_Paired(benchmark::State& state, int size) {
         state.SkipWithError("a run did not code and render every picture");
         return;
       }
-      const double rawFps = a.frames / a.wall, graphFps = b.frames / b.wall;
-      const double rawCpu = 1000 * a.cpu / a.frames, graphCpu = 1000 * b.cpu / b.frames;
-      ratios.push_back(graphFps / rawFps);
-      p.bestRawFps = std::max(p.bestRawFps, rawFps);
-      p.bestGraphFps = std::max(p.bestGraphFps, graphFps);
-      p.bestRawCpu = p.bestRawCpu > 0 ? std::min(p.bestRawCpu, rawCpu) : rawCpu;
-      p.bestGraphCpu = p.bestGraphCpu > 0 ? std::min(p.bestGraphCpu, graphCpu) : graphCpu;
+      p.Add(a.frames, a.wall, a.cpu, b.frames, b.wall, b.cpu);
     }
   }
-  std::sort(ratios.begin(), ratios.end());
-  p.medianRatio = ratios[ratios.size() / 2];
   g_paired[size] = p;
-  state.counters["raw_fps_best"] = p.bestRawFps;
-  state.counters["graph_fps_best"] = p.bestGraphFps;
-  state.counters["vs_raw_best"] = p.bestGraphFps / p.bestRawFps;
-  state.counters["vs_raw_median"] = p.medianRatio;
-  state.counters["cpu_vs_raw_best"] = p.bestRawCpu / p.bestGraphCpu;
+  state.counters["raw_fps_best"] = p.bestFps[0];
+  state.counters["graph_fps_best"] = p.bestFps[1];
+  state.counters["vs_raw_best"] = p.BestRatio();
+  state.counters["vs_raw_median"] = p.MedianRatio();
+  state.counters["cpu_vs_raw_best"] = p.CpuRatio();
 }
 
 // The clip as one file of bottom-up BGR pictures, which gst-launch-1.0 reads over and over.
@@ -434,8 +420,8 @@ int main(int argc, char** argv) {
   for (const auto& [size, p] : g_paired)
     std::printf("  %dx%d raw and graph in turn, %d rounds: best raw %.1f frames/s, best graph %.1f (%.3f of raw;\n"
                 "    median of the rounds %.3f); best processor time per frame raw %.2f ms, graph %.2f ms (%.3f)\n",
-                kSizes[size].w, kSizes[size].h, kRounds, p.bestRawFps, p.bestGraphFps, p.bestGraphFps / p.bestRawFps,
-                p.medianRatio, p.bestRawCpu, p.bestGraphCpu, p.bestRawCpu / p.bestGraphCpu);
+                kSizes[size].w, kSizes[size].h, kRounds, p.bestFps[0], p.bestFps[1], p.BestRatio(), p.MedianRatio(),
+                p.bestCpuMs[0], p.bestCpuMs[1], p.CpuRatio());
   load.Print();
   return 0;
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/support/graph_support.h"
+#include "bench/support/inturn.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
 #include "colour/yuv2rgb/i420torgb.h"
@@ -178,14 +179,9 @@ void BM_RoundTrip1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The pipeline without and with a Queue of the given size in turn, kRounds times each, so that
-// both meet the same machine (on a shared machine the other processes change from one second to
-// the next). Reported: the best run of each, the median of the rounds' ratios, and the best
-// processor time per frame of each.
-struct InTurn {
-  double bestPlainFps = 0, bestQueueFps = 0, medianRatio = 0, bestPlainCpu = 0, bestQueueCpu = 0;
-};
-std::map<int, InTurn> g_inTurn;  // by the Queue's max_samples
+// The pipeline without and with a Queue of the given size in turn, kRounds times each
+// (benchsupport::InTurnFigures), the figure to read on a shared machine.
+std::map<int, benchsupport::InTurnFigures> g_inTurn;  // by the Queue's max_samples
 constexpr int kRounds = 7;
 
 void BM_InTurn(benchmark::State& state) {
@@ -199,11 +195,7 @@ void BM_InTurn(benchmark::State& state) {
     state.SkipWithError("could not build the graphs");
     return;
   }
-  InTurn t;
-  std::vector<double> ratios;
-  auto keepBest = [](double* best, double v, bool lower) {
-    if (*best == 0 || (lower ? v < *best : v > *best)) *best = v;
-  };
+  benchsupport::InTurnFigures t;
   for (auto _ : state) {
     for (int r = 0; r < kRounds; ++r) {
       double w[2] = {0, 0}, c[2] = {0, 0};
@@ -212,21 +204,14 @@ void BM_InTurn(benchmark::State& state) {
         state.SkipWithError("a graph did not complete");
         return;
       }
-      const double fps0 = n[0] / w[0], fps1 = n[1] / w[1];
-      ratios.push_back(fps1 / fps0);
-      keepBest(&t.bestPlainFps, fps0, false);
-      keepBest(&t.bestQueueFps, fps1, false);
-      keepBest(&t.bestPlainCpu, 1000 * c[0] / n[0], true);
-      keepBest(&t.bestQueueCpu, 1000 * c[1] / n[1], true);
+      t.Add(n[0], w[0], c[0], n[1], w[1], c[1]);
     }
   }
-  std::sort(ratios.begin(), ratios.end());
-  t.medianRatio = ratios[ratios.size() / 2];
   g_inTurn[queue] = t;
-  state.counters["plain_fps_best"] = t.bestPlainFps;
-  state.counters["queue_fps_best"] = t.bestQueueFps;
-  state.counters["ratio_best"] = t.bestQueueFps / t.bestPlainFps;
-  state.counters["ratio_median"] = t.medianRatio;
+  state.counters["plain_fps_best"] = t.bestFps[0];
+  state.counters["queue_fps_best"] = t.bestFps[1];
+  state.counters["ratio_best"] = t.BestRatio();
+  state.counters["ratio_median"] = t.MedianRatio();
 }
 BENCHMARK(BM_InTurn)->ArgName("queue")->Arg(1)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -252,8 +237,8 @@ int main(int argc, char** argv) {
   for (const auto& [queue, t] : g_inTurn)
     std::printf("  in turn, %d rounds, Queue of %d: best without %.1f frames/s (%.2f ms processor time per frame),\n"
                 "    best with %.1f (%.2f ms): %.2fx; median of the rounds' ratios %.2fx\n",
-                kRounds, queue, t.bestPlainFps, t.bestPlainCpu, t.bestQueueFps, t.bestQueueCpu,
-                t.bestQueueFps / t.bestPlainFps, t.medianRatio);
+                kRounds, queue, t.bestFps[0], t.bestCpuMs[0], t.bestFps[1], t.bestCpuMs[1], t.BestRatio(),
+                t.MedianRatio());
   std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
               after[0], after[1], after[2]);
   return 0;
