@@ -286,6 +286,32 @@ void BM_Paired(benchmark::State& state, int size) {
   state.counters["cpu_vs_raw_best"] = p.CpuRatio();
 }
 
+// The graph without and with a Queue between encoder and decoder in turn, kRounds times each.
+std::map<int, benchsupport::InTurnFigures> g_queueInTurn;  // by size index
+
+void BM_QueueInTurn(benchmark::State& state, int size) {
+  if (!RegisterPluginsOrSkip(state)) return;
+  CodecGraph plain(size, false), queued(size, true);
+  if (!plain.ok || !queued.ok) {
+    state.SkipWithError("could not build the graphs");
+    return;
+  }
+  benchsupport::InTurnFigures p;
+  for (auto _ : state) {
+    for (int r = 0; r < kRounds; ++r) {
+      Tally a, b;
+      if (!RunGraph(plain, size, a) || !RunGraph(queued, size, b)) {
+        state.SkipWithError("a run did not code and render every picture");
+        return;
+      }
+      p.Add(a.frames, a.wall, a.cpu, b.frames, b.wall, b.cpu);
+    }
+  }
+  g_queueInTurn[size] = p;
+  state.counters["vs_no_queue_best"] = p.BestRatio();
+  state.counters["vs_no_queue_median"] = p.MedianRatio();
+}
+
 // The clip as one file of bottom-up BGR pictures, which gst-launch-1.0 reads over and over.
 std::string ClipFile(int size) {
   const Size& s = kSizes[size];
@@ -395,6 +421,8 @@ int main(int argc, char** argv) {
         ->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark((key + "raw_and_graph_in_turn").c_str(), BM_Paired, size)
         ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark((key + "graph_and_queue_in_turn").c_str(), BM_QueueInTurn, size)
+        ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   benchgraph::LoadAverage load;
   if (!benchgraph::RunBenchmarks(&argc, argv, &load)) return 1;
@@ -422,6 +450,11 @@ int main(int argc, char** argv) {
                 "    median of the rounds %.3f); best processor time per frame raw %.2f ms, graph %.2f ms (%.3f)\n",
                 kSizes[size].w, kSizes[size].h, kRounds, p.bestFps[0], p.bestFps[1], p.BestRatio(), p.MedianRatio(),
                 p.bestCpuMs[0], p.bestCpuMs[1], p.CpuRatio());
+  for (const auto& [size, p] : g_queueInTurn)
+    std::printf("  %dx%d graph without and with a Queue in turn, %d rounds: best without %.1f frames/s, with %.1f\n"
+                "    (%.3fx; median of the rounds %.3fx); best processor time per frame %.2f ms, %.2f ms\n",
+                kSizes[size].w, kSizes[size].h, kRounds, p.bestFps[0], p.bestFps[1], p.BestRatio(), p.MedianRatio(),
+                p.bestCpuMs[0], p.bestCpuMs[1]);
   load.Print();
   return 0;
 }
