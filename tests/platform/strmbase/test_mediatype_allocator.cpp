@@ -272,6 +272,44 @@ TEST(Allocator, BuffersOutTogetherAreAlignedAndDoNotOverlap) {
   }
 }
 
+// A graph stopped and run again finds its buffers where they were (no fresh memory to fault in),
+// also when the last sample came back after the Decommit; new properties allocate anew.
+TEST(Allocator, MemoryIsKeptFromOneCommitToTheNextUntilThePropertiesChange) {
+  for (bool heldOverDecommit : {false, true}) {
+    SCOPED_TRACE(heldOverDecommit ? "a sample out at Decommit" : "all samples back");
+    auto a = NewAllocator();
+    ASSERT_EQ(S_OK, Configure(a.Get(), 2, 5 << 20));
+    ASSERT_EQ(S_OK, a->Commit());
+    IMediaSample* s = nullptr;
+    ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, 0));
+    BYTE* first = nullptr;
+    s->GetPointer(&first);
+    first[0] = 0x42;
+    if (!heldOverDecommit) s->Release();
+    ASSERT_EQ(S_OK, a->Decommit());
+    if (heldOverDecommit) s->Release();
+    ASSERT_EQ(S_OK, a->Commit());
+    ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, 0));
+    BYTE* again = nullptr;
+    s->GetPointer(&again);
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(0x42, again[0]);
+    s->Release();
+    EXPECT_EQ(1, a->AllocationCount());
+    ASSERT_EQ(S_OK, a->Decommit());
+    ASSERT_EQ(S_OK, Configure(a.Get(), 3, 64));
+    ASSERT_EQ(S_OK, a->Commit());
+    EXPECT_EQ(2, a->AllocationCount());
+    IMediaSample* out[3] = {};
+    for (IMediaSample*& o : out) {  // three buffers of the new size exist
+      ASSERT_EQ(S_OK, a->GetBuffer(&o, nullptr, nullptr, AM_GBF_NOWAIT));
+      EXPECT_EQ(64, o->GetSize());
+    }
+    for (IMediaSample* o : out) o->Release();
+    a->Decommit();
+  }
+}
+
 TEST(Allocator, NothingIsAllocatedPerSample) {
   auto a = NewAllocator();
   ASSERT_EQ(S_OK, Configure(a.Get(), 3, 64));
