@@ -65,7 +65,7 @@ void CQueueFilter::InitParameters() { AddParameter("max_samples", &m_nMaxSamples
 LONG CQueueFilter::BuffersNeeded() {
   CAutoLock params(&m_csParams);
   const unsigned int n = std::clamp(m_nMaxSamples, 1u, 1u << 20);
-  return static_cast<LONG>(n) + 2;
+  return static_cast<LONG>(n) + 1;
 }
 
 CBasePin* CQueueFilter::GetPin(int n) {
