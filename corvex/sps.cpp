@@ -1,5 +1,6 @@
 #include "corvex/sps.h"
 
+#include <cstring>
 #include <vector>
 
 namespace corvex {
@@ -152,29 +153,37 @@ bool ParseSps(const uint8_t* pUnit, size_t nLength, SpsInfo* pInfo) {
   return true;
 }
 
+namespace {
+
+// Offset of the first 00 00 01 at or after nFrom, or nLength. Looks for the 01 byte with memchr
+// (the C library's vectorised search): the walk runs over every byte of each sample decoded.
+size_t FindThreeByteStartCode(const uint8_t* pData, size_t nLength, size_t nFrom) {
+  size_t q = nFrom + 2;  // where the 01 byte of a start code at nFrom would stand
+  while (q < nLength) {
+    const void* pHit = std::memchr(pData + q, 1, nLength - q);
+    if (pHit == nullptr) break;
+    q = static_cast<size_t>(static_cast<const uint8_t*>(pHit) - pData);
+    if (pData[q - 1] == 0 && pData[q - 2] == 0) return q - 2;
+    ++q;
+  }
+  return nLength;
+}
+
+}  // namespace
+
 bool NextNalUnit(const uint8_t* pData, size_t nLength, size_t* pnOffset, size_t* pnUnit,
                  size_t* pnUnitLength) {
   // Find the start code at or after the offset.
-  size_t i = *pnOffset;
-  size_t nStart = nLength;
-  for (; i + 3 <= nLength; ++i) {
-    if (pData[i] == 0 && pData[i + 1] == 0 && pData[i + 2] == 1) {
-      nStart = i + 3;
-      break;
-    }
-  }
+  const size_t i = FindThreeByteStartCode(pData, nLength, *pnOffset);
+  const size_t nStart = i < nLength ? i + 3 : nLength;
   if (nStart >= nLength) {
     *pnOffset = nLength;
     return false;
   }
   // The unit runs to the next 00 00 01 (a zero byte in front of it belongs to a 4-byte code).
   size_t nEnd = nLength;
-  for (size_t j = nStart; j + 3 <= nLength; ++j) {
-    if (pData[j] == 0 && pData[j + 1] == 0 && pData[j + 2] == 1) {
-      nEnd = (j > nStart && pData[j - 1] == 0) ? j - 1 : j;
-      break;
-    }
-  }
+  const size_t j = FindThreeByteStartCode(pData, nLength, nStart);
+  if (j < nLength) nEnd = (j > nStart && pData[j - 1] == 0) ? j - 1 : j;
   *pnUnit = nStart;
   *pnUnitLength = nEnd - nStart;
   *pnOffset = nEnd;

@@ -100,7 +100,6 @@ void CQueueFilter::Push(const Packet& p) {
   m_ring[(m_head + m_count) % m_ring.size()] = p;
   ++m_count;
   if (p.kind == Kind::Sample) ++m_nSamples;
-  m_cvWork.notify_one();
 }
 
 CQueueFilter::Packet CQueueFilter::Pop() {
@@ -108,10 +107,7 @@ CQueueFilter::Packet CQueueFilter::Pop() {
   m_ring[m_head] = Packet{};
   m_head = (m_head + 1) % m_ring.size();
   --m_count;
-  if (p.kind == Kind::Sample) {
-    --m_nSamples;
-    m_cvSpace.notify_one();
-  }
+  if (p.kind == Kind::Sample) --m_nSamples;
   return p;
 }
 
@@ -135,16 +131,22 @@ HRESULT CQueueFilter::Receive(IMediaSample* pSample) {
   Packet p;
   p.sample = pSample;
   Push(p);
+  // Woken after the lock is let go, so that the thread does not wake only to wait for it.
+  lock.unlock();
+  m_cvWork.notify_one();
   return S_OK;
 }
 
 HRESULT CQueueFilter::EndOfStream() {
-  std::lock_guard lock(m_lock);
-  if (m_bStopping) return VFW_E_WRONG_STATE;
-  if (m_bFlushing) return S_FALSE;
-  Packet p;
-  p.kind = Kind::EndOfStream;
-  Push(p);
+  {
+    std::lock_guard lock(m_lock);
+    if (m_bStopping) return VFW_E_WRONG_STATE;
+    if (m_bFlushing) return S_FALSE;
+    Packet p;
+    p.kind = Kind::EndOfStream;
+    Push(p);
+  }
+  m_cvWork.notify_one();
   return S_OK;
 }
 
@@ -161,6 +163,8 @@ HRESULT CQueueFilter::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, do
   p.tStop = tStop;
   p.dRate = dRate;
   Push(p);
+  lock.unlock();
+  m_cvWork.notify_one();
   return S_OK;
 }
 
@@ -236,6 +240,7 @@ void CQueueFilter::ThreadProc() {
     const bool dropping = p.kind == Kind::Sample && m_hrDownstream != S_OK;
     m_bBusy = true;
     lock.unlock();
+    if (p.kind == Kind::Sample) m_cvSpace.notify_one();  // room for upstream's next sample
     HRESULT hr = S_OK;
     switch (p.kind) {
       case Kind::Sample:

@@ -66,6 +66,13 @@ RawRoundTrip::RawRoundTrip(int w, int h)
   p.bEnableFrameSkip = false;
   p.bEnableDenoise = false;
   p.iNumRefFrame = 1;
+  // The rest of what libcorvex sets, so that both code the same stream.
+  p.bEnableSceneChangeDetect = true;
+  p.iTemporalLayerNum = 1;
+  p.iEntropyCodingModeFlag = 0;
+  p.eSpsPpsIdStrategy = CONSTANT_ID;
+  p.bPrefixNalAddingCtrl = false;
+  p.bEnableLongTermReference = false;
   p.iSpatialLayerNum = 1;
   p.sSpatialLayers[0].iVideoWidth = w;
   p.sSpatialLayers[0].iVideoHeight = h;
@@ -130,6 +137,7 @@ size_t RawRoundTrip::Step(const uint8_t* rgb) {
   std::memset(&out, 0, sizeof(out));
   c.dec->DecodeFrameNoDelay(m_stream.data(), static_cast<int>(len), planes, &out);
   if (out.iBufferStatus == 1) {
+    ++m_pictures;
     const int ys = out.UsrData.sSystemBuffer.iStride[0], uvs = out.UsrData.sSystemBuffer.iStride[1];
     c.toRgb.ConvertStrided(planes[0], ys, planes[1], uvs, planes[2], uvs, m_rgb.data(), m_w * 3);
   }

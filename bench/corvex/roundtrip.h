@@ -32,6 +32,8 @@ class RawRoundTrip {
   // One bottom-up RGB24 picture there and back; returns the bytes of the coded picture.
   size_t Step(const uint8_t* rgb);
   const uint8_t* Decoded() const { return m_rgb.data(); }
+  // Pictures decoded and converted so far.
+  int64_t Pictures() const { return m_pictures; }
 
  private:
   struct Codec;
@@ -40,6 +42,7 @@ class RawRoundTrip {
   std::unique_ptr<Codec> m_codec;
   std::vector<uint8_t> m_yuv, m_stream, m_rgb;
   int64_t m_frame = 0;
+  int64_t m_pictures = 0;
 };
 
 }  // namespace benchh264

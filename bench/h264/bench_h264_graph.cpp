@@ -13,8 +13,10 @@
 //              picture every 12, scene-change detection on, as the raw loop codes);
 //   queue:     the same graph with a Queue between the encoder and the decoder, so that decoding
 //              runs on a thread of its own.
-// The source copies one prepared picture into each buffer (the clip of the raw loop, in turn), as
-// a file source copies from the page cache; the raw loop has no such copy. The counters vs_raw,
+// The source hands the encoder the raw loop's own pictures (the clip, in turn) without copying
+// them, and both code the same stream with the same parameters, so the graph's figure differs
+// from the raw loop's by what the graph and the filters add. raw_and_graph_in_turn alternates the
+// two (see BM_Paired), the figure to read on a shared machine. The counters vs_raw,
 // vs_gstreamer and vs_no_queue are ratios of frames per second against the benchmarks run before
 // them for the same size; cpu_vs_raw and cpu_vs_gstreamer compare processor time per frame (all
 // threads; GStreamer's from its child processes, set-up taken off likewise), which the other
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "bench/support/benchgraph.h"
+#include "bench/support/inturn.h"
 #include "framework/settings.h"
 #include "h264/decoder/avcdecode.h"
 #include "h264/encoder/avcencode.h"
@@ -128,7 +131,8 @@ bool Set(IBaseFilter* f, const char* name, const char* value) {
 
 struct CodecGraph {
   CodecGraph(int size, bool queue)
-      : source(new benchgraph::PictureSource(Rgb24Type(kSizes[size].w, kSizes[size].h), ClipOf(size), kSizes[size].frames)),
+      : source(new benchgraph::PictureSource(Rgb24Type(kSizes[size].w, kSizes[size].h), ClipOf(size), kSizes[size].frames,
+                                             benchgraph::PictureSource::Delivery::Share)),
         renderer(new benchgraph::CountingRenderer) {
     filters.push_back(benchgraph::Create(CLSID_AvcEncodeFilter));
     ok = Set(filters.back().Get(), "mode of operation", "0") &&
@@ -176,10 +180,40 @@ struct Tally {
 using Clock = std::chrono::steady_clock;
 double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-void BM_Raw(benchmark::State& state, int size) {
+// One run of the raw loop over Size::frames pictures, added to t; false when a picture did not
+// come out.
+bool RunRaw(benchh264::RawRoundTrip& raw, int size, Tally& t, int64_t* bytes) {
   const Size& s = kSizes[size];
   const Clip& clip = ClipOf(size);
-  benchh264::RawRoundTrip raw(s.w, s.h);
+  const int64_t before = raw.Pictures();
+  const double c0 = benchgraph::ProcessSeconds();
+  const auto t0 = Clock::now();
+  for (int n = 0; n < s.frames; ++n) {
+    *bytes += static_cast<int64_t>(raw.Step(clip[n % kClipFrames].data()));
+    benchmark::DoNotOptimize(raw.Decoded());
+  }
+  t.wall += Since(t0);
+  t.cpu += benchgraph::ProcessSeconds() - c0;
+  t.frames += s.frames;
+  return raw.Pictures() - before == s.frames;
+}
+
+// One run of the graph to its end, added to t; false when it failed or the renderer did not
+// receive every picture.
+bool RunGraph(CodecGraph& g, int size, Tally& t) {
+  const int before = g.renderer->rendered.load();
+  const double c0 = benchgraph::ProcessSeconds();
+  const auto t0 = Clock::now();
+  if (!g.graph->RunToCompletion()) return false;
+  t.wall += Since(t0);
+  t.cpu += benchgraph::ProcessSeconds() - c0;
+  const int rendered = g.renderer->rendered.load() - before;
+  t.frames += rendered;
+  return rendered == kSizes[size].frames;
+}
+
+void BM_Raw(benchmark::State& state, int size) {
+  benchh264::RawRoundTrip raw(kSizes[size].w, kSizes[size].h);
   if (raw.Error()) {
     state.SkipWithError(raw.Error());
     return;
@@ -187,25 +221,23 @@ void BM_Raw(benchmark::State& state, int size) {
   Tally t;
   int64_t bytes = 0;
   for (auto _ : state) {
-    const double c0 = benchgraph::ProcessSeconds();
-    const auto t0 = Clock::now();
-    for (int n = 0; n < s.frames; ++n) {
-      bytes += static_cast<int64_t>(raw.Step(clip[n % kClipFrames].data()));
-      benchmark::DoNotOptimize(raw.Decoded());
+    if (!RunRaw(raw, size, t, &bytes)) {
+      state.SkipWithError("the raw loop did not decode every picture");
+      return;
     }
-    t.wall += Since(t0);
-    t.cpu += benchgraph::ProcessSeconds() - c0;
-    t.frames += s.frames;
   }
   t.Finish(state, size, kRaw);
   state.counters["kbit_per_frame"] = t.frames ? bytes * 8.0 / 1000 / t.frames : 0;
 }
 
+bool RegisterPluginsOrSkip(benchmark::State& state) {
+  if (RegisterPlugins()) return true;
+  state.SkipWithError("could not register the plugins (build AvcEncodeFilter AvcDecodeFilter PlenorUtilities)");
+  return false;
+}
+
 void BM_Graph(benchmark::State& state, int size, bool queue) {
-  if (!RegisterPlugins()) {
-    state.SkipWithError("could not register the plugins (build AvcEncodeFilter AvcDecodeFilter PlenorUtilities)");
-    return;
-  }
+  if (!RegisterPluginsOrSkip(state)) return;
   CodecGraph g(size, queue);
   if (!g.ok) {
     state.SkipWithError("could not build the graph");
@@ -213,22 +245,71 @@ void BM_Graph(benchmark::State& state, int size, bool queue) {
   }
   Tally t;
   for (auto _ : state) {
-    const int before = g.renderer->rendered.load();
-    const double c0 = benchgraph::ProcessSeconds();
-    const auto t0 = Clock::now();
-    if (!g.graph->RunToCompletion()) {
-      state.SkipWithError("the graph did not complete");
+    if (!RunGraph(g, size, t)) {
+      state.SkipWithError("the graph did not complete, or the renderer did not receive every picture");
       return;
     }
-    t.wall += Since(t0);
-    t.cpu += benchgraph::ProcessSeconds() - c0;
-    t.frames += g.renderer->rendered.load() - before;
-  }
-  if (t.frames != static_cast<long long>(kSizes[size].frames) * state.iterations()) {
-    state.SkipWithError("the renderer did not receive every picture");
-    return;
   }
   t.Finish(state, size, queue ? kQueue : kGraph);
+}
+
+// The raw loop and the graph in turn, kRounds times each (benchsupport::InTurnFigures), the
+// figure to read on a shared machine.
+std::map<int, benchsupport::InTurnFigures> g_paired;  // by size index
+constexpr int kRounds = 5;
+
+void BM_Paired(benchmark::State& state, int size) {
+  if (!RegisterPluginsOrSkip(state)) return;
+  benchh264::RawRoundTrip raw(kSizes[size].w, kSizes[size].h);
+  CodecGraph g(size, false);
+  if (raw.Error() || !g.ok) {
+    state.SkipWithError(raw.Error() ? raw.Error() : "could not build the graph");
+    return;
+  }
+  benchsupport::InTurnFigures p;
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    for (int r = 0; r < kRounds; ++r) {
+      Tally a, b;
+      if (!RunRaw(raw, size, a, &bytes) || !RunGraph(g, size, b)) {
+        state.SkipWithError("a run did not code and render every picture");
+        return;
+      }
+      p.Add(a.frames, a.wall, a.cpu, b.frames, b.wall, b.cpu);
+    }
+  }
+  g_paired[size] = p;
+  state.counters["raw_fps_best"] = p.bestFps[0];
+  state.counters["graph_fps_best"] = p.bestFps[1];
+  state.counters["vs_raw_best"] = p.BestRatio();
+  state.counters["vs_raw_median"] = p.MedianRatio();
+  state.counters["cpu_vs_raw_best"] = p.CpuRatio();
+}
+
+// The graph without and with a Queue between encoder and decoder in turn, kRounds times each.
+std::map<int, benchsupport::InTurnFigures> g_queueInTurn;  // by size index
+
+void BM_QueueInTurn(benchmark::State& state, int size) {
+  if (!RegisterPluginsOrSkip(state)) return;
+  CodecGraph plain(size, false), queued(size, true);
+  if (!plain.ok || !queued.ok) {
+    state.SkipWithError("could not build the graphs");
+    return;
+  }
+  benchsupport::InTurnFigures p;
+  for (auto _ : state) {
+    for (int r = 0; r < kRounds; ++r) {
+      Tally a, b;
+      if (!RunGraph(plain, size, a) || !RunGraph(queued, size, b)) {
+        state.SkipWithError("a run did not code and render every picture");
+        return;
+      }
+      p.Add(a.frames, a.wall, a.cpu, b.frames, b.wall, b.cpu);
+    }
+  }
+  g_queueInTurn[size] = p;
+  state.counters["vs_no_queue_best"] = p.BestRatio();
+  state.counters["vs_no_queue_median"] = p.MedianRatio();
 }
 
 // The clip as one file of bottom-up BGR pictures, which gst-launch-1.0 reads over and over.
@@ -338,6 +419,10 @@ int main(int argc, char** argv) {
         ->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark((key + kKindNames[kQueue]).c_str(), BM_Graph, size, true)
         ->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark((key + "raw_and_graph_in_turn").c_str(), BM_Paired, size)
+        ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark((key + "graph_and_queue_in_turn").c_str(), BM_QueueInTurn, size)
+        ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   benchgraph::LoadAverage load;
   if (!benchgraph::RunBenchmarks(&argc, argv, &load)) return 1;
@@ -360,6 +445,16 @@ int main(int argc, char** argv) {
   }
   std::printf("  targets: graph vs raw >= 0.97, graph vs gst >= 1, graph+queue vs no queue > 1 (cpu columns: the\n"
               "  same in processor time per frame, all threads; above 1 is better for the graph)\n");
+  for (const auto& [size, p] : g_paired)
+    std::printf("  %dx%d raw and graph in turn, %d rounds: best raw %.1f frames/s, best graph %.1f (%.3f of raw;\n"
+                "    median of the rounds %.3f); best processor time per frame raw %.2f ms, graph %.2f ms (%.3f)\n",
+                kSizes[size].w, kSizes[size].h, kRounds, p.bestFps[0], p.bestFps[1], p.BestRatio(), p.MedianRatio(),
+                p.bestCpuMs[0], p.bestCpuMs[1], p.CpuRatio());
+  for (const auto& [size, p] : g_queueInTurn)
+    std::printf("  %dx%d graph without and with a Queue in turn, %d rounds: best without %.1f frames/s, with %.1f\n"
+                "    (%.3fx; median of the rounds %.3fx); best processor time per frame %.2f ms, %.2f ms\n",
+                kSizes[size].w, kSizes[size].h, kRounds, p.bestFps[0], p.bestFps[1], p.BestRatio(), p.MedianRatio(),
+                p.bestCpuMs[0], p.bestCpuMs[1]);
   load.Print();
   return 0;
 }

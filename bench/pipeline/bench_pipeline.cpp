@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/support/graph_support.h"
+#include "bench/support/inturn.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
 #include "colour/yuv2rgb/i420torgb.h"
@@ -138,6 +139,18 @@ struct Figures {
 };
 std::map<int, Figures> g_figures;  // by the Queue's max_samples (0: none)
 
+// One run to the end of the stream, added to the tallies; false when it failed.
+bool RunOnce(RoundTrip& p, double* wall, double* cpu, long long* frames) {
+  const int before = p.renderer->rendered.load();
+  const double c0 = ProcessSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  if (!p.RunToCompletion()) return false;
+  *wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  *cpu += ProcessSeconds() - c0;
+  *frames += p.renderer->rendered.load() - before;
+  return true;
+}
+
 void BM_RoundTrip1080p(benchmark::State& state) {
   const int queue = static_cast<int>(state.range(0));
   if (!RegisterPlugins()) {
@@ -152,16 +165,10 @@ void BM_RoundTrip1080p(benchmark::State& state) {
   double wall = 0, cpu = 0;
   long long frames = 0;
   for (auto _ : state) {
-    const int before = p.renderer->rendered.load();
-    const double c0 = ProcessSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!p.RunToCompletion()) {
+    if (!RunOnce(p, &wall, &cpu, &frames)) {
       state.SkipWithError("the graph did not complete");
       return;
     }
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += ProcessSeconds() - c0;
-    frames += p.renderer->rendered.load() - before;
   }
   state.SetItemsProcessed(frames);
   Figures& f = g_figures[queue];
@@ -171,6 +178,42 @@ void BM_RoundTrip1080p(benchmark::State& state) {
   state.counters["cpu_ms_per_frame"] = f.cpuMsPerFrame;
 }
 BENCHMARK(BM_RoundTrip1080p)->ArgName("queue")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The pipeline without and with a Queue of the given size in turn, kRounds times each
+// (benchsupport::InTurnFigures), the figure to read on a shared machine.
+std::map<int, benchsupport::InTurnFigures> g_inTurn;  // by the Queue's max_samples
+constexpr int kRounds = 7;
+
+void BM_InTurn(benchmark::State& state) {
+  const int queue = static_cast<int>(state.range(0));
+  if (!RegisterPlugins()) {
+    state.SkipWithError("could not register the plugins");
+    return;
+  }
+  RoundTrip plain(0), queued(queue);
+  if (!plain.ok || !queued.ok) {
+    state.SkipWithError("could not build the graphs");
+    return;
+  }
+  benchsupport::InTurnFigures t;
+  for (auto _ : state) {
+    for (int r = 0; r < kRounds; ++r) {
+      double w[2] = {0, 0}, c[2] = {0, 0};
+      long long n[2] = {0, 0};
+      if (!RunOnce(plain, &w[0], &c[0], &n[0]) || !RunOnce(queued, &w[1], &c[1], &n[1]) || !n[0] || !n[1]) {
+        state.SkipWithError("a graph did not complete");
+        return;
+      }
+      t.Add(n[0], w[0], c[0], n[1], w[1], c[1]);
+    }
+  }
+  g_inTurn[queue] = t;
+  state.counters["plain_fps_best"] = t.bestFps[0];
+  state.counters["queue_fps_best"] = t.bestFps[1];
+  state.counters["ratio_best"] = t.BestRatio();
+  state.counters["ratio_median"] = t.MedianRatio();
+}
+BENCHMARK(BM_InTurn)->ArgName("queue")->Arg(1)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -191,6 +234,11 @@ int main(int argc, char** argv) {
       std::printf("  %.2fx the frames per second without", f.fps / g_figures[0].fps);
     std::printf("\n");
   }
+  for (const auto& [queue, t] : g_inTurn)
+    std::printf("  in turn, %d rounds, Queue of %d: best without %.1f frames/s (%.2f ms processor time per frame),\n"
+                "    best with %.1f (%.2f ms): %.2fx; median of the rounds' ratios %.2fx\n",
+                kRounds, queue, t.bestFps[0], t.bestCpuMs[0], t.bestFps[1], t.bestCpuMs[1], t.BestRatio(),
+                t.MedianRatio());
   std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
               after[0], after[1], after[2]);
   return 0;

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,16 +71,48 @@ inline ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) {
   return nullptr;
 }
 
+// Samples with no memory of their own, for a source that points each one at a picture it already
+// holds (CMediaSample::SetPointer) instead of copying the picture into it.
+class SharedPictureAllocator : public CBaseAllocator {
+ public:
+  SharedPictureAllocator() : CBaseAllocator(L"Shared picture allocator", nullptr, nullptr) {}
+
+ protected:
+  HRESULT Alloc() override {
+    Free();
+    for (LONG i = 0; i < m_lCount; ++i) {
+      HRESULT hr = S_OK;
+      m_samples.push_back(std::make_unique<CMediaSample>(L"Shared picture sample", this, &hr));
+      m_lFree.push_back(m_samples.back().get());
+    }
+    m_lAllocated = m_lCount;
+    m_bChanged = false;
+    return S_OK;
+  }
+  void Free() override {
+    m_lFree.clear();
+    m_samples.clear();
+    m_lAllocated = 0;
+  }
+
+ private:
+  std::vector<std::unique_ptr<CMediaSample>> m_samples;
+};
+
 // Plays prepared pictures of one media type in turn, `frames` per run (from the start again after
-// Stop), copying one picture into each buffer as a file source copies from the page cache.
-// Pictures are sample-size byte arrays; the source keeps a reference to them.
+// Stop). Pictures are sample-size byte arrays; the source keeps a reference to them. With
+// Delivery::Copy it copies one picture into each buffer of the downstream allocator, as a file
+// source copies from the page cache; with Delivery::Share each sample points at the picture itself
+// (an allocator of its own, offered read-only), so that the pictures reach the first filter as
+// they reach a loop that calls the same code directly.
 class PictureSource : public CSource {
  public:
   using Pictures = std::vector<std::vector<BYTE>>;
-  PictureSource(const CMediaType& type, const Pictures& pictures, int frames)
+  enum class Delivery { Copy, Share };
+  PictureSource(const CMediaType& type, const Pictures& pictures, int frames, Delivery delivery = Delivery::Copy)
       : CSource(L"Picture source", nullptr, GUID_NULL) {
     HRESULT hr = S_OK;
-    m_pPin = new Pin(&hr, this, type, pictures, frames);
+    m_pPin = new Pin(&hr, this, type, pictures, frames, delivery);
   }
   ~PictureSource() override { delete m_pPin; }
   STDMETHODIMP Stop() override {
@@ -91,8 +124,9 @@ class PictureSource : public CSource {
  private:
   class Pin : public CSourceStream {
    public:
-    Pin(HRESULT* phr, PictureSource* f, const CMediaType& type, const Pictures& pictures, int frames)
-        : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(type), m_pictures(pictures), m_frames(frames) {
+    Pin(HRESULT* phr, PictureSource* f, const CMediaType& type, const Pictures& pictures, int frames, Delivery delivery)
+        : CSourceStream(L"picture pin", phr, f, L"Out"), m_type(type), m_pictures(pictures), m_frames(frames),
+          m_delivery(delivery) {
       const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_type.Format());
       m_frameTime = vih && m_type.FormatLength() >= sizeof(VIDEOINFOHEADER) && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 400000;
     }
@@ -101,6 +135,19 @@ class PictureSource : public CSource {
       return S_OK;
     }
     using CSourceStream::GetMediaType;
+    HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override {
+      if (m_delivery == Delivery::Copy) return CSourceStream::DecideAllocator(pPin, ppAlloc);
+      if (!pPin || !ppAlloc) return E_POINTER;
+      ComPtr<IMemAllocator> alloc(new SharedPictureAllocator);
+      ALLOCATOR_PROPERTIES req{};
+      pPin->GetAllocatorRequirements(&req);
+      req.cbAlign = 1;
+      HRESULT hr = DecideBufferSize(alloc.Get(), &req);
+      if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(alloc.Get(), TRUE);
+      if (FAILED(hr)) return hr;
+      *ppAlloc = alloc.Detach();
+      return S_OK;
+    }
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
       req->cBuffers = std::max<LONG>(req->cBuffers, 2);
       req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_type.GetSampleSize()));
@@ -113,11 +160,17 @@ class PictureSource : public CSource {
       CAutoLock lock(&m_csStream);
       if (m_next >= m_frames || m_pictures.empty()) return S_FALSE;
       const auto& picture = m_pictures[static_cast<size_t>(m_next) % m_pictures.size()];
-      if (static_cast<size_t>(s->GetSize()) < picture.size()) return E_FAIL;
-      BYTE* p = nullptr;
-      s->GetPointer(&p);
-      std::memcpy(p, picture.data(), picture.size());
-      s->SetActualDataLength(static_cast<LONG>(picture.size()));
+      if (m_delivery == Delivery::Share) {
+        // The allocator is ours (DecideAllocator), so the sample is one of its CMediaSamples;
+        // downstream was told the buffer is read-only.
+        static_cast<CMediaSample*>(s)->SetPointer(const_cast<BYTE*>(picture.data()), static_cast<LONG>(picture.size()));
+      } else {
+        if (static_cast<size_t>(s->GetSize()) < picture.size()) return E_FAIL;
+        BYTE* p = nullptr;
+        s->GetPointer(&p);
+        std::memcpy(p, picture.data(), picture.size());
+        s->SetActualDataLength(static_cast<LONG>(picture.size()));
+      }
       REFERENCE_TIME start = m_next * m_frameTime, stop = start + m_frameTime;
       s->SetTime(&start, &stop);
       s->SetSyncPoint(TRUE);
@@ -133,6 +186,7 @@ class PictureSource : public CSource {
     CMediaType m_type;
     const Pictures& m_pictures;
     const int m_frames;
+    const Delivery m_delivery;
     REFERENCE_TIME m_frameTime = 400000;
     CCritSec m_csStream;
     int m_next = 0;

@@ -443,7 +443,7 @@ class CBaseAllocator : public CUnknown, public IMemAllocator {
   STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
   // Allocates the buffers (Alloc) when they do not exist yet; VFW_E_SIZENOTSET without properties.
   STDMETHODIMP Commit() override;
-  // Fails pending and future GetBuffer calls; buffers are freed once every sample is back.
+  // Fails pending and future GetBuffer calls; Free is called once every sample is back.
   STDMETHODIMP Decommit() override;
   STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
                          DWORD dwFlags) override;
@@ -456,7 +456,8 @@ class CBaseAllocator : public CUnknown, public IMemAllocator {
  protected:
   // Creates the samples and their memory (called under the lock from Commit).
   virtual HRESULT Alloc() = 0;
-  // Frees the samples and their memory (called under the lock when all are back).
+  // After a Decommit, once every sample is back (under the lock): releases what the derived
+  // allocator does not keep for the next Commit.
   virtual void Free() = 0;
 
   std::mutex m_Lock;
@@ -474,7 +475,8 @@ class CBaseAllocator : public CUnknown, public IMemAllocator {
 };
 
 // An allocator of plain memory: one block holding every buffer, aligned and prefixed as asked,
-// allocated at Commit.
+// allocated at the first Commit and kept through Decommit until the properties change or the
+// allocator goes.
 class CMemAllocator : public CBaseAllocator {
  public:
   CMemAllocator(const wchar_t* pName, LPUNKNOWN pUnk, HRESULT* phr);

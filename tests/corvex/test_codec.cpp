@@ -269,4 +269,51 @@ TEST(CorvexCodec, ALowerQuantiserGivesALargerStream) {
   EXPECT_LT(StreamBits(2, 36, 200000, 20, kW, kH) * 2, StreamBits(2, 20, 200000, 20, kW, kH));
 }
 
+TEST(CorvexCodec, TheNalWalkFindsEveryUnitAndNoStartCodeInsideOne) {
+  using Units = std::vector<std::pair<size_t, size_t>>;  // (offset of the header byte, length)
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    Units units;
+  } cases[] = {
+      {"one unit, 3-byte code", {0, 0, 1, 0x65, 0xAA}, {{3, 2}}},
+      {"4-byte codes: the zero before a code is not the unit's",
+       {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 5},
+       {{4, 3}, {11, 2}}},
+      {"01 bytes without zeros before them, a code at the very end",
+       {1, 1, 0, 0, 1, 0x41, 1, 0, 1, 0, 0, 1},
+       {{5, 4}}},
+      {"an empty unit between two codes", {0, 0, 1, 0, 0, 1, 9}, {{3, 0}, {6, 1}}},
+      {"no start code", {1, 2, 0, 1, 0, 0}, {}},
+      {"a start code alone", {0, 0, 1}, {}},
+      {"nothing", {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(corvextest::Units(c.bytes), c.units);
+  }
+
+  // Long units of bytes that are mostly 00, 01 and FF, with an emulation-prevention 03 after every
+  // two zeros, as in real slices: the walk must cross many near-misses of the pattern.
+  std::vector<uint8_t> stream;
+  Units expected;
+  uint32_t seed = 12345;
+  for (size_t length : {70000u, 1u, 5000u}) {
+    stream.insert(stream.end(), {0, 0, 0, 1});
+    expected.emplace_back(stream.size(), length);
+    int zeros = 0;
+    for (size_t i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      static constexpr uint8_t kBytes[] = {0, 0, 1, 0xFF, 0x41};
+      uint8_t b = i == 0 ? 0x41 : kBytes[(seed >> 16) % 5];
+      if (zeros == 2 && i + 1 < length) b = 3;
+      if (zeros == 2 && i + 1 == length) b = 0xFF;
+      zeros = b == 0 ? zeros + 1 : 0;
+      stream.push_back(b);
+    }
+    if (stream.back() == 0) stream.back() = 0xFF;  // a trailing zero would join the next code
+  }
+  EXPECT_EQ(corvextest::Units(stream), expected);
+}
+
 }  // namespace

@@ -1,9 +1,12 @@
 // CMediaType ownership and comparison; the pooled memory allocator and its samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <set>
+#include <utility>
+#include <vector>
 #include <thread>
 
 #include "platform/com/runtime.h"
@@ -235,6 +238,76 @@ TEST(Allocator, DecommitWakesWaitersAndFreesOnceAllAreBack) {
   ASSERT_EQ(S_OK, a->GetBuffer(&held, nullptr, nullptr, 0));
   held->Release();
   a->Decommit();
+}
+
+// Every buffer of a pool out at once: aligned after its prefix as asked, of the size asked, apart
+// from the others and writable to its end, for small pools and for picture-sized ones (which are
+// laid out on large pages).
+TEST(Allocator, BuffersOutTogetherAreAlignedAndDoNotOverlap) {
+  const struct {
+    LONG count, size, align, prefix;
+  } cases[] = {{4, 100, 16, 8}, {3, 1920 * 1080 * 3, 16, 8}, {2, (4 << 20) + 1, 64, 0}, {1, 5 << 20, 4096, 32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " x " << c.size << " align " << c.align << " prefix " << c.prefix);
+    auto a = NewAllocator();
+    ASSERT_EQ(S_OK, Configure(a.Get(), c.count, c.size, c.align, c.prefix));
+    ASSERT_EQ(S_OK, a->Commit());
+    std::vector<IMediaSample*> out;
+    std::vector<std::pair<uintptr_t, uintptr_t>> spans;
+    for (LONG i = 0; i < c.count; i++) {
+      IMediaSample* s = nullptr;
+      ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, AM_GBF_NOWAIT));
+      out.push_back(s);
+      BYTE* p = nullptr;
+      s->GetPointer(&p);
+      ASSERT_GE(s->GetSize(), c.size);
+      EXPECT_EQ(0u, (reinterpret_cast<uintptr_t>(p) - c.prefix) % c.align);
+      std::memset(p - c.prefix, 0x5A, static_cast<size_t>(s->GetSize() + c.prefix));
+      spans.emplace_back(reinterpret_cast<uintptr_t>(p) - c.prefix, reinterpret_cast<uintptr_t>(p) + s->GetSize());
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); i++) EXPECT_LE(spans[i - 1].second, spans[i].first);
+    for (IMediaSample* s : out) s->Release();
+    a->Decommit();
+  }
+}
+
+// A graph stopped and run again finds its buffers where they were (no fresh memory to fault in),
+// also when the last sample came back after the Decommit; new properties allocate anew.
+TEST(Allocator, MemoryIsKeptFromOneCommitToTheNextUntilThePropertiesChange) {
+  for (bool heldOverDecommit : {false, true}) {
+    SCOPED_TRACE(heldOverDecommit ? "a sample out at Decommit" : "all samples back");
+    auto a = NewAllocator();
+    ASSERT_EQ(S_OK, Configure(a.Get(), 2, 5 << 20));
+    ASSERT_EQ(S_OK, a->Commit());
+    IMediaSample* s = nullptr;
+    ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, 0));
+    BYTE* first = nullptr;
+    s->GetPointer(&first);
+    first[0] = 0x42;
+    if (!heldOverDecommit) s->Release();
+    ASSERT_EQ(S_OK, a->Decommit());
+    if (heldOverDecommit) s->Release();
+    ASSERT_EQ(S_OK, a->Commit());
+    ASSERT_EQ(S_OK, a->GetBuffer(&s, nullptr, nullptr, 0));
+    BYTE* again = nullptr;
+    s->GetPointer(&again);
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(0x42, again[0]);
+    s->Release();
+    EXPECT_EQ(1, a->AllocationCount());
+    ASSERT_EQ(S_OK, a->Decommit());
+    ASSERT_EQ(S_OK, Configure(a.Get(), 3, 64));
+    ASSERT_EQ(S_OK, a->Commit());
+    EXPECT_EQ(2, a->AllocationCount());
+    IMediaSample* out[3] = {};
+    for (IMediaSample*& o : out) {  // three buffers of the new size exist
+      ASSERT_EQ(S_OK, a->GetBuffer(&o, nullptr, nullptr, AM_GBF_NOWAIT));
+      EXPECT_EQ(64, o->GetSize());
+    }
+    for (IMediaSample* o : out) o->Release();
+    a->Decommit();
+  }
 }
 
 TEST(Allocator, NothingIsAllocatedPerSample) {
