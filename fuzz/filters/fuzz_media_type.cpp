@@ -11,7 +11,8 @@
 //   flags     1 byte   bit 0: a second type follows for another input; bits 1-3: which input
 //                      gets the first type; bit 4: connect the output with the pin's own
 //                      choice instead of an enumerated type; bit 5: the sample carries times;
-//                      bit 6: push buffers sized from the type's lSampleSize
+//                      bit 6: push buffers sized from the type's lSampleSize; bit 7: the sample
+//                      fills its buffer
 //   type      major type, subtype, format type: 1 byte each choosing a known GUID, or the index
 //             one past them and 16 bytes; type flags (1, see ReadType); lSampleSize (2 or 4);
 //             block shape (1: as the format type, or one of the four structures, or raw); fix
@@ -19,9 +20,10 @@
 //             length (1) when cut. Twice when bit 0 of flags is set.
 //   output    1 byte   which enumerated output type to connect
 //   buffer    4 bytes  push buffer size (bounded), unless bit 6
-//   length    4 bytes  sample length (bounded by the negotiated buffer)
+//   length    2 bytes  sample length (bounded by the negotiated buffer); with flags bit 7 none:
+//                      the sample fills the buffer
 //   times     8 bytes  start (4) and duration (4), when bit 5 is set
-//   content   the rest (the sample's first bytes; the remainder follows a fixed pattern)
+//   content   the rest (the sample's first bytes; the remainder 0x5A)
 // One sample is pushed on every connected input, then end of stream.
 //
 // Picture and audio sizes are not bounded here: a filter must refuse what it cannot take. Only
@@ -31,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -96,9 +99,13 @@ int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 namespace {
 
 // Buffers committed by the harness's allocators (count x size) are at most this large.
-constexpr long long kMaxAllocation = 64ll << 20;
+constexpr long long kMaxAllocation = 16ll << 20;
 // Push buffers chosen by the input are at most this large (before the filter's own needs).
-constexpr uint32_t kMaxPushBuffer = 8u << 20;
+constexpr uint32_t kMaxPushBuffer = 1u << 20;
+// Plausible pictures (fix bit 0x01) are at most this large: small enough for thousands of
+// inputs a second, large enough for every odd and even size and the scalers' ratios.
+constexpr uint32_t kPlausibleWidth = 352;
+constexpr uint32_t kPlausibleHeight = 288;
 // Output types enumerated per connection.
 constexpr int kMaxOutputTypes = 8;
 
@@ -114,6 +121,7 @@ class Input {
   uint32_t U32() { return static_cast<uint32_t>(U16()) | static_cast<uint32_t>(U16()) << 16; }
   // Copies n bytes (zeros once the input is used up).
   void Bytes(BYTE* out, size_t n) {
+    if (n == 0) return;
     const size_t k = std::min(n, m_left);
     if (k) std::memcpy(out, m_p, k);
     std::memset(out + k, 0, n - k);
@@ -198,18 +206,21 @@ void FixPicture(BITMAPINFOHEADER* bmi, const GUID& subtype, uint8_t fix) {
   if (fix & 0x01) {
     bmi->biSize = sizeof(BITMAPINFOHEADER);
     bmi->biPlanes = 1;
-    const LONG w = 1 + static_cast<LONG>(static_cast<uint32_t>(bmi->biWidth) % 1920);
+    const LONG w = 1 + static_cast<LONG>(static_cast<uint32_t>(bmi->biWidth) % kPlausibleWidth);
     const long long height = bmi->biHeight;
-    const LONG h = 1 + static_cast<LONG>((height < 0 ? -height : height) % 1088);
+    const LONG h = 1 + static_cast<LONG>((height < 0 ? -height : height) % kPlausibleHeight);
     bmi->biWidth = (fix & 0x80) ? (w + 1) & ~1 : w;
     bmi->biHeight = (bmi->biHeight < 0 ? -1 : 1) * ((fix & 0x80) ? (h + 1) & ~1 : h);
   }
   if (fix & 0x02) PictureFormatOf(subtype, &bmi->biBitCount, &bmi->biCompression);
   if (fix & 0x04) {
-    const long long w = bmi->biWidth, h = bmi->biHeight < 0 ? -static_cast<long long>(bmi->biHeight) : bmi->biHeight;
-    const long long size = bmi->biCompression == BI_RGB || bmi->biCompression == BI_BITFIELDS
-                               ? (w * bmi->biBitCount + 31) / 32 * 4 * h
-                               : w * h * bmi->biBitCount / 8;
+    // Unsigned: the fields may hold anything, the product wraps as a careless writer's would.
+    const unsigned long long w = static_cast<uint32_t>(bmi->biWidth), bits = bmi->biBitCount;
+    const unsigned long long h = bmi->biHeight < 0 ? 0ull - static_cast<unsigned long long>(bmi->biHeight)
+                                                   : static_cast<unsigned long long>(bmi->biHeight);
+    const unsigned long long size = bmi->biCompression == BI_RGB || bmi->biCompression == BI_BITFIELDS
+                                        ? (w * bits + 31) / 32 * 4 * h
+                                        : w * h * bits / 8;
     bmi->biSizeImage = static_cast<DWORD>(size);
   }
 }
@@ -390,15 +401,16 @@ void OfferOne(Input& in) {
   if (Tracing())
     std::fprintf(stderr, "%ls: %zu of %zu types connected, output %s\n", t.m_Name, connected.size(), types.size(),
                  outputs.empty() ? "none" : sink && sink->Allocator() ? "connected" : "not connected");
-  const uint32_t length = in.U32();
+  const uint32_t length = (flags & 0x80) ? UINT32_MAX : in.U16();
   const uint32_t start = (flags & 0x20) ? in.U32() : 0, duration = (flags & 0x20) ? in.U32() : 0;
   if (streamable && SUCCEEDED(graph->Run())) {
     for (Connected& c : connected) {
       plenor::test::PushSample sample;
-      sample.data.resize(length % (static_cast<uint32_t>(c.bufferSize) + 1));
-      const size_t fromInput = std::min(sample.data.size(), in.Left());
-      if (fromInput) std::memcpy(sample.data.data(), in.Rest(), fromInput);
-      for (size_t i = fromInput; i < sample.data.size(); ++i) sample.data[i] = static_cast<BYTE>(i * 7 + 3);
+      const uint32_t size = length == UINT32_MAX ? static_cast<uint32_t>(c.bufferSize)
+                                                 : length % (static_cast<uint32_t>(c.bufferSize) + 1);
+      const size_t fromInput = std::min<size_t>(size, in.Left());
+      sample.data.assign(in.Rest(), in.Rest() + fromInput);
+      sample.data.resize(size, 0x5A);
       if (flags & 0x20) {
         sample.start = start;
         sample.stop = static_cast<REFERENCE_TIME>(start) + duration;
@@ -417,6 +429,10 @@ void OfferOne(Input& in) {
 }
 
 }  // namespace
+
+// fontconfig (under the overlays' text drawing) keeps its configuration and caches for the life of
+// the process; the leak checker is told, as tests/lsan.supp tells it for the test programs.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
