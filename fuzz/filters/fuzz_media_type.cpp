@@ -28,15 +28,20 @@
 //
 // Picture and audio sizes are not bounded here: a filter must refuse what it cannot take. Only
 // the allocators the harness commits are bounded (kMaxAllocation), so that one input cannot
-// make the run wait on gigabytes of buffers; the streaming step is then skipped.
+// make the run wait on gigabytes of buffers (the streaming step is then skipped), and inputs
+// describing legal but large pictures are skipped (CostlyPicture).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "audio/channelpick/channelpick.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
@@ -99,7 +104,7 @@ int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 namespace {
 
 // Buffers committed by the harness's allocators (count x size) are at most this large.
-constexpr long long kMaxAllocation = 16ll << 20;
+constexpr long long kMaxAllocation = 8ll << 20;
 // Push buffers chosen by the input are at most this large (before the filter's own needs).
 constexpr uint32_t kMaxPushBuffer = 1u << 20;
 // Plausible pictures (fix bit 0x01) are at most this large: small enough for thousands of
@@ -303,6 +308,28 @@ CMediaType ReadType(Input& in) {
   return mt;
 }
 
+// Pictures of more than kMaxCheapPixels pixels but at most 2^31 are legal sizes that a filter
+// may take and spend its time on (frame stores and buffers of up to 2 GiB): inputs describing
+// one are skipped, to keep thousands of inputs a second and the process below its memory limit.
+// Larger ones, which every filter must refuse, are offered.
+constexpr unsigned long long kMaxCheapPixels = 1ull << 20;
+
+bool CostlyPicture(const CMediaType& mt) {
+  size_t offset = 0;
+  if (mt.formattype == FORMAT_VideoInfo)
+    offset = offsetof(VIDEOINFOHEADER, bmiHeader);
+  else if (mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video)
+    offset = offsetof(VIDEOINFOHEADER2, bmiHeader);
+  else
+    return false;
+  if (!mt.pbFormat || mt.cbFormat < offset + sizeof(BITMAPINFOHEADER)) return false;
+  BITMAPINFOHEADER bmi;
+  std::memcpy(&bmi, mt.pbFormat + offset, sizeof(bmi));
+  const auto magnitude = [](LONG v) { return v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v); };
+  const unsigned long long pixels = magnitude(bmi.biWidth) * magnitude(bmi.biHeight);
+  return pixels > kMaxCheapPixels && pixels <= (1ull << 31);
+}
+
 std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
   std::vector<ComPtr<IPin>> pins;
   for (int i = 0;; ++i) {
@@ -337,6 +364,22 @@ bool AllocatorFits(IMemAllocator* allocator, long* bufferSize) {
          static_cast<long long>(props.cBuffers) * (props.cbBuffer + props.cbAlign + props.cbPrefix) <= kMaxAllocation;
 }
 
+// Where ImageWriter writes its pictures: a folder of this process, removed at exit. (The other
+// writers write to /dev/null; a name pattern there would make files beside the device.)
+const std::wstring& ImagePattern() {
+  static const std::wstring pattern = [] {
+    static const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("plenor-fuzz-media-type-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
+    return (dir / "frame_%d.png").wstring();
+  }();
+  return pattern;
+}
+
 // The filter of the input, ready to connect: created through its class factory, writers given a
 // file that takes any bytes.
 ComPtr<IBaseFilter> CreateFilter(const CFactoryTemplate& t) {
@@ -346,7 +389,7 @@ ComPtr<IBaseFilter> CreateFilter(const CFactoryTemplate& t) {
   if (FAILED(factory->CreateInstance(nullptr, IID_IBaseFilter, filter.AsOut()))) return {};
   ComPtr<IFileSinkFilter> sink;
   if (SUCCEEDED(filter->QueryInterface(IID_IFileSinkFilter, sink.AsOut())))
-    sink->SetFileName(L"/dev/null", nullptr);
+    sink->SetFileName(*t.m_ClsID == CLSID_ImageWriter ? ImagePattern().c_str() : L"/dev/null", nullptr);
   return filter;
 }
 
@@ -370,6 +413,8 @@ void OfferOne(Input& in) {
   const uint8_t outputChoice = in.Byte();
   const uint32_t pushBuffer = (flags & 0x40) ? types[0].lSampleSize % (kMaxPushBuffer + 1) : in.U32() % (kMaxPushBuffer + 1);
 
+  for (const CMediaType& type : types)
+    if (CostlyPicture(type)) return;
   ComPtr<IBaseFilter> filter = CreateFilter(t);
   if (!filter) return;
   ComPtr<FakeGraph> graph = FakeGraph::Create();
