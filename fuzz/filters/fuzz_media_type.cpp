@@ -234,8 +234,8 @@ void FixVideo(RECT* source, RECT* target, REFERENCE_TIME* avgTime, BITMAPINFOHEA
               uint8_t fix) {
   FixPicture(bmi, subtype, fix);
   if (fix & 0x08) {
-    const LONG h = bmi->biHeight < 0 ? -bmi->biHeight : bmi->biHeight;
-    *source = {0, 0, bmi->biWidth, h};
+    const long long height = bmi->biHeight;
+    *source = {0, 0, bmi->biWidth, static_cast<LONG>(std::min<long long>(height < 0 ? -height : height, LONG_MAX))};
     *target = *source;
   }
   if (fix & 0x10) *avgTime = 1 + *avgTime % 10000000;
