@@ -107,8 +107,8 @@ namespace {
 constexpr long long kMaxAllocation = 8ll << 20;
 // Push buffers chosen by the input are at most this large (before the filter's own needs).
 constexpr uint32_t kMaxPushBuffer = 1u << 20;
-// Plausible pictures (fix bit 0x01) are at most this large: small enough for thousands of
-// inputs a second, large enough for every odd and even size and the scalers' ratios.
+// Plausible pictures (fix bit 0x01) are at most this large: small enough to keep each input
+// to milliseconds, large enough for every odd and even size and the scalers' ratios.
 constexpr uint32_t kPlausibleWidth = 352;
 constexpr uint32_t kPlausibleHeight = 288;
 // Output types enumerated per connection.
@@ -310,7 +310,7 @@ CMediaType ReadType(Input& in) {
 
 // Pictures of more than kMaxCheapPixels pixels but at most 2^31 are legal sizes that a filter
 // may take and spend its time on (frame stores and buffers of up to 2 GiB): inputs describing
-// one are skipped, to keep thousands of inputs a second and the process below its memory limit.
+// one are skipped, to keep each input to milliseconds and the process below its memory limit.
 // Larger ones, which every filter must refuse, are offered.
 constexpr unsigned long long kMaxCheapPixels = 1ull << 20;
 
