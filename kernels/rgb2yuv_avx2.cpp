@@ -17,6 +17,10 @@
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
+// clang has no GCC target pragma: the same instruction sets as an attribute of every function.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#endif
 
 namespace colour {
 namespace {
@@ -201,6 +205,9 @@ const RgbToYuvKernels kRgb32ToYuvAVX2 = {"AVX2", RowPairAVX2<4>};
 
 }  // namespace colour
 
+#ifdef __clang__
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
 
 #endif

@@ -78,6 +78,10 @@ const Tables512& GetTables512() {
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vnni,avx2")
+// clang has no GCC target pragma: the same instruction sets as an attribute of every function.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vnni,avx2"))), apply_to = function)
+#endif
 // GCC 12 reports the deliberately undefined start values inside its AVX-512 intrinsics.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -282,6 +286,9 @@ const RgbToYuvKernels kRgb32ToYuvAVX512 = {"AVX512", RowPairAVX512<4>};
 }  // namespace colour
 
 #pragma GCC diagnostic pop
+#ifdef __clang__
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
 
 #endif

@@ -9,6 +9,10 @@
 
 #pragma GCC push_options
 #pragma GCC target("sse4.1")
+// clang has no GCC target pragma: the same instruction sets as an attribute of every function.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#endif
 
 namespace colour {
 namespace {
@@ -274,6 +278,9 @@ const YuvToRgbKernels kYuvToRgb24SSE41 = {"SSE41", YuvRowPairSSE41};
 
 }  // namespace colour
 
+#ifdef __clang__
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
 
 #endif

@@ -173,18 +173,19 @@ HRESULT VideoMixingBase::OnInputTypeSet(const CMediaType* pmt, int index) {
   else
     return VFW_E_TYPE_NOT_ACCEPTED;
   // The store holds bitmap rows of the subtype's depth; sizes that do not fit a sample are refused.
+  // Row size and height are each checked before their product, which then fits 64 bits.
   const long long stride = RowBytes(bmi->biWidth, bits);
-  const long long size = stride * std::llabs(static_cast<long long>(bmi->biHeight));
-  if (bmi->biWidth <= 0 || bmi->biHeight == 0 || size > INT_MAX) {
+  const long long height = std::llabs(static_cast<long long>(bmi->biHeight));
+  if (bmi->biWidth <= 0 || height == 0 || stride > INT_MAX || stride * height > INT_MAX) {
     SetLastErrorText("the input picture size is not usable (width above 0, height not 0, at most 2 GiB a frame)", true);
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
   CAutoLock draw(&m_csDraw);
   m_nInputStride[index] = static_cast<int>(stride);
   m_nStoreWidth[index] = bmi->biWidth;
-  m_nStoreHeight[index] = static_cast<int>(std::llabs(static_cast<long long>(bmi->biHeight)));
-  m_nInputFrameSize[index] = static_cast<int>(size);
-  m_pInputFrame[index].assign(static_cast<size_t>(size), 0);
+  m_nStoreHeight[index] = static_cast<int>(height);
+  m_nInputFrameSize[index] = static_cast<int>(stride * height);
+  m_pInputFrame[index].assign(static_cast<size_t>(stride * height), 0);
   PrepareWorker(bits);
   return S_OK;
 }

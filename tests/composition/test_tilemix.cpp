@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <random>
 #include <thread>
 
@@ -137,6 +138,35 @@ TEST(TileMix, RefusedTypesAndConnections) {
   EXPECT_EQ(chain.filter->CheckOutputType(&rgb32), VFW_E_TYPE_NOT_ACCEPTED);
   const CMediaType joined32 = VideoType(MEDIASUBTYPE_RGB32, 128, 48);
   EXPECT_EQ(chain.filter->CheckOutputType(&joined32), S_FALSE);
+}
+
+// Input pictures whose frame does not fit 2 GiB are refused at connection, also those whose row
+// size times height does not even fit 64 bits (that product wrapped to a negative size, which
+// passed the check; the frame store's allocation then threw out of the connection).
+TEST(MixingBase, RefusesInputSizesThatDoNotFit) {
+  struct Case {
+    const char* name;
+    LONG width, height;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"row size times height wraps 64 bits", INT_MAX, INT_MAX, false},
+      {"the same top-down", INT_MAX, -INT_MAX, false},
+      {"one row above 2 GiB", 600000000, 1, false},
+      {"frame just above 2 GiB", 16384, 32769, false},
+      {"negative width", -64, 48, false},
+      {"zero height", 64, 0, false},
+      {"a small picture", 64, -48, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CMediaType t = VideoType(MEDIASUBTYPE_RGB32, 16, 16);
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(t.Format());
+    vih->bmiHeader.biWidth = c.width;
+    vih->bmiHeader.biHeight = c.height;
+    Chain chain(&t, nullptr);
+    EXPECT_EQ(chain.inputConnect[0] == S_OK, c.accepted);
+  }
 }
 
 TEST(MixingBase, EndOfStreamAndFlushesForwardedOnce) {
