@@ -13,6 +13,15 @@ namespace cli {
 
 namespace {
 
+// Whether a filter's settings know a parameter of this name.
+bool HasParameter(IBaseFilter* filter, const char* name) {
+  ComPtr<ISettingsInterface> settings;
+  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return false;
+  char value[256];
+  int length = 0;
+  return SUCCEEDED(settings->GetParameter(name, sizeof value, value, &length));
+}
+
 // The first pin of the given direction that is not connected yet.
 ComPtr<IPin> NextFreePin(IBaseFilter* filter, PIN_DIRECTION dir) {
   for (ComPtr<IPin>& p : Pins(filter)) {
@@ -178,13 +187,17 @@ int BuildGraph(const Pipeline& pipeline, const char* verb, bool verboseNegotiati
       else
         why = "no type of one is accepted by the other and no registered filter converts between them; "
               "put a converter between them";
-      // The H.264 decoder takes the encoder's other two forms, not MEDIASUBTYPE_H264 with a
-      // VIDEOINFOHEADER2: name the setting that switches the form.
+      // The H.264 decoder takes the other forms, not MEDIASUBTYPE_H264 with a VIDEOINFOHEADER2:
+      // name the setting of the upstream filter that switches the form (the encoder chooses among
+      // three forms, the file source between two).
       for (const auto& offered : report.offeredByOutput)
         if (offered.type.subType == MEDIASUBTYPE_H264 && offered.type.formatType == FORMAT_VideoInfo2) {
-          why += "; a decoder that refuses MEDIASUBTYPE_H264 with VIDEOINFOHEADER2 takes the encoder's other forms: "
-                 "set h264_output_type=2 (MEDIASUBTYPE_AVC1) or h264_output_type=0 (MEDIASUBTYPE_PLENOR_H264) on " +
-                 upLabel;
+          why += "; a decoder that refuses MEDIASUBTYPE_H264 with VIDEOINFOHEADER2 takes the other forms: ";
+          if (HasParameter(up, "usequelth264"))
+            why += "set usequelth264=1 (MEDIASUBTYPE_PLENOR_H264) on " + upLabel;
+          else
+            why += "set h264_output_type=2 (MEDIASUBTYPE_AVC1) or h264_output_type=0 (MEDIASUBTYPE_PLENOR_H264) on " +
+                   upLabel;
           break;
         }
       return Fail(v + ": cannot connect " + upLabel + " pin " + PinLabel(out.Get()) + " to " + downLabel + " pin " +

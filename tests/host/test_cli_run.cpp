@@ -489,6 +489,23 @@ TEST_F(CliRunTest, FilterTextsArePrintedAsTheyChange) {
     ASSERT_EQ(lines.size(), c.lines.size()) << r.err;
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind(c.lines[i], 0), 0u) << lines[i];
   }
+  // A stream in the form the decoder refuses: the hint names the setting of the filter in front.
+  const struct {
+    std::string pipeline;
+    const char* setting;
+  } forms[] = {
+      {"AvcFileSource location=" + Path("clip.h264") + " ! AvcDecodeFilter ! NullRenderer",
+       "set usequelth264=1 (MEDIASUBTYPE_PLENOR_H264) on AvcFileSource"},
+      {"TestPatternSource format=RGB24 width=64 height=48 frames=2 ! AvcEncodeFilter h264_output_type=1 ! "
+       "AvcDecodeFilter ! NullRenderer",
+       "set h264_output_type=2 (MEDIASUBTYPE_AVC1) or h264_output_type=0 (MEDIASUBTYPE_PLENOR_H264) on "
+       "AvcEncodeFilter"},
+  };
+  for (const auto& f : forms) {
+    r = Run({"run", "--quiet", f.pipeline});
+    EXPECT_NE(r.exitCode, 0) << f.pipeline;
+    EXPECT_NE(r.err.find(f.setting), std::string::npos) << r.err;
+  }
   // The summary carries the same text.
   r = Run({"run", damaged});
   EXPECT_NE(r.out.find("AvcDecodeFilter (element 2) (8 samples in; 0 samples out): H264 decode error has occurred: "),
