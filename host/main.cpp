@@ -251,8 +251,10 @@ CLI::Validator Pair(const char* what, bool numberedKey) {
         size_t eq = s.find('=');
         bool ok = eq != std::string::npos && eq > 0;
         if (ok && numberedKey) {
+          // The key is kept in a variable: the end pointer points into it.
+          const std::string key = s.substr(0, eq);
           char* end = nullptr;
-          std::strtol(s.substr(0, eq).c_str(), &end, 10);
+          std::strtol(key.c_str(), &end, 10);
           ok = !*end;
         }
         return ok ? std::string() : "'" + s + "' is not " + what;
