@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench/support/graph_support.h"
+#include "bench/support/graphbench.h"
 #include "composition/inset/insetvideo.h"
 #include "composition/tilemix/tilemix.h"
 #include "framework/settings.h"
@@ -39,7 +39,7 @@ namespace {
 
 using benchsupport::CountingRenderer;
 using benchsupport::PictureSource;
-using benchsupport::FirstPin;
+using benchsupport::PinOf;
 using benchsupport::ProcessSeconds;
 
 constexpr int kFrames = 60;  // per source and run
@@ -125,12 +125,12 @@ struct MixGraph {
     for (IBaseFilter* f : {static_cast<IBaseFilter*>(first.Get()), static_cast<IBaseFilter*>(second.Get()),
                            filter.Get(), static_cast<IBaseFilter*>(renderer.Get())})
       ok = ok && SUCCEEDED(graph->AddFilter(f, nullptr));
-    ok = ok && SUCCEEDED(graph->ConnectDirect(FirstPin(first.Get(), PINDIR_OUTPUT).Get(),
+    ok = ok && SUCCEEDED(graph->ConnectDirect(PinOf(first.Get(), PINDIR_OUTPUT).Get(),
                                               NamedPin(filter.Get(), L"Input 0").Get(), nullptr));
-    ok = ok && SUCCEEDED(graph->ConnectDirect(FirstPin(second.Get(), PINDIR_OUTPUT).Get(),
+    ok = ok && SUCCEEDED(graph->ConnectDirect(PinOf(second.Get(), PINDIR_OUTPUT).Get(),
                                               NamedPin(filter.Get(), L"Input 1").Get(), nullptr));
     ok = ok && SUCCEEDED(graph->ConnectDirect(NamedPin(filter.Get(), L"Output 0").Get(),
-                                              FirstPin(renderer.Get(), PINDIR_INPUT).Get(), nullptr));
+                                              PinOf(renderer.Get(), PINDIR_INPUT).Get(), nullptr));
     if (!ok) return;
     graph.As<IMediaFilter>()->SetSyncSource(nullptr);
     control = graph.As<IMediaControl>();
@@ -154,7 +154,7 @@ std::map<std::string, Figures> g_figures;
 
 void RunMixGraph(benchmark::State& state, Mixer mixer, int bits, std::string label) {
   static const bool registered = benchsupport::RegisterPlugins(
-      "bench_composition", PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "InsetVideoFilter.so", "TileMixFilter.so"});
+      {"PlenorUtilities.so", "InsetVideoFilter.so", "TileMixFilter.so"});
   if (!registered) {
     state.SkipWithError("could not register the plugins (build PlenorUtilities, InsetVideoFilter, TileMixFilter)");
     return;

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/support/graph_support.h"
+#include "bench/support/graphbench.h"
 #include "bench/support/inturn.h"
 #include "colour/rgb2yuv/rgbtoi420.h"
 #include "framework/settings.h"
@@ -84,7 +84,7 @@ std::vector<BYTE> I420Picture() {
 
 bool RegisterPlugins() {
   static const bool ok = benchsupport::RegisterPlugins(
-      "bench_pipeline", PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
+      {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
   return ok;
 }
 
@@ -94,7 +94,7 @@ ComPtr<IBaseFilter> Create(const CLSID& clsid) {
   return f;
 }
 
-ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::FirstPin(f, dir); }
+ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::PinOf(f, dir); }
 
 struct RoundTrip {
   // queue: the Queue's "max_samples", or 0 for no Queue.

@@ -153,13 +153,15 @@ LinearGraph::LinearGraph(const std::vector<IBaseFilter*>& chain) {
   ok = control && events;
 }
 
-bool LinearGraph::RunToCompletion() {
+bool RunToCompletion(IMediaControl* control, IMediaEventEx* events) {
   if (FAILED(control->Run())) return false;
   LONG code = 0;
   HRESULT hr = events->WaitForCompletion(600000, &code);
   control->Stop();
   return hr == S_OK && code == EC_COMPLETE;
 }
+
+bool LinearGraph::RunToCompletion() { return benchsupport::RunToCompletion(control.Get(), events.Get()); }
 
 double ProcessSeconds() {
   timespec t{};

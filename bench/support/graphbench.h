@@ -51,6 +51,9 @@ bool RegisterPlugins(std::initializer_list<const char*> modules);
 // The first pin of the direction.
 ComPtr<IPin> PinOf(IBaseFilter* f, PIN_DIRECTION dir);
 
+// Runs the graph until it completes (at most ten minutes), then stops it; true when it completed.
+bool RunToCompletion(IMediaControl* control, IMediaEventEx* events);
+
 // The filters added to a new graph and connected directly in order, without a clock.
 struct LinearGraph {
   explicit LinearGraph(const std::vector<IBaseFilter*>& chain);
