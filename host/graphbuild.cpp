@@ -16,10 +16,9 @@ namespace {
 // Whether a filter's settings know a parameter of this name.
 bool HasParameter(IBaseFilter* filter, const char* name) {
   ComPtr<ISettingsInterface> settings;
-  if (FAILED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) return false;
-  char value[256];
-  int length = 0;
-  return SUCCEEDED(settings->GetParameter(name, sizeof value, value, &length));
+  std::string value;
+  return SUCCEEDED(filter->QueryInterface(IID_ISettingsInterface, settings.AsOut())) &&
+         GetParameterText(settings.Get(), name, &value);
 }
 
 // The first pin of the given direction that is not connected yet.
