@@ -49,7 +49,8 @@ constexpr PageField kWriterFields[] = {Text(0, "File name:", "filename"),
                                        Check(1, "Write in step with the clock", "sync")};
 constexpr PageField kNullRendererFields[] = {Check(0, "Render in step with the clock", "sync")};
 constexpr PageField kSampleGrabberFields[] = {Number(0, "Samples kept (0 = all):", "max_samples", 0, kMaxInt)};
-constexpr PageField kQueueFields[] = {Number(0, "Samples queued at most:", "max_samples", 1, kMaxInt)};
+constexpr PageField kQueueFields[] = {Number(0, "Samples queued at most:", "max_samples", 1, kMaxInt),
+                                      Number(1, "Bytes queued at most (0 = no bound):", "max_bytes", 0, kMaxInt)};
 constexpr PageField kImageWriterFields[] = {
     Text(0, "File name pattern:", "filename"),
     Number(1, "Every Nth frame:", "every", 1, kMaxInt),

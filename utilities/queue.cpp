@@ -16,7 +16,10 @@ CQueueInputPin::CQueueInputPin(CQueueFilter* pFilter, HRESULT* phr)
 STDMETHODIMP CQueueInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) {
   if (!pProps) return E_POINTER;
   if (FAILED(CTransInPlaceInputPin::GetAllocatorRequirements(pProps))) *pProps = ALLOCATOR_PROPERTIES{};
-  pProps->cBuffers = std::max(pProps->cBuffers, m_pQueue->BuffersNeeded());
+  // Upstream has not chosen its buffer size yet: the connected type's sample size (0 for samples of
+  // varying size, which the byte bound then does not shorten) stands for it.
+  const LONG size = pProps->cbBuffer > 0 ? pProps->cbBuffer : static_cast<LONG>(std::min<ULONG>(m_mt.GetSampleSize(), 0x7FFFFFFF));
+  pProps->cBuffers = std::max(pProps->cBuffers, m_pQueue->BuffersNeeded(size));
   return S_OK;
 }
 
@@ -26,8 +29,8 @@ STDMETHODIMP CQueueInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bRe
   // the queue holds keeps one of these buffers. The allocator is not committed yet, so its count
   // can still be raised. Should it refuse, the queue still works, only with less overlap.
   ALLOCATOR_PROPERTIES props{}, actual{};
-  if (SUCCEEDED(pAllocator->GetProperties(&props)) && props.cBuffers < m_pQueue->BuffersNeeded()) {
-    props.cBuffers = m_pQueue->BuffersNeeded();
+  if (SUCCEEDED(pAllocator->GetProperties(&props)) && props.cBuffers < m_pQueue->BuffersNeeded(props.cbBuffer)) {
+    props.cBuffers = m_pQueue->BuffersNeeded(props.cbBuffer);
     if (props.cbAlign <= 0) props.cbAlign = 1;
     if (props.cbBuffer <= 0) props.cbBuffer = 1;
     pAllocator->SetProperties(&props, &actual);
@@ -60,12 +63,22 @@ STDMETHODIMP CQueueFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
 
 STDMETHODIMP CQueueFilter::GetPages(CAUUID* pPages) { return GetSinglePropertyPage(pPages, CLSID_QueueProperties); }
 
-void CQueueFilter::InitParameters() { AddParameter("max_samples", &m_nMaxSamples, 3u); }
+void CQueueFilter::InitParameters() {
+  AddParameter("max_samples", &m_nMaxSamples, 3u);
+  AddParameter("max_bytes", &m_nMaxBytes, kDefaultMaxBytes);
+}
 
-LONG CQueueFilter::BuffersNeeded() {
+LONG CQueueFilter::BuffersNeeded(LONG cbBuffer) {
   CAutoLock params(&m_csParams);
-  const unsigned int n = std::clamp(m_nMaxSamples, 1u, 1u << 20);
+  unsigned int n = std::clamp(m_nMaxSamples, 1u, 1u << 20);
+  if (m_nMaxBytes > 0 && cbBuffer > 0)
+    n = std::clamp(m_nMaxBytes / static_cast<unsigned int>(cbBuffer), 1u, n);
   return static_cast<LONG>(n) + 1;
+}
+
+bool CQueueFilter::HasRoomFor(size_t bytes) const {
+  if (m_nSamples == 0) return true;  // one sample always fits, however large
+  return m_nSamples < m_nLimit && (m_nByteLimit == 0 || m_nBytes + bytes <= m_nByteLimit);
 }
 
 CBasePin* CQueueFilter::GetPin(int n) {
@@ -99,7 +112,10 @@ void CQueueFilter::Push(const Packet& p) {
   }
   m_ring[(m_head + m_count) % m_ring.size()] = p;
   ++m_count;
-  if (p.kind == Kind::Sample) ++m_nSamples;
+  if (p.kind == Kind::Sample) {
+    ++m_nSamples;
+    m_nBytes += p.bytes;
+  }
 }
 
 CQueueFilter::Packet CQueueFilter::Pop() {
@@ -107,7 +123,10 @@ CQueueFilter::Packet CQueueFilter::Pop() {
   m_ring[m_head] = Packet{};
   m_head = (m_head + 1) % m_ring.size();
   --m_count;
-  if (p.kind == Kind::Sample) --m_nSamples;
+  if (p.kind == Kind::Sample) {
+    --m_nSamples;
+    m_nBytes -= p.bytes;
+  }
   return p;
 }
 
@@ -122,14 +141,16 @@ void CQueueFilter::DropAll() {
 
 HRESULT CQueueFilter::Receive(IMediaSample* pSample) {
   if (!pSample) return E_POINTER;
+  const size_t bytes = static_cast<size_t>(std::max(0L, static_cast<long>(pSample->GetActualDataLength())));
   std::unique_lock lock(m_lock);
-  m_cvSpace.wait(lock, [&] { return m_bStopping || m_bFlushing || m_hrDownstream != S_OK || m_nSamples < m_nLimit; });
+  m_cvSpace.wait(lock, [&] { return m_bStopping || m_bFlushing || m_hrDownstream != S_OK || HasRoomFor(bytes); });
   if (m_bStopping) return VFW_E_WRONG_STATE;
   if (m_bFlushing) return S_FALSE;
   if (m_hrDownstream != S_OK) return m_hrDownstream;
   pSample->AddRef();
   Packet p;
   p.sample = pSample;
+  p.bytes = bytes;
   Push(p);
   // Woken after the lock is let go, so that the thread does not wake only to wait for it.
   lock.unlock();
@@ -194,13 +215,14 @@ HRESULT CQueueFilter::StartStreaming() {
   {
     CAutoLock params(&m_csParams);
     m_nLimit = std::clamp(m_nMaxSamples, 1u, 1u << 20);
+    m_nByteLimit = m_nMaxBytes;
   }
   try {
     if (m_ring.size() < m_nLimit + 4) {
       std::vector<Packet> ring(m_nLimit + 4);
       m_ring.swap(ring);
     }
-    m_head = m_count = m_nSamples = 0;
+    m_head = m_count = m_nSamples = m_nBytes = 0;
     m_bStopping = false;
     m_bFlushing = false;
     m_bBusy = false;

@@ -18,16 +18,23 @@
 //   samples still queued are dropped, so the stream upstream ends as it would without the queue.
 //
 // Buffers: the queue shares upstream's allocator with downstream, so every queued sample holds one
-// of upstream's buffers. At connection the allocator is given at least "max_samples" + 1 buffers:
-// the queued ones and one more, which upstream fills while the list has room or the delivery
-// thread hands downstream while it is full (upstream then waits for room anyway; more buffers
-// would only cost memory and cache: one more 1080p RGB24 buffer behind a Queue of 1 cost some
-// 0.2 ms of processor time per frame, likely as the pictures in flight outgrow the cache). The
-// count is settled when the input connects: a larger "max_samples" set later takes effect after
-// reconnecting.
+// of upstream's buffers. At connection the allocator is given at least one buffer more than the
+// list may hold: the queued ones and one that upstream fills while the list has room or the
+// delivery thread hands downstream while it is full (upstream then waits for room anyway; more
+// buffers would only cost memory and cache). The count is settled when the input connects: larger
+// limits set later take effect after reconnecting.
 //
-// Parameter (ISettingsInterface): "max_samples" (unsigned, default 3, at least 1): samples the
-// list holds at most; read when the graph leaves the stopped state.
+// The list is bounded by samples and by bytes, whichever is reached first, and always takes one
+// sample however large. Pictures in flight cost cache: behind a queue of three 1080p RGB24 frames
+// (four 6 MB buffers circulating) a round trip through two converters ran slower than without any
+// queue, as every frame came back from memory, while a queue of one doubled its speed. The byte
+// bound keeps large pictures to a short list and lets small ones (compressed video, audio) queue a
+// few.
+//
+// Parameters (ISettingsInterface), read when the graph leaves the stopped state:
+// - "max_samples" (unsigned, default 3, at least 1): samples the list holds at most;
+// - "max_bytes" (unsigned, default 8388608 = 8 MiB, 0 = no bound): payload bytes the list holds at
+//   most, counted by each sample's data length.
 #pragma once
 
 #include <condition_variable>
@@ -87,16 +94,21 @@ class CQueueFilter : public CTransInPlaceFilter, public CUtilitySettings, public
   // room returns, then the base Stop.
   STDMETHODIMP Stop() override;
 
-  // Buffers the shared allocator needs: "max_samples" + 1.
-  LONG BuffersNeeded();
+  // Buffers the shared allocator needs for buffers of `cbBuffer` bytes (0: not known yet): one more
+  // than the samples the list can hold under both bounds.
+  LONG BuffersNeeded(LONG cbBuffer);
 
  private:
   explicit CQueueFilter(LPUNKNOWN pUnk, HRESULT* phr);
+  static constexpr unsigned int kDefaultMaxBytes = 8u << 20;
+  // Under m_lock: whether a sample of `bytes` fits in the list now.
+  bool HasRoomFor(size_t bytes) const;
 
   enum class Kind { Sample, EndOfStream, NewSegment };
   struct Packet {
     Kind kind = Kind::Sample;
     IMediaSample* sample = nullptr;  // a reference owned while queued
+    size_t bytes = 0;                // the sample's data length
     REFERENCE_TIME tStart = 0, tStop = 0;
     double dRate = 1.0;
   };
@@ -109,6 +121,7 @@ class CQueueFilter : public CTransInPlaceFilter, public CUtilitySettings, public
   void DropAll();
 
   unsigned int m_nMaxSamples = 3;
+  unsigned int m_nMaxBytes = kDefaultMaxBytes;
 
   std::mutex m_lock;                  // everything below
   std::condition_variable m_cvSpace;  // a sample left the list, or flushing/stopping began
@@ -120,6 +133,8 @@ class CQueueFilter : public CTransInPlaceFilter, public CUtilitySettings, public
   size_t m_head = 0, m_count = 0;
   size_t m_nSamples = 0;  // samples among the queued packets
   size_t m_nLimit = 3;    // m_nMaxSamples when streaming started
+  size_t m_nBytes = 0;      // payload bytes of the queued samples
+  size_t m_nByteLimit = 0;  // m_nMaxBytes when streaming started (0: none)
   bool m_bFlushing = false;
   bool m_bStopping = true;
   bool m_bBusy = false;        // the thread is delivering a packet

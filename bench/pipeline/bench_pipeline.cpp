@@ -40,7 +40,8 @@ using benchsupport::CountingRenderer;
 using benchsupport::PictureSource;
 using benchsupport::ProcessSeconds;
 
-constexpr int kWidth = 1920, kHeight = 1080;
+const int kWidth = std::getenv("SZW") ? std::atoi(std::getenv("SZW")) : 1920;
+const int kHeight = std::getenv("SZH") ? std::atoi(std::getenv("SZH")) : 1080;
 constexpr int kFrames = 240;
 
 CMediaType I420Type() {
@@ -96,8 +97,20 @@ ComPtr<IBaseFilter> Create(const CLSID& clsid) {
 
 ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::PinOf(f, dir); }
 
+// The Queue settings compared, by benchmark argument: none, the Queue as created, one sample, and
+// three samples without the byte bound (every 1080p frame of the list then in its own buffer).
+struct QueueSetting {
+  const char* name;
+  const char* maxSamples;  // nullptr: the default
+  const char* maxBytes;
+};
+const QueueSetting kSettings[] = {{"without Queue", nullptr, nullptr},
+                                  {"Queue (default)", nullptr, nullptr},
+                                  {"Queue of 1", "1", nullptr},
+                                  {"Queue of 3, no byte bound", "3", "0"}};
+
 struct RoundTrip {
-  // queue: the Queue's "max_samples", or 0 for no Queue.
+  // queue: an index into kSettings (0: no Queue).
   explicit RoundTrip(int queue) {
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
     source = ComPtr<PictureSource>(new PictureSource(I420Type(), I420Picture(), kFrames, 400000));
@@ -107,8 +120,11 @@ struct RoundTrip {
     if (queue > 0) {
       filters.push_back(Create(CLSID_Queue));
       ComPtr<ISettingsInterface> settings;
-      if (filters.back() && SUCCEEDED(filters.back()->QueryInterface(IID_ISettingsInterface, settings.AsOut())))
-        ok = SUCCEEDED(settings->SetParameter("max_samples", std::to_string(queue).c_str()));
+      const QueueSetting& q = kSettings[queue];
+      if (filters.back() && SUCCEEDED(filters.back()->QueryInterface(IID_ISettingsInterface, settings.AsOut()))) {
+        if (q.maxSamples) ok = ok && SUCCEEDED(settings->SetParameter("max_samples", q.maxSamples));
+        if (q.maxBytes) ok = ok && SUCCEEDED(settings->SetParameter("max_bytes", q.maxBytes));
+      }
     }
     filters.push_back(Create(CLSID_RgbToI420Filter));
     for (auto& f : filters) {
@@ -213,7 +229,71 @@ void BM_InTurn(benchmark::State& state) {
   state.counters["ratio_best"] = t.BestRatio();
   state.counters["ratio_median"] = t.MedianRatio();
 }
-BENCHMARK(BM_InTurn)->ArgName("queue")->Arg(1)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_InTurn)->ArgName("queue")->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The stages on their own, each on the streaming thread of its source: what the Queue can
+// overlap. "source": the picture copied into each buffer; "to RGB24": source + I420ToRgbFilter
+// (the part upstream of the Queue); "to I420": an RGB24 picture's source + RgbToI420Filter (the
+// part downstream, plus one more copy). The round trip without a Queue costs about the sum of the
+// two converter stages less one source; with a Queue it cannot run faster than the slower stage.
+std::vector<BYTE> Rgb24Picture() {
+  std::vector<BYTE> picture(static_cast<size_t>(kWidth) * kHeight * 3);
+  std::mt19937 rng(11);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      BYTE* p = picture.data() + (static_cast<size_t>(y) * kWidth + x) * 3;
+      const int n = static_cast<int>(rng() % 16);
+      p[0] = static_cast<BYTE>(x * 200 / kWidth + n);
+      p[1] = static_cast<BYTE>(y * 200 / kHeight + n);
+      p[2] = static_cast<BYTE>((x + y) * 200 / (kWidth + kHeight) + n);
+    }
+  return picture;
+}
+
+std::map<std::string, Figures> g_stages;
+
+void BM_Stage(benchmark::State& state) {
+  const int stage = static_cast<int>(state.range(0));  // 0 source, 1 to RGB24, 2 to I420
+  if (!RegisterPlugins()) {
+    state.SkipWithError("could not register the plugins");
+    return;
+  }
+  const CMediaType rgb = benchsupport::VideoType(MEDIASUBTYPE_RGB24, 0, 24, kWidth, kHeight, kWidth * kHeight * 3, 400000);
+  ComPtr<PictureSource> source(stage == 2 ? new PictureSource(rgb, Rgb24Picture(), kFrames, 400000)
+                                          : new PictureSource(I420Type(), I420Picture(), kFrames, 400000));
+  ComPtr<CountingRenderer> renderer(new CountingRenderer);
+  ComPtr<IBaseFilter> filter;
+  std::vector<IBaseFilter*> chain{source.Get()};
+  if (stage > 0) {
+    filter = Create(stage == 1 ? CLSID_I420ToRgbFilter : CLSID_RgbToI420Filter);
+    chain.push_back(filter.Get());
+  }
+  chain.push_back(renderer.Get());
+  benchsupport::LinearGraph g(chain);
+  if (!g.ok) {
+    state.SkipWithError("could not build the graph");
+    return;
+  }
+  double wall = 0, cpu = 0;
+  long long frames = 0;
+  for (auto _ : state) {
+    const int before = renderer->rendered.load();
+    const double c0 = ProcessSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!g.RunToCompletion()) {
+      state.SkipWithError("the graph did not complete");
+      return;
+    }
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    cpu += ProcessSeconds() - c0;
+    frames += renderer->rendered.load() - before;
+  }
+  Figures& f = g_stages[stage == 0 ? "source" : stage == 1 ? "to RGB24" : "to I420"];
+  f.fps = frames / wall;
+  f.cpuMsPerFrame = 1000 * cpu / frames;
+  state.counters["ms_per_frame"] = 1000 * wall / frames;
+}
+BENCHMARK(BM_Stage)->ArgName("stage")->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -225,19 +305,22 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   getloadavg(after, 3);
-  std::printf("\n1080p I420 -> RGB24 -> I420, %d frames per run, %ld processors online\n", kFrames,
+  std::printf("\n%dx%d I420 -> RGB24 -> I420, %d frames per run, %ld processors online\n", kWidth, kHeight, kFrames,
               sysconf(_SC_NPROCESSORS_ONLN));
   for (const auto& [queue, f] : g_figures) {
-    const std::string name = queue == 0 ? "without Queue" : "Queue of " + std::to_string(queue);
-    std::printf("  %-15s %7.1f frames/s  %6.2f ms processor time per frame", name.c_str(), f.fps, f.cpuMsPerFrame);
+    const std::string name = kSettings[queue].name;
+    std::printf("  %-26s %7.1f frames/s  %6.2f ms processor time per frame", name.c_str(), f.fps, f.cpuMsPerFrame);
     if (queue > 0 && g_figures.count(0) && g_figures[0].fps > 0)
       std::printf("  %.2fx the frames per second without", f.fps / g_figures[0].fps);
     std::printf("\n");
   }
+  for (const auto& [name, f] : g_stages)
+    std::printf("  stage %-9s %.3f ms per frame (wall), %.3f ms processor time\n", name.c_str(), 1000 / f.fps,
+                f.cpuMsPerFrame);
   for (const auto& [queue, t] : g_inTurn)
-    std::printf("  in turn, %d rounds, Queue of %d: best without %.1f frames/s (%.2f ms processor time per frame),\n"
+    std::printf("  in turn, %d rounds, %s: best without %.1f frames/s (%.2f ms processor time per frame),\n"
                 "    best with %.1f (%.2f ms): %.2fx; median of the rounds' ratios %.2fx\n",
-                kRounds, queue, t.bestFps[0], t.bestCpuMs[0], t.bestFps[1], t.bestCpuMs[1], t.BestRatio(),
+                kRounds, kSettings[queue].name, t.bestFps[0], t.bestCpuMs[0], t.bestFps[1], t.bestCpuMs[1], t.BestRatio(),
                 t.MedianRatio());
   std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
               after[0], after[1], after[2]);

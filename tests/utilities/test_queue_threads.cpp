@@ -43,10 +43,12 @@ class ThreadProbe : public CTransInPlaceFilter {
 
 // push -> Queue -> sink on a fake graph (stopped downstream first, as the graph manager does).
 struct QueueChain {
-  explicit QueueChain(unsigned maxSamples, const SinkOptions& sinkOptions = {}, LONG pushBuffers = 1)
+  // maxBytes: the Queue's "max_bytes", or negative for its default.
+  explicit QueueChain(unsigned maxSamples, const SinkOptions& sinkOptions = {}, LONG pushBuffers = 1, long long maxBytes = -1)
       : graph(FakeGraph::Create()), push(PushSource::Create({.offeredTypes = {SmallVideo()}, .bufferCount = pushBuffers})),
         queue(CreateFilter(CLSID_Queue)), sink(TestSink::Create(sinkOptions)) {
     if (!queue || Set(queue.Get(), "max_samples", std::to_string(maxSamples)) != S_OK) return;
+    if (maxBytes >= 0 && Set(queue.Get(), "max_bytes", std::to_string(maxBytes)) != S_OK) return;
     graph->AddFilter(push.Get(), L"push");
     graph->AddFilter(queue.Get(), L"queue");
     graph->AddFilter(sink.Get(), L"sink");
@@ -123,6 +125,45 @@ TEST(QueueThreads, SamplesPassInOrderCompleteAndUncopied) {
       EXPECT_EQ(got[n].thread, got[0].thread) << n;
     }
     EXPECT_EQ(chain.sink->EndOfStreamCount(), 1);
+  }
+}
+
+// The list is bounded by samples and by payload bytes, whichever comes first, and always takes one
+// sample; upstream's allocator gets one buffer more than the list can hold (for buffers of the
+// negotiated 192 bytes).
+TEST(QueueThreads, TheListHoldsWhatBothBoundsAllow) {
+  struct Case {
+    unsigned maxSamples, maxBytes;
+    int held;        // samples of 64 bytes the list takes while downstream is blocked
+    LONG buffers;    // allocator buffers for a one-buffer upstream
+  };
+  const Case cases[] = {{4, 0, 4, 5}, {4, 128, 2, 2}, {4, 10, 1, 2}, {2, 1000, 2, 3}, {3, 8u << 20, 3, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "max_samples " << c.maxSamples << " max_bytes " << c.maxBytes);
+    {
+      QueueChain chain(c.maxSamples, {}, 1, c.maxBytes);
+      ASSERT_TRUE(chain.connected);
+      ALLOCATOR_PROPERTIES props{};
+      ASSERT_EQ(chain.push->Allocator()->GetProperties(&props), S_OK);
+      EXPECT_EQ(props.cBuffers, c.buffers);
+    }
+    QueueChain chain(c.maxSamples, {}, 10, c.maxBytes);  // buffers to spare: pushes wait only for the list
+    ASSERT_TRUE(chain.connected);
+    ASSERT_EQ(chain.graph->Run(), S_OK);
+    chain.sink->SetBlocking(true);
+    ASSERT_EQ(chain.PushFrame(0), S_OK);  // taken by the delivery thread, which then blocks
+    for (int i = 0; i < 100 && chain.sink->BlockedReceives() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(chain.sink->BlockedReceives(), 1);
+    for (int n = 1; n <= c.held; ++n) ASSERT_EQ(chain.PushFrame(n), S_OK) << n;
+    auto waiting = std::async(std::launch::async, [&] { return chain.PushFrame(99); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    chain.sink->SetBlocking(false);
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), S_OK);
+    ASSERT_EQ(chain.push->EndOfStream(), S_OK);
+    ASSERT_TRUE(chain.sink->WaitForEndOfStream(1, 10000));
+    EXPECT_EQ(chain.sink->SampleCount(), static_cast<size_t>(c.held) + 2);
   }
 }
 
