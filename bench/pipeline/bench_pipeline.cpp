@@ -40,9 +40,16 @@ using benchsupport::CountingRenderer;
 using benchsupport::PictureSource;
 using benchsupport::ProcessSeconds;
 
-const int kWidth = std::getenv("SZW") ? std::atoi(std::getenv("SZW")) : 1920;
-const int kHeight = std::getenv("SZH") ? std::atoi(std::getenv("SZH")) : 1080;
-constexpr int kFrames = 240;
+// PIPELINE_SIZE=WxH and PIPELINE_FRAMES=N change the picture size (even, default 1920x1080) and
+// the frames per run (default 240), to see how the figures depend on them.
+int SizeFromEnvironment(int which, int fallback) {
+  const char* s = std::getenv("PIPELINE_SIZE");
+  int w = 0, h = 0;
+  if (!s || std::sscanf(s, "%dx%d", &w, &h) != 2 || w < 2 || h < 2 || w > 8192 || h > 8192) return fallback;
+  return (which == 0 ? w : h) & ~1;
+}
+const int kWidth = SizeFromEnvironment(0, 1920), kHeight = SizeFromEnvironment(1, 1080);
+const int kFrames = std::getenv("PIPELINE_FRAMES") ? std::clamp(std::atoi(std::getenv("PIPELINE_FRAMES")), 1, 1000000) : 240;
 
 CMediaType I420Type() {
   CMediaType mt;
