@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "bench/support/benchgraph.h"
+#include "bench/support/graphbench.h"
 #include "platform/com/runtime.h"
 #include "support_filters.h"
 
@@ -45,7 +45,7 @@ struct Pipeline {
     control = graph.As<IMediaControl>();
     events = graph.As<IMediaEventEx>();
   }
-  bool RunToCompletion() { return benchgraph::RunToCompletion(control.Get(), events.Get()); }
+  bool RunToCompletion() { return benchsupport::RunToCompletion(control.Get(), events.Get()); }
   bool ok = true;
   ComPtr<IGraphBuilder> graph;
   ComPtr<FrameSource> source;

@@ -30,7 +30,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,7 +38,7 @@
 #include <tuple>
 #include <vector>
 
-#include "bench/support/benchgraph.h"
+#include "bench/support/graphbench.h"
 #include "bench/support/inturn.h"
 #include "framework/settings.h"
 #include "h264/decoder/avcdecode.h"
@@ -51,6 +50,7 @@
 namespace {
 
 using benchh264::kClipFrames;
+using benchsupport::PictureSource;
 using Clip = std::vector<std::vector<uint8_t>>;
 
 struct Size {
@@ -95,31 +95,15 @@ const Clip& ClipOf(int size) {
   return it->second;
 }
 
-CMediaType Rgb24Type(int w, int h) {
-  CMediaType mt;
-  mt.SetType(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB24);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = kFrameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = w;
-  vih->bmiHeader.biHeight = h;  // bottom-up, as the raw loop's pictures
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 24;
-  vih->bmiHeader.biCompression = BI_RGB;
-  vih->bmiHeader.biSizeImage = static_cast<DWORD>(w) * h * 3;
-  vih->rcSource = {0, 0, w, h};
-  vih->rcTarget = vih->rcSource;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  mt.SetTemporalCompression(FALSE);
-  return mt;
+// Bottom-up, as the raw loop's pictures.
+CMediaType Rgb24Type(int size) {
+  const Size& s = kSizes[size];
+  return benchsupport::VideoType(MEDIASUBTYPE_RGB24, BI_RGB, 24, s.w, s.h, static_cast<DWORD>(s.w) * s.h * 3, kFrameTime);
 }
 
 bool RegisterPlugins() {
-  static const bool ok = benchgraph::RegisterPlugins(
-      PLENOR_BENCH_PLUGIN_DIR, {"PlenorUtilities.so", "AvcEncodeFilter.so", "AvcDecodeFilter.so"});
+  static const bool ok =
+      benchsupport::RegisterPlugins({"PlenorUtilities.so", "AvcEncodeFilter.so", "AvcDecodeFilter.so"});
   return ok;
 }
 
@@ -131,29 +115,29 @@ bool Set(IBaseFilter* f, const char* name, const char* value) {
 
 struct CodecGraph {
   CodecGraph(int size, bool queue)
-      : source(new benchgraph::PictureSource(Rgb24Type(kSizes[size].w, kSizes[size].h), ClipOf(size), kSizes[size].frames,
-                                             benchgraph::PictureSource::Delivery::Share)),
-        renderer(new benchgraph::CountingRenderer) {
-    filters.push_back(benchgraph::Create(CLSID_AvcEncodeFilter));
+      : source(new PictureSource(Rgb24Type(size), ClipOf(size), kSizes[size].frames, kFrameTime,
+                                 PictureSource::Delivery::Share)),
+        renderer(new benchsupport::CountingRenderer) {
+    filters.push_back(benchsupport::Create(CLSID_AvcEncodeFilter));
     ok = Set(filters.back().Get(), "mode of operation", "0") &&
          Set(filters.back().Get(), "quality", std::to_string(benchh264::kQuantiser).c_str());
     if (queue) {
-      filters.push_back(benchgraph::Create(CLSID_Queue));
+      filters.push_back(benchsupport::Create(CLSID_Queue));
       ok = ok && Set(filters.back().Get(), "max_samples", std::to_string(kQueueSamples).c_str());
     }
-    filters.push_back(benchgraph::Create(CLSID_AvcDecodeFilter));
+    filters.push_back(benchsupport::Create(CLSID_AvcDecodeFilter));
     std::vector<IBaseFilter*> chain{source.Get()};
     for (auto& f : filters) chain.push_back(f.Get());
     chain.push_back(renderer.Get());
     if (!ok) return;
-    graph = std::make_unique<benchgraph::Chain>(chain);
+    graph = std::make_unique<benchsupport::LinearGraph>(chain);
     ok = graph->ok;
   }
   bool ok = true;
-  ComPtr<benchgraph::PictureSource> source;
-  ComPtr<benchgraph::CountingRenderer> renderer;
+  ComPtr<PictureSource> source;
+  ComPtr<benchsupport::CountingRenderer> renderer;
   std::vector<ComPtr<IBaseFilter>> filters;
-  std::unique_ptr<benchgraph::Chain> graph;
+  std::unique_ptr<benchsupport::LinearGraph> graph;
 };
 
 // Wall and processor seconds and frames of a benchmark's runs, turned into its figures.
@@ -186,14 +170,14 @@ bool RunRaw(benchh264::RawRoundTrip& raw, int size, Tally& t, int64_t* bytes) {
   const Size& s = kSizes[size];
   const Clip& clip = ClipOf(size);
   const int64_t before = raw.Pictures();
-  const double c0 = benchgraph::ProcessSeconds();
+  const double c0 = benchsupport::ProcessSeconds();
   const auto t0 = Clock::now();
   for (int n = 0; n < s.frames; ++n) {
     *bytes += static_cast<int64_t>(raw.Step(clip[n % kClipFrames].data()));
     benchmark::DoNotOptimize(raw.Decoded());
   }
   t.wall += Since(t0);
-  t.cpu += benchgraph::ProcessSeconds() - c0;
+  t.cpu += benchsupport::ProcessSeconds() - c0;
   t.frames += s.frames;
   return raw.Pictures() - before == s.frames;
 }
@@ -202,11 +186,11 @@ bool RunRaw(benchh264::RawRoundTrip& raw, int size, Tally& t, int64_t* bytes) {
 // receive every picture.
 bool RunGraph(CodecGraph& g, int size, Tally& t) {
   const int before = g.renderer->rendered.load();
-  const double c0 = benchgraph::ProcessSeconds();
+  const double c0 = benchsupport::ProcessSeconds();
   const auto t0 = Clock::now();
   if (!g.graph->RunToCompletion()) return false;
   t.wall += Since(t0);
-  t.cpu += benchgraph::ProcessSeconds() - c0;
+  t.cpu += benchsupport::ProcessSeconds() - c0;
   const int rendered = g.renderer->rendered.load() - before;
   t.frames += rendered;
   return rendered == kSizes[size].frames;
@@ -424,8 +408,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((key + "graph_and_queue_in_turn").c_str(), BM_QueueInTurn, size)
         ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
   }
-  benchgraph::LoadAverage load;
-  if (!benchgraph::RunBenchmarks(&argc, argv, &load)) return 1;
+  benchsupport::LoadAverages load;
+  if (!benchsupport::RunBenchmarks(&argc, argv, &load)) return 1;
   std::printf("\nRGB24 -> H.264 -> RGB24 at quantiser %d, %ld processors online\n", benchh264::kQuantiser,
               sysconf(_SC_NPROCESSORS_ONLN));
   std::printf("  %-10s %-12s %9s %9s %9s %12s %9s %11s %11s\n", "size", "pipeline", "frames/s", "vs raw", "vs gst",

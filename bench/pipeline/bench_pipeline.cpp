@@ -37,6 +37,7 @@
 namespace {
 
 using benchsupport::CountingRenderer;
+using benchsupport::Create;
 using benchsupport::PictureSource;
 using benchsupport::ProcessSeconds;
 
@@ -94,12 +95,6 @@ bool RegisterPlugins() {
   static const bool ok = benchsupport::RegisterPlugins(
       {"PlenorUtilities.so", "I420ToRgbFilter.so", "RgbToI420Filter.so"});
   return ok;
-}
-
-ComPtr<IBaseFilter> Create(const CLSID& clsid) {
-  ComPtr<IBaseFilter> f;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.AsOut());
-  return f;
 }
 
 ComPtr<IPin> Pin(IBaseFilter* f, PIN_DIRECTION dir) { return benchsupport::PinOf(f, dir); }

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "platform/strmbase/amfilter.h"
 #include "platform/strmbase/amvideo.h"
 #include "platform/strmbase/dllentry.h"
 #include "platform/strmbase/uuids.h"
@@ -42,23 +44,73 @@ CMediaType VideoType(const GUID& subtype, DWORD compression, WORD bits, LONG wid
   return mt;
 }
 
+namespace {
+
+// Samples with no memory of their own, for a source that points each one at a picture it already
+// holds (CMediaSample::SetPointer) instead of copying the picture into it.
+class SharedPictureAllocator : public CBaseAllocator {
+ public:
+  SharedPictureAllocator() : CBaseAllocator(L"Shared picture allocator", nullptr, nullptr) {}
+
+ protected:
+  HRESULT Alloc() override {
+    Free();
+    for (LONG i = 0; i < m_lCount; ++i) {
+      HRESULT hr = S_OK;
+      m_samples.push_back(std::make_unique<CMediaSample>(L"Shared picture sample", this, &hr));
+      m_lFree.push_back(m_samples.back().get());
+    }
+    m_lAllocated = m_lCount;
+    m_bChanged = false;
+    return S_OK;
+  }
+  void Free() override {
+    m_lFree.clear();
+    m_samples.clear();
+    m_lAllocated = 0;
+  }
+
+ private:
+  std::vector<std::unique_ptr<CMediaSample>> m_samples;
+};
+
+}  // namespace
+
 class PictureSource::Pin : public CSourceStream {
  public:
-  Pin(HRESULT* phr, PictureSource* f, const CMediaType& type, std::vector<BYTE> picture, int frames,
-      REFERENCE_TIME frameTime)
+  // Plays `pictures`, or `held` (which it keeps) when pictures is null.
+  Pin(HRESULT* phr, PictureSource* f, const CMediaType& type, Pictures held, const Pictures* pictures, int frames,
+      REFERENCE_TIME frameTime, Delivery delivery)
       : CSourceStream(L"picture pin", phr, f, L"Out"),
         m_type(type),
-        m_picture(std::move(picture)),
+        m_held(std::move(held)),
+        m_pictures(pictures ? *pictures : m_held),
         m_frames(frames),
-        m_frameTime(frameTime) {}
+        m_frameTime(frameTime),
+        m_delivery(delivery) {}
   HRESULT GetMediaType(CMediaType* pmt) override {
     *pmt = m_type;
     return S_OK;
   }
   using CSourceStream::GetMediaType;
+  HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override {
+    if (m_delivery == Delivery::Copy) return CSourceStream::DecideAllocator(pPin, ppAlloc);
+    if (!pPin || !ppAlloc) return E_POINTER;
+    ComPtr<IMemAllocator> alloc(new SharedPictureAllocator);
+    ALLOCATOR_PROPERTIES req{};
+    pPin->GetAllocatorRequirements(&req);
+    req.cbAlign = 1;
+    HRESULT hr = DecideBufferSize(alloc.Get(), &req);
+    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(alloc.Get(), TRUE);
+    if (FAILED(hr)) return hr;
+    *ppAlloc = alloc.Detach();
+    return S_OK;
+  }
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* req) override {
+    size_t largest = 0;
+    for (const auto& picture : m_pictures) largest = std::max(largest, picture.size());
     req->cBuffers = std::max<LONG>(req->cBuffers, 2);
-    req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(m_picture.size()));
+    req->cbBuffer = std::max<LONG>(req->cbBuffer, static_cast<LONG>(largest));
     ALLOCATOR_PROPERTIES actual{};
     HRESULT hr = pAlloc->SetProperties(req, &actual);
     if (FAILED(hr)) return hr;
@@ -66,11 +118,20 @@ class PictureSource::Pin : public CSourceStream {
   }
   HRESULT FillBuffer(IMediaSample* s) override {
     CAutoLock lock(&m_csStream);
-    if (m_next >= m_frames) return S_FALSE;
-    BYTE* p = nullptr;
-    s->GetPointer(&p);
-    std::memcpy(p, m_picture.data(), m_picture.size());
-    s->SetActualDataLength(static_cast<LONG>(m_picture.size()));
+    if (m_next >= m_frames || m_pictures.empty()) return S_FALSE;
+    const auto& picture = m_pictures[static_cast<size_t>(m_next) % m_pictures.size()];
+    if (m_delivery == Delivery::Share) {
+      // The allocator is ours (DecideAllocator), so the sample is one of its CMediaSamples;
+      // downstream was told the buffer is read-only.
+      HRESULT hr = static_cast<CMediaSample*>(s)->SetPointer(const_cast<BYTE*>(picture.data()),
+                                                             static_cast<LONG>(picture.size()));
+      if (FAILED(hr)) return hr;
+    } else {
+      BYTE* p = nullptr;
+      if (FAILED(s->GetPointer(&p)) || static_cast<size_t>(s->GetSize()) < picture.size()) return E_FAIL;
+      std::memcpy(p, picture.data(), picture.size());
+      s->SetActualDataLength(static_cast<LONG>(picture.size()));
+    }
     REFERENCE_TIME start = m_next * m_frameTime, stop = start + m_frameTime;
     s->SetTime(&start, &stop);
     s->SetSyncPoint(TRUE);
@@ -84,9 +145,11 @@ class PictureSource::Pin : public CSourceStream {
 
  private:
   CMediaType m_type;
-  std::vector<BYTE> m_picture;
-  int m_frames;
-  REFERENCE_TIME m_frameTime;
+  const Pictures m_held;
+  const Pictures& m_pictures;
+  const int m_frames;
+  const REFERENCE_TIME m_frameTime;
+  const Delivery m_delivery;
   CCritSec m_csStream;
   int m_next = 0;
 };
@@ -94,7 +157,16 @@ class PictureSource::Pin : public CSourceStream {
 PictureSource::PictureSource(const CMediaType& type, std::vector<BYTE> picture, int frames, REFERENCE_TIME frameTime)
     : CSource(L"Picture source", nullptr, GUID_NULL) {
   HRESULT hr = S_OK;
-  m_pPin = new Pin(&hr, this, type, std::move(picture), frames, frameTime);
+  Pictures held;
+  held.push_back(std::move(picture));
+  m_pPin = new Pin(&hr, this, type, std::move(held), nullptr, frames, frameTime, Delivery::Copy);
+}
+
+PictureSource::PictureSource(const CMediaType& type, const Pictures& pictures, int frames, REFERENCE_TIME frameTime,
+                             Delivery delivery)
+    : CSource(L"Picture source", nullptr, GUID_NULL) {
+  HRESULT hr = S_OK;
+  m_pPin = new Pin(&hr, this, type, Pictures(), &pictures, frames, frameTime, delivery);
 }
 
 PictureSource::~PictureSource() { delete m_pPin; }
@@ -124,9 +196,18 @@ bool RegisterPlugins(std::initializer_list<const char*> modules) {
     auto reg = reinterpret_cast<PFN_DllRegisterServer>(GetProcAddress(m, "DllRegisterServer"));
     const bool registered = reg && reg() == S_OK;
     FreeLibrary(m);
-    if (!registered) return false;
+    if (!registered) {
+      std::fprintf(stderr, "%s/%s: DllRegisterServer failed\n", base.c_str(), module);
+      return false;
+    }
   }
   return registryOpen;
+}
+
+ComPtr<IBaseFilter> Create(const CLSID& clsid) {
+  ComPtr<IBaseFilter> f;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.AsOut());
+  return f;
 }
 
 ComPtr<IPin> PinOf(IBaseFilter* f, PIN_DIRECTION dir) {
@@ -177,6 +258,11 @@ bool RunBenchmarks(int* argc, char** argv, LoadAverages* load) {
   benchmark::Shutdown();
   getloadavg(load->after, 3);
   return true;
+}
+
+void LoadAverages::Print() const {
+  std::printf("  load average before %.2f %.2f %.2f, after %.2f %.2f %.2f\n", before[0], before[1], before[2],
+              after[0], after[1], after[2]);
 }
 
 }  // namespace benchsupport

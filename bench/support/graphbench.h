@@ -17,11 +17,20 @@ namespace benchsupport {
 CMediaType VideoType(const GUID& subtype, DWORD compression, WORD bits, LONG width, LONG height, DWORD bytes,
                      REFERENCE_TIME frameTime);
 
-// Plays one prepared picture `frames` times, copying it into each buffer as a file source copies
-// from the page cache, with time stamps `frameTime` apart; Stop rewinds it.
+// Plays prepared pictures of one media type in turn, `frames` per run, with time stamps
+// `frameTime` apart; Stop rewinds it. Delivery::Copy copies a picture into each buffer of the
+// downstream allocator, as a file source copies from the page cache. Delivery::Share points each
+// sample at the picture itself (samples of an allocator of the source's own, offered read-only), so
+// that the pictures reach the first filter as they reach a loop that calls the same code directly.
 class PictureSource : public CSource {
  public:
+  using Pictures = std::vector<std::vector<BYTE>>;
+  enum class Delivery { Copy, Share };
+  // One picture, which the source keeps, copied into each buffer.
   PictureSource(const CMediaType& type, std::vector<BYTE> picture, int frames, REFERENCE_TIME frameTime);
+  // The caller's pictures, which the source does not copy: they must outlive it.
+  PictureSource(const CMediaType& type, const Pictures& pictures, int frames, REFERENCE_TIME frameTime,
+                Delivery delivery = Delivery::Copy);
   ~PictureSource() override;
   STDMETHODIMP Stop() override;
 
@@ -48,6 +57,9 @@ class CountingRenderer : public CBaseRenderer {
 // registry of this process's own under the temporary folder; once per process.
 bool RegisterPlugins(std::initializer_list<const char*> modules);
 
+// A filter made by class id from the registered modules; null when there is none.
+ComPtr<IBaseFilter> Create(const CLSID& clsid);
+
 // The first pin of the direction.
 ComPtr<IPin> PinOf(IBaseFilter* f, PIN_DIRECTION dir);
 
@@ -72,6 +84,8 @@ double ProcessSeconds();
 struct LoadAverages {
   double before[3] = {0, 0, 0};
   double after[3] = {0, 0, 0};
+  // One line "  load average before ..., after ...".
+  void Print() const;
 };
 // Initialises Google Benchmark with the command line and runs the benchmarks it selects; false
 // when the command line holds arguments it does not know.
