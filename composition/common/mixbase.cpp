@@ -281,21 +281,24 @@ HRESULT VideoMixingBase::OutputSubtypeVerdict(const GUID& sub) const {
 }
 
 HRESULT VideoMixingBase::InputEndOfStream(int) {
-  if (++m_nEndOfStreamCount == 2) OutputPin(0)->DeliverEndOfStream();
+  if (++m_nEndOfStreamCount == m_nMergedInputs) OutputPin(0)->DeliverEndOfStream();
   return S_OK;
 }
 
 HRESULT VideoMixingBase::InputBeginFlush(int) {
-  if (++m_nBeginFlushCount == 2) OutputPin(0)->DeliverBeginFlush();
+  if (++m_nBeginFlushCount == m_nMergedInputs) OutputPin(0)->DeliverBeginFlush();
   return S_OK;
 }
 
 HRESULT VideoMixingBase::InputEndFlush(int) {
-  if (++m_nEndFlushCount == 2) OutputPin(0)->DeliverEndFlush();
+  if (++m_nEndFlushCount == m_nMergedInputs) OutputPin(0)->DeliverEndFlush();
   return S_OK;
 }
 
 HRESULT VideoMixingBase::StartStreaming() {
+  // End of stream and flushes go downstream once every connected input has sent them: with one
+  // input connected, waiting for a second that never comes would leave the graph running forever.
+  m_nMergedInputs = InputConnected(0) && InputConnected(1) ? 2 : 1;
   m_nEndOfStreamCount = 0;
   m_nBeginFlushCount = 0;
   m_nEndFlushCount = 0;

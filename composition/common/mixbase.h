@@ -91,8 +91,9 @@ class VideoMixingBase : public CMultiIOBaseFilter {
   int m_nOutputWidth = 0;
   int m_nOutputHeight = 0;
   int m_nOutputFrameSize = 0;
+  int m_nMergedInputs = 2;  // inputs whose notifications are merged: those connected at StartStreaming
   // Incremented on the threads that deliver the notifications (both inputs' at once): atomic, so
-  // that exactly one of them sees the count reach 2.
+  // that exactly one of them sees the count reach m_nMergedInputs.
   std::atomic<int> m_nEndOfStreamCount{0};
   std::atomic<int> m_nBeginFlushCount{0};
   std::atomic<int> m_nEndFlushCount{0};

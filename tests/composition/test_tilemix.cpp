@@ -197,6 +197,23 @@ TEST(MixingBase, EndOfStreamAndFlushesForwardedOnce) {
   EXPECT_EQ(chain.sink->EndOfStreamCount(), 2);
 }
 
+// With one input connected, its own notifications are the ones forwarded (once each): waiting for
+// the unconnected input would never end the stream.
+TEST(MixingBase, OneConnectedInputEndsTheStreamAlone) {
+  const CMediaType t = VideoType(MEDIASUBTYPE_RGB24, 16, 8);
+  Chain chain(&t, nullptr);
+  ASSERT_EQ(chain.outputConnect, S_OK);
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(chain.push[0]->EndOfStream(), S_OK);
+    EXPECT_EQ(chain.sink->EndOfStreamCount(), 1);
+    chain.push[0]->BeginFlush();
+    EXPECT_EQ(chain.sink->BeginFlushCount(), 1);
+    chain.push[0]->EndFlush();
+    EXPECT_EQ(chain.sink->EndFlushCount(), 1);
+  }
+}
+
 // 25 frames a second on each input (40 ms a frame, the inputs 20 ms apart) give about 25 output
 // frames a second, not 50; without a frame duration every arriving frame is composed.
 TEST(MixingBase, FrameRateGate) {
