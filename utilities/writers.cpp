@@ -1,5 +1,7 @@
 #include "utilities/writers.h"
 
+#include <sys/stat.h>
+
 #include <png.h>
 
 #include <algorithm>
@@ -283,9 +285,11 @@ void CWavWriter::AbandonOutput() { m_file.Abandon(); }
 // ---------------------------------------------------------------------------------------------
 // ImageWriter
 
-bool FormatFramePattern(const std::string& pattern, uint64_t n, std::string* name) {
+namespace {
+// The pattern with its frame number conversion replaced by n; *converted tells whether it had one.
+bool ExpandFramePattern(const std::string& pattern, uint64_t n, std::string* name, bool* converted) {
   std::string out;
-  bool converted = false;
+  *converted = false;
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] != '%') {
       out += pattern[i];
@@ -306,21 +310,36 @@ bool FormatFramePattern(const std::string& pattern, uint64_t n, std::string* nam
       width = pattern[i] - '0';
       if (++i >= pattern.size()) return false;
     }
-    if (pattern[i] != 'd' || converted) return false;
-    converted = true;
+    if (pattern[i] != 'd' || *converted) return false;
+    *converted = true;
     std::string digits = std::to_string(n);
     if (digits.size() < static_cast<size_t>(width)) digits.insert(0, width - digits.size(), zero ? '0' : ' ');
     out += digits;
   }
-  if (!converted) {
-    // No frame number in the pattern: "_%05d" goes before the extension.
-    const size_t slash = pattern.rfind('/');
-    size_t dot = pattern.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = pattern.size();
-    return FormatFramePattern(pattern.substr(0, dot) + "_%05d" + pattern.substr(dot), n, name);
-  }
   *name = out;
-  return !out.empty();
+  return true;
+}
+
+// A name without a frame number that is a device, FIFO or socket: every picture goes to it as it
+// is (a picture stream to a pipe, or to /dev/null to measure), rather than to new files beside it.
+bool NamesASpecialFile(const std::string& pattern) {
+  std::string name;
+  bool converted = false;
+  struct stat st {};
+  return ExpandFramePattern(pattern, 0, &name, &converted) && !converted && stat(pattern.c_str(), &st) == 0 &&
+         !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+bool FormatFramePattern(const std::string& pattern, uint64_t n, std::string* name) {
+  bool converted = false;
+  if (!ExpandFramePattern(pattern, n, name, &converted)) return false;
+  if (converted) return !name->empty();
+  // No frame number in the pattern: "_%05d" goes before the extension.
+  const size_t slash = pattern.rfind('/');
+  size_t dot = pattern.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = pattern.size();
+  return FormatFramePattern(pattern.substr(0, dot) + "_%05d" + pattern.substr(dot), n, name);
 }
 
 bool ParseFrameList(const std::string& text, std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
@@ -474,6 +493,7 @@ HRESULT CImageWriter::BeginOutput(std::string* error) {
   }
   // The streaming thread works with copies: the host may change the parameters meanwhile.
   m_sPattern = m_sFileName;
+  m_bSpecialFile = NamesASpecialFile(m_sFileName);
   m_nEveryRun = std::max(1u, m_nEvery);
   return S_OK;
 }
@@ -532,21 +552,28 @@ HRESULT CImageWriter::WriteSample(IMediaSample* pSample, std::string* error) {
   image.height = static_cast<png_uint_32>(h);
   image.format = PNG_FORMAT_BGR;
   png_alloc_size_t size = m_png.size();
-  std::string name;
-  FormatFramePattern(m_sPattern, n, &name);
+  std::string name = m_sPattern;
+  if (!m_bSpecialFile) FormatFramePattern(m_sPattern, n, &name);
   if (!png_image_write_to_memory(&image, m_png.data(), &size, 0, pixels, stride, nullptr)) {
     *error = "cannot encode '" + name + "': " + image.message;
     png_image_free(&image);
     return E_FAIL;
   }
-  hr = m_file.Open(name, error);
-  if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
-  if (SUCCEEDED(hr)) hr = m_file.Commit(error);
+  if (m_bSpecialFile) {
+    // One stream of pictures: opened at the first, closed at the end (a reader of a pipe would
+    // take the close after each picture for the end of the stream).
+    hr = m_file.IsOpen() ? S_OK : m_file.Open(name, error);
+    if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
+  } else {
+    hr = m_file.Open(name, error);
+    if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
+    if (SUCCEEDED(hr)) hr = m_file.Commit(error);
+  }
   if (FAILED(hr)) m_file.Abandon();
   return hr;
 }
 
-HRESULT CImageWriter::FinishOutput(std::string* /*error*/) { return S_OK; }
+HRESULT CImageWriter::FinishOutput(std::string* error) { return m_file.IsOpen() ? m_file.Commit(error) : S_OK; }
 
 void CImageWriter::AbandonOutput() { m_file.Abandon(); }
 

@@ -175,6 +175,7 @@ class CImageWriter : public CWriterFilter {
 
   // Per run (taken from the parameters when streaming starts).
   std::string m_sPattern;
+  bool m_bSpecialFile = false;  // the pattern names a device, FIFO or socket: every picture goes there
   unsigned int m_nEveryRun = 1;
   uint64_t m_nFrame = 0;
   std::vector<std::pair<uint64_t, uint64_t>> m_ranges;

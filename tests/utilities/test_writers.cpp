@@ -435,7 +435,7 @@ TEST(Writers, NeverDestroyWhatIsAtTheirPath) {
       EXPECT_EQ(st.st_mode & 07777, 0600u);
       EXPECT_GT(st.st_size, 3);
     }
-    if (c.clsid != CLSID_ImageWriter) {
+    {
       ScratchDir dir;
       const std::string fifo = dir.File("pipe");
       ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -452,6 +452,12 @@ TEST(Writers, NeverDestroyWhatIsAtTheirPath) {
         const uint32_t data = received[40] | (received[41] << 8) | (received[42] << 16) |
                               (static_cast<uint32_t>(received[43]) << 24);
         EXPECT_EQ(data, plenor::wav::kMaxDataBytes);
+      } else if (c.clsid == CLSID_ImageWriter) {
+        // Both pictures go into the pipe, one after the other; no numbered files appear beside it.
+        const std::string bytes(received.begin(), received.end()), signature = "\x89PNG\r\n\x1a\n";
+        EXPECT_EQ(bytes.find(signature), 0u);
+        EXPECT_NE(bytes.find(signature, 1), std::string::npos);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
       } else {
         EXPECT_EQ(received.size(), 2u * 8 * 8 * 3);
       }
