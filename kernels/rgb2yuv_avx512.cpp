@@ -6,8 +6,8 @@
 // that its quotient part and its dropped bits land in separate words, and two registers of
 // numerators are packed into one of words, so that one multiply-high divides 32 values at once
 // (DivideBy125Shifted in kernels.h is the same arithmetic on one value). The exact cases, which
-// the reference decides, are found as zero words. A step's exact test is one reduction; the rare
-// steps that have one are noted without branching and settled after the row pair.
+// the reference decides, are found as zero words. The step loop only stores them (as two
+// registers); the steps that have one, about one in twelve, are found and settled after a chunk.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -198,42 +198,40 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   return st;
 }
 
-// The exact cases of one step, as found by the main loop: luma pixels of rows A and B, and
-// chroma blocks (bit j: U of block j, bit 16 + j: V of block j).
-struct Pending {
-  int step;
-  unsigned rowA, rowB, chroma;
+// The exact cases of one step, as found by the main loop: a zero word in `luma` marks pixel
+// `lane` of row A or of row B (or both), one in `chroma` U (lanes 0-15) or V (16-31) of block
+// `lane` % 16. Each register costs the loop one store; turning them into masks there would cost
+// more than scanning the chunk afterwards, where few steps have a case.
+struct Checks {
+  __m512i luma, chroma;
 };
 
-// Gives a step's exact cases to the reference. The reference bytes are right for any pixel or
-// block, so the first luma pixel and the first chroma block are redone unconditionally (a step
-// was noted for one of them, and branches on the masks would mostly be mispredicted); only
-// further cases, which are rare, take a loop.
+// Gives the exact cases of step `step` to the reference: the candidates of a luma lane are tested
+// with the integer form (kernels.h), a chroma block is redone whole (one of its two planes is
+// exact, and the reference bytes are right for the other too).
 template <int Bpp>
-void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
-            const Pending& e, int offset) {
-  auto luma = [&](int bit) {
-    const int x = 32 * e.step + (bit & 31);
-    const BYTE* p = (bit < 32 ? srcA : srcB) + Bpp * x;
-    (bit < 32 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
-  };
-  auto chroma = [&](int block) {
-    const int j = 16 * e.step + block;
+void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
+            const Checks& c, int offset) {
+  const unsigned lumaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.luma, c.luma));
+  for (unsigned m = lumaLanes; m; m &= m - 1) {
+    const int x = 32 * step + __builtin_ctz(m);
+    const BYTE* pa = srcA + Bpp * x;
+    const BYTE* pb = srcB + Bpp * x;
+    if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
+      yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
+    if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
+      yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+  }
+  const unsigned chromaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.chroma, c.chroma));
+  for (unsigned m = (chromaLanes | chromaLanes >> 16) & 0xFFFFu; m; m &= m - 1) {
+    const int j = 16 * step + __builtin_ctz(m);
     const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
                                srcB + (2 * j + 1) * Bpp};
     if constexpr (Bpp == 3)
       RefChroma24(px, offset, u + j, v + j);
     else
       RefChroma32(px, u + j, v + j);
-  };
-  const std::uint64_t lm = e.rowA | static_cast<std::uint64_t>(e.rowB) << 32;
-  luma(__builtin_ctzll(lm | 1ull << 63));
-  for (std::uint64_t m = lm & (lm - 1); m; m &= m - 1)
-    luma(__builtin_ctzll(m));
-  const unsigned cm = (e.chroma | (e.chroma >> 16)) & 0xFFFFu;
-  chroma(__builtin_ctz(cm | 1u << 15));
-  for (unsigned m = cm & (cm - 1); m; m &= m - 1)
-    chroma(__builtin_ctz(m));
+  }
 }
 
 template <int Bpp>
@@ -245,11 +243,11 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
   const int steps = blocks / 16;
   constexpr int kChunk = 64;
-  Pending pending[kChunk];
+  Checks checks[kChunk];
   for (int s0 = 0; s0 < steps; s0 += kChunk) {
     const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
-    int n = 0;
-    for (int s = s0; s < s1; ++s) {
+    // Two steps per iteration let the compiler interleave their dependency chains.
+    _Pragma("GCC unroll 2") for (int s = s0; s < s1; ++s) {
       const Step st = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lowBytes, st.yB);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
@@ -259,16 +257,14 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
           _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), chromaAdd);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm256_castsi256_si128(c8));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm256_extracti128_si256(c8, 1));
-      // A zero check word marks an exact case. The step is noted without a branch (a branch on
-      // so late a result costs more than the rare work) and settled after the chunk.
-      const __mmask32 ma = _mm512_testn_epi16_mask(st.checkA, st.checkA);
-      const __mmask32 mb = _mm512_testn_epi16_mask(st.checkB, st.checkB);
-      const __mmask32 mc = _mm512_testn_epi16_mask(st.checkC, st.checkC);
-      pending[n] = {s, _cvtmask32_u32(ma), _cvtmask32_u32(mb), _cvtmask32_u32(mc)};
-      n += !_kortestz_mask32_u8(_kor_mask32(ma, mb), mc);
+      checks[s - s0] = {_mm512_min_epu16(st.checkA, st.checkB), st.checkC};
     }
-    for (int i = 0; i < n; ++i)
-      Settle<Bpp>(srcA, srcB, yA, yB, u, v, pending[i], offset);
+    for (int s = s0; s < s1; ++s) {
+      const Checks& c = checks[s - s0];
+      const __m512i any = _mm512_min_epu16(c.luma, c.chroma);
+      if (_cvtmask32_u32(_mm512_testn_epi16_mask(any, any)) != 0)
+        Settle<Bpp>(srcA, srcB, yA, yB, u, v, s, c, offset);
+    }
   }
   const int done = 16 * steps;
   if (done < blocks) {
