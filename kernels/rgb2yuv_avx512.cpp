@@ -2,10 +2,10 @@
 // multiply-accumulates), 32 pixels (16 blocks) of a row pair per step.
 //
 // Pixels become words (blue, red) and (green, ignored) per 32-bit lane. Luma numerators and the
-// chroma terms come from multiply-accumulates on those word pairs; each numerator is shifted so
-// that its quotient part and its dropped bits land in separate words, and two registers of
-// numerators are packed into one of words, so that one multiply-high divides 32 values at once
-// (DivideBy125Shifted in kernels.h is the same arithmetic on one value). The exact cases, which
+// chroma terms come from multiply-accumulates on those word pairs, with coefficients scaled so
+// that each numerator's quotient part fills bytes 1-2 of its lane and its dropped bits byte 0;
+// byte permutes pack two registers of numerators into one of words, so that one multiply-high
+// divides 32 values at once (DivideBy125Shifted in kernels.h is the same arithmetic on one value). The exact cases, which
 // the reference decides, are found as zero words. The step loop only stores them (as two
 // registers); the steps that have one, about one in twelve, are found and settled after a chunk.
 #include <immintrin.h>
@@ -23,10 +23,10 @@ namespace {
 struct Tables512 {
   alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
   alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
-  alignas(64) std::uint16_t highWords[32];   // high words of two registers' 32-bit lanes
-  alignas(64) std::uint16_t lowWords[32];    // low words, same order
-  alignas(64) std::uint16_t chromaHigh[32];  // high words of (u, v) lanes -> [u 0-15, v 0-15]
-  alignas(64) std::uint16_t chromaLow[32];
+  alignas(64) std::uint8_t lumaQuotient[64];    // two registers' lanes -> words, see Divide32
+  alignas(64) std::uint8_t lumaDropped[64];
+  alignas(64) std::uint8_t chromaQuotient[64];  // (u, v) lanes -> [u 0-15, v 0-15]
+  alignas(64) std::uint8_t chromaDropped[64];
   alignas(64) std::uint32_t pairOdd[16];     // see BlockPairs
   alignas(64) std::uint8_t lowBytes[64];     // bytes 0, 2, 4, ... of two registers
   alignas(64) std::uint16_t times125[32];    // loaded, so that the multiply stays one instruction
@@ -46,17 +46,20 @@ Tables512 MakeTables512() {
       t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
       t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
     }
-  for (int i = 0; i < 32; ++i) {  // lane i of the first register, then of the second
-    t.highWords[i] = static_cast<std::uint16_t>(2 * i + 1);
-    t.lowWords[i] = static_cast<std::uint16_t>(2 * i);
-  }
-  for (int j = 0; j < 16; ++j) {
-    const int lane = LaneOfBlock(j);
-    t.chromaHigh[j] = static_cast<std::uint16_t>(2 * lane + 1);
-    t.chromaLow[j] = static_cast<std::uint16_t>(2 * lane);
-    t.chromaHigh[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane + 1);
-    t.chromaLow[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane);
-  }
+  // Word i takes bytes 1-2 (quotient) or bytes 0 and 3 (dropped bits, zero) of 32-bit lane
+  // lane(i) of two registers (lanes 16-31: the second register).
+  auto split = [](std::uint8_t (&quotient)[64], std::uint8_t (&dropped)[64], auto lane) {
+    for (int i = 0; i < 32; ++i) {
+      const int b = 4 * lane(i);
+      quotient[2 * i] = static_cast<std::uint8_t>(b + 1);
+      quotient[2 * i + 1] = static_cast<std::uint8_t>(b + 2);
+      dropped[2 * i] = static_cast<std::uint8_t>(b);
+      dropped[2 * i + 1] = static_cast<std::uint8_t>(b + 3);
+    }
+  };
+  split(t.lumaQuotient, t.lumaDropped, [](int i) { return i; });
+  split(t.chromaQuotient, t.chromaDropped,
+        [](int i) { return (i < 16 ? 0 : 16) + LaneOfBlock(i & 15); });
   for (int k = 0; k < 8; ++k) {
     t.pairOdd[2 * k] = static_cast<std::uint32_t>(2 * k + 1);  // first register, column 2k + 1
     t.pairOdd[2 * k + 1] = static_cast<std::uint32_t>(16 + 2 * k);  // second register, column 2k
@@ -96,8 +99,8 @@ inline __m512i Pair16(int lo, int hi) {
 }
 
 struct Consts {
-  __m512i load24BR[2], load24G[2], highWords, lowWords, chromaHigh, chromaLow, pairOdd, lowBytes;
-  __m512i times125;
+  __m512i load24BR[2], load24G[2], lumaQuotient, lumaDropped, chromaQuotient, chromaDropped;
+  __m512i pairOdd, lowBytes, times125;
 };
 
 Consts LoadConsts() {
@@ -107,10 +110,10 @@ Consts LoadConsts() {
     c.load24BR[h] = _mm512_load_si512(t.load24BR[h]);
     c.load24G[h] = _mm512_load_si512(t.load24G[h]);
   }
-  c.highWords = _mm512_load_si512(t.highWords);
-  c.lowWords = _mm512_load_si512(t.lowWords);
-  c.chromaHigh = _mm512_load_si512(t.chromaHigh);
-  c.chromaLow = _mm512_load_si512(t.chromaLow);
+  c.lumaQuotient = _mm512_load_si512(t.lumaQuotient);
+  c.lumaDropped = _mm512_load_si512(t.lumaDropped);
+  c.chromaQuotient = _mm512_load_si512(t.chromaQuotient);
+  c.chromaDropped = _mm512_load_si512(t.chromaDropped);
   c.pairOdd = _mm512_load_si512(t.pairOdd);
   c.lowBytes = _mm512_load_si512(t.lowBytes);
   c.times125 = _mm512_load_si512(t.times125);
@@ -141,25 +144,36 @@ inline void LoadRow(const BYTE* p, const Consts& c, Px16* first, Px16* second) {
   }
 }
 
-// Division of two registers of numerators x by 125 << S (DivideBy125Shifted): quotients as words
-// in the order of the word index table `high`, and *check with a zero word where x is an exact
-// multiple.
-template <int S>
-inline __m512i Divide32(__m512i x0, __m512i x1, __m512i high, __m512i low, __m512i times125,
-                        __m512i* check) {
-  const __m512i t0 = _mm512_slli_epi32(x0, 16 - S), t1 = _mm512_slli_epi32(x1, 16 - S);
-  const __m512i y = _mm512_permutex2var_epi16(t0, high, t1);
-  const __m512i dropped = _mm512_permutex2var_epi16(t0, low, t1);
+// Division by 125 << S (DivideBy125Shifted) of two registers of numerators given as
+// x * 2^(8 - S) (the scale is in the multiply-accumulate coefficients): bytes 1-2 of a lane are
+// x >> S, byte 0 holds the dropped bits above zeros, byte 3 is zero (scaled x < 2^24). Quotients
+// come as words in the order of the byte index tables, and *check has a zero word where x is an
+// exact multiple.
+inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i droppedBytes,
+                        __m512i times125, __m512i* check) {
+  const __m512i y = _mm512_permutex2var_epi8(x0, quotientBytes, x1);
+  const __m512i dropped = _mm512_permutex2var_epi8(x0, droppedBytes, x1);
   const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125 - 65536)),
                                       kRecip125Shift);
-  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)),
-                           dropped);
+  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)), dropped);
   return q;
 }
 
+// Numerator scales for a quotient in bytes 1-2: luma divides by 1000 = 125 << 3, chroma by
+// 4000 = 125 << 5.
+constexpr int kLumaScale = 1 << (8 - 3);
+constexpr int kChromaScale = 1 << (8 - 5);
+static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
+static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
+                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
+                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
+              "scaled chroma numerator is positive and fits 3 bytes");
+
+// Luma numerators N scaled by kLumaScale.
 inline __m512i LumaNumerators(const Px16& p) {
-  const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500), p.br, Pair16(114, 299));
-  return _mm512_dpwssd_epi32(n, p.gx, Pair16(587, 0));
+  const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500 * kLumaScale), p.br,
+                                        Pair16(114 * kLumaScale, 299 * kLumaScale));
+  return _mm512_dpwssd_epi32(n, p.gx, Pair16(587 * kLumaScale, 0));
 }
 
 // Block sums of 32 columns (s0: columns 0-15, s1: 16-31) in the lane order of LaneOfBlock.
@@ -180,21 +194,23 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   LoadRow<Bpp>(pa, k, &a0, &a1);
   LoadRow<Bpp>(pb, k, &b0, &b1);
   Step st;
-  st.yA = Divide32<3>(LumaNumerators(a0), LumaNumerators(a1), k.highWords, k.lowWords,
-                      k.times125, &st.checkA);
-  st.yB = Divide32<3>(LumaNumerators(b0), LumaNumerators(b1), k.highWords, k.lowWords,
-                      k.times125, &st.checkB);
+  st.yA = Divide32(LumaNumerators(a0), LumaNumerators(a1), k.lumaQuotient, k.lumaDropped,
+                   k.times125, &st.checkA);
+  st.yB = Divide32(LumaNumerators(b0), LumaNumerators(b1), k.lumaQuotient, k.lumaDropped,
+                   k.times125, &st.checkB);
 
   const __m512i br = BlockPairs(_mm512_add_epi16(a0.br, b0.br), _mm512_add_epi16(a1.br, b1.br),
                                 k.pairOdd);
   const __m512i gx = BlockPairs(_mm512_add_epi16(a0.gx, b0.gx), _mm512_add_epi16(a1.gx, b1.gx),
                                 k.pairOdd);
-  const __m512i bias = _mm512_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
-  const __m512i xu = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(436, -147)), gx,
-                                         Pair16(-289, 0));
-  const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100, 615)), gx,
-                                         Pair16(-515, 0));
-  st.c = Divide32<5>(xu, xv, k.chromaHigh, k.chromaLow, k.times125, &st.checkC);
+  // x = A + bias, scaled by kChromaScale.
+  constexpr int m = kChromaScale;
+  const __m512i bias = _mm512_set1_epi32(m * (Bpp == 3 ? kChromaBias24 : kChromaBias32));
+  const __m512i xu = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(436 * m, -147 * m)),
+                                         gx, Pair16(-289 * m, 0));
+  const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100 * m, 615 * m)),
+                                         gx, Pair16(-515 * m, 0));
+  st.c = Divide32(xu, xv, k.chromaQuotient, k.chromaDropped, k.times125, &st.checkC);
   return st;
 }
 
