@@ -6,9 +6,9 @@
 // that each numerator's quotient part fills bytes 1-2 of its lane and its dropped bits byte 0;
 // byte permutes pack two registers of numerators into one of words, so that one multiply-high
 // divides 32 values at once (DivideBy125Shifted in kernels.h is the same arithmetic on one
-// value). The exact cases, which
-// the reference decides, are found as zero words. The step loop only stores them (as two
-// registers); the steps that have one, about one in twelve, are found and settled after a chunk.
+// value). The exact cases, which the reference decides, are found as zero words. The step loop
+// only stores them (as two registers); the steps that have one (about one in twelve on a varied
+// picture) are found and settled after a chunk.
 #include <immintrin.h>
 
 #include <cstdint>
