@@ -1,14 +1,16 @@
 // RGB24/RGB32 -> YUV 4:2:0 with AVX2, 16 pixels (8 blocks) of a row pair per step.
 //
 // Luma: N = 299R + 587G + 114B + 500 in 32-bit lanes, Y = floor(N / 1000) computed as
-// floor((N >> 3) / 125) with a 16-bit multiply-high (exact for N >> 3 < 2^15). Where N is a
-// multiple of 1000 the double sum of the reference can land just below the integer, so those
-// pixels are recomputed by the reference.
+// floor((N >> 3) / 125) with a 16-bit multiply-high (exact for N >> 3 < 2^15); the
+// multiply-adds scale N so that N >> 3 and the dropped bits sit in whole bytes, which byte
+// shuffles pack into words. Where N is a multiple of 1000 the double sum of the reference can
+// land just below the integer, so those pixels are recomputed by the reference.
 //
 // Chroma: A = 436 SB - 147 SR - 289 SG (U) or 615 SR - 515 SG - 100 SB (V) over the block sums;
 // the byte is clamp(floor((A + c) / 4000)) with c = 2000 (RGB24) or 512500 (RGB32) except where
 // A + c is a multiple of 4000 (kernels.h): x = A + bias (always positive) of both planes is
-// packed into words and divided at once, those blocks go through the reference.
+// packed into words and divided at once, those blocks go through the reference. The step loop
+// only stores the exact-case checks; the few steps with one are settled after a chunk.
 #include <immintrin.h>
 
 #include "kernels/kernels.h"
@@ -83,21 +85,47 @@ inline Px8 Load32(const BYTE* p) {
   return {_mm256_and_si256(v, _mm256_set1_epi32(0x00FF00FF)), _mm256_srli_epi16(v, 8)};
 }
 
-inline __m256i LumaNumerator8(const Px8& p) {
-  const __m256i n = _mm256_add_epi32(_mm256_madd_epi16(p.br, Pair16(114, 299)),
-                                     _mm256_madd_epi16(p.gx, Pair16(587, 0)));
-  return _mm256_add_epi32(n, _mm256_set1_epi32(500));
+// Numerator scales that put the quotient part x >> s in bytes 1-2 of a 32-bit lane and the
+// dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by 1000 = 125 << 3,
+// chroma by 4000 = 125 << 5.
+constexpr int kLumaScale = 1 << (8 - 3);
+constexpr int kChromaScale = 1 << (8 - 5);
+static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
+static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
+                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
+                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
+              "scaled chroma numerator is positive and fits 3 bytes");
+
+// Per 128-bit lane: bytes 1-2 of the four 32-bit lanes as words 0-3, bytes 0 and 3 as words 4-7.
+inline __m256i SplitControl() {
+  return _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, 0, 3, 4, 7, 8, 11, 12, 15, 1, 2, 5, 6, 9, 10,
+                          13, 14, 0, 3, 4, 7, 8, 11, 12, 15);
 }
 
-// Y = floor(N / 1000) for 16 pixels as words in the order [0-3, 8-11 | 4-7, 12-15]; *exact marks
-// the words whose N is a multiple of 1000.
-inline __m256i Luma16(__m256i n0, __m256i n1, __m256i* exact) {
-  const __m256i y = _mm256_packus_epi32(_mm256_srli_epi32(n0, 3), _mm256_srli_epi32(n1, 3));
+// Two registers of scaled numerators as words: *y = x >> s, *dropped zero where the dropped bits
+// are, in the order [x0 0-3, x1 0-3 | x0 4-7, x1 4-7].
+inline void SplitScaled(__m256i x0, __m256i x1, __m256i control, __m256i* y, __m256i* dropped) {
+  const __m256i s0 = _mm256_shuffle_epi8(x0, control), s1 = _mm256_shuffle_epi8(x1, control);
+  *y = _mm256_unpacklo_epi64(s0, s1);
+  *dropped = _mm256_unpackhi_epi64(s0, s1);
+}
+
+// Luma numerators N scaled by kLumaScale.
+inline __m256i LumaNumerator8(const Px8& p) {
+  constexpr int m = kLumaScale;
+  const __m256i n = _mm256_add_epi32(_mm256_madd_epi16(p.br, Pair16(114 * m, 299 * m)),
+                                     _mm256_madd_epi16(p.gx, Pair16(587 * m, 0)));
+  return _mm256_add_epi32(n, _mm256_set1_epi32(500 * m));
+}
+
+// Y = floor(N / 1000) for 16 pixels (scaled numerators) as words in the order
+// [0-3, 8-11 | 4-7, 12-15]; *check has a zero word where N is a multiple of 1000.
+inline __m256i Luma16(__m256i n0, __m256i n1, __m256i control, __m256i* check) {
+  __m256i y, low;
+  SplitScaled(n0, n1, control, &y, &low);
   const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(-31981)), 6);
   const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125))));
-  const __m256i seven = _mm256_set1_epi32(7);
-  const __m256i low = _mm256_packus_epi32(_mm256_and_si256(n0, seven), _mm256_and_si256(n1, seven));
-  *exact = _mm256_cmpeq_epi16(_mm256_or_si256(r, low), _mm256_setzero_si256());
+  *check = _mm256_or_si256(r, low);
   return q;
 }
 
@@ -109,85 +137,125 @@ inline __m256i BlockPairs(__m256i s0, __m256i s1) {
   return _mm256_add_epi16(even, odd);
 }
 
+// Pixel of luma word w of a step's row: words are [0-3, 8-11 | 4-7, 12-15].
+inline int PixelOfLumaWord(int w) { return 4 * (w / 8) + (w % 8 < 4 ? w % 8 : 4 + w % 8); }
+
+// The exact cases of one step, as found by the step loop: a zero word in `luma` marks a pixel
+// of row A or of row B (or both), one in `chroma` U or V of a block (word k of 128-bit lane L:
+// block 4L + k % 4). The step loop only stores them; the steps with a case, which are few, are
+// found and settled after a chunk.
+struct Checks {
+  __m256i luma, chroma;
+};
+
+// Gives the exact cases of step `step` to the reference: the candidates of a luma word are
+// tested with the integer form (kernels.h); a chroma block is redone whole.
+template <int Bpp>
+void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
+            const Checks& c, int offset) {
+  const __m256i zero = _mm256_setzero_si256();
+  const unsigned lumaBits =
+      static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.luma, zero)));
+  for (unsigned m = lumaBits & 0x55555555u; m; m &= m - 1) {
+    const int x = 16 * step + PixelOfLumaWord(__builtin_ctz(m) / 2);
+    const BYTE* pa = srcA + Bpp * x;
+    const BYTE* pb = srcB + Bpp * x;
+    if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
+      yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
+    if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
+      yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+  }
+  const unsigned chromaBits =
+      static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.chroma, zero)));
+  for (unsigned m = chromaBits & 0x55555555u; m; m &= m - 1) {
+    const int word = __builtin_ctz(m) / 2;
+    const int j = 8 * step + 4 * (word / 8) + word % 4;
+    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
+                               srcB + (2 * j + 1) * Bpp};
+    if constexpr (Bpp == 3)
+      RefChroma24(px, offset, u + j, v + j);
+    else
+      RefChroma32(px, u + j, v + j);
+  }
+}
+
 template <int Bpp>
 void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                  int blocks, int offset) {
   const Shuffles24 shuf = MakeShuffles24();
+  const __m256i split = SplitControl();
   const __m256i lumaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   const __m256i blockOrder = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i chromaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7);
   const int steps = blocks / 8;
-  for (int s = 0; s < steps; ++s) {
-    const BYTE* pa = srcA + 16 * Bpp * s;
-    const BYTE* pb = srcB + 16 * Bpp * s;
-    Px8 a0, a1, b0, b1;
-    if constexpr (Bpp == 3) {
-      a0 = Load24(pa, shuf);
-      a1 = Load24(pa + 24, shuf);
-      b0 = Load24(pb, shuf);
-      b1 = Load24(pb + 24, shuf);
-    } else {
-      a0 = Load32(pa);
-      a1 = Load32(pa + 32);
-      b0 = Load32(pb);
-      b1 = Load32(pb + 32);
+  constexpr int kChunk = 64;
+  Checks checks[kChunk];
+  for (int s0 = 0; s0 < steps; s0 += kChunk) {
+    const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
+    // Two steps per iteration let the compiler interleave their dependency chains.
+    _Pragma("GCC unroll 2") for (int s = s0; s < s1; ++s) {
+      const BYTE* pa = srcA + 16 * Bpp * s;
+      const BYTE* pb = srcB + 16 * Bpp * s;
+      Px8 a0, a1, b0, b1;
+      if constexpr (Bpp == 3) {
+        a0 = Load24(pa, shuf);
+        a1 = Load24(pa + 24, shuf);
+        b0 = Load24(pb, shuf);
+        b1 = Load24(pb + 24, shuf);
+      } else {
+        a0 = Load32(pa);
+        a1 = Load32(pa + 32);
+        b0 = Load32(pb);
+        b1 = Load32(pb + 32);
+      }
+
+      // Luma of both rows.
+      __m256i checkA, checkB;
+      const __m256i qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), split, &checkA);
+      const __m256i qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), split, &checkB);
+      const __m256i ybytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(qa, qb), lumaOrder);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 16 * s), _mm256_castsi256_si128(ybytes));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 16 * s),
+                       _mm256_extracti128_si256(ybytes, 1));
+
+      // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
+      const __m256i br =
+          BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
+      const __m256i gx =
+          BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
+      constexpr int m = kChromaScale;
+      const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436 * m, -147 * m)),
+                                          _mm256_madd_epi16(gx, Pair16(-289 * m, 0)));
+      const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100 * m, 615 * m)),
+                                          _mm256_madd_epi16(gx, Pair16(-515 * m, 0)));
+      // Both chroma planes divided at once: x = A + bias in block order, packed as words
+      // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
+      const __m256i bias = _mm256_set1_epi32(m * (Bpp == 3 ? kChromaBias24 : kChromaBias32));
+      const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), blockOrder);
+      const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
+      __m256i y5, dropped;
+      SplitScaled(xu, xv, split, &y5, &dropped);
+      const __m256i q = _mm256_srli_epi16(
+          _mm256_mulhi_epu16(y5, _mm256_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
+      const __m256i checkC = _mm256_or_si256(
+          _mm256_xor_si256(y5, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125)))), dropped);
+      // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
+      const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
+      const __m256i c8 = _mm256_permutevar8x32_epi32(
+          _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(
+                                                        Bpp == 3 ? offset : kChromaByteAdd32))),
+          chromaOrder);  // [u0-7, v0-7, ...]
+      const __m128i c = _mm256_castsi256_si128(c8);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
+
+      checks[s - s0] = {_mm256_min_epu16(checkA, checkB), checkC};
     }
-
-    // Luma of both rows.
-    __m256i exA, exB;
-    const __m256i qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), &exA);
-    const __m256i qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), &exB);
-    const __m256i ybytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(qa, qb), lumaOrder);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 16 * s), _mm256_castsi256_si128(ybytes));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 16 * s), _mm256_extracti128_si256(ybytes, 1));
-    const __m256i ex = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(exA, exB), lumaOrder);
-    unsigned lumaFix = static_cast<unsigned>(_mm256_movemask_epi8(ex));
-
-    // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
-    const __m256i br = BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
-    const __m256i gx = BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
-    const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436, -147)),
-                                        _mm256_madd_epi16(gx, Pair16(-289, 0)));
-    const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100, 615)),
-                                        _mm256_madd_epi16(gx, Pair16(-515, 0)));
-    // Both chroma planes divided at once: x = A + bias in block order, packed as words
-    // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
-    const __m256i bias = _mm256_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
-    const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), blockOrder);
-    const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
-    const __m256i y5 = _mm256_packus_epi32(_mm256_srli_epi32(xu, 5), _mm256_srli_epi32(xv, 5));
-    const __m256i low31 = _mm256_set1_epi32(31);
-    const __m256i dropped =
-        _mm256_packus_epi32(_mm256_and_si256(xu, low31), _mm256_and_si256(xv, low31));
-    const __m256i q = _mm256_srli_epi16(
-        _mm256_mulhi_epu16(y5, _mm256_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
-    const __m256i check = _mm256_or_si256(
-        _mm256_xor_si256(y5, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125)))), dropped);
-    const unsigned chromaFix = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi16(check, _mm256_setzero_si256())));
-    // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
-    const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
-    const __m256i c8 = _mm256_permutevar8x32_epi32(
-        _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(
-                                                      Bpp == 3 ? offset : kChromaByteAdd32))),
-        chromaOrder);  // [u0-7, v0-7, ...]
-    const __m128i c = _mm256_castsi256_si128(c8);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
-
-    // The rare pixels and blocks the integer form cannot decide.
-    while (lumaFix) {
-      const int bit = __builtin_ctz(lumaFix);
-      lumaFix &= lumaFix - 1;
-      const int x = 16 * s + (bit & 15);
-      const BYTE* p = (bit < 16 ? srcA : srcB) + Bpp * x;
-      (bit < 16 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
-    }
-    // One mask bit pair per word; word k of 128-bit lane L is block 4 L + k % 4.
-    for (unsigned m = chromaFix & 0x55555555u; m; m &= m - 1) {
-      const int word = __builtin_ctz(m) / 2;
-      const int j = 8 * s + 4 * (word / 8) + word % 4;
-      RefRgbBlock<Bpp>(srcA, srcB, yA, yB, u, v, j, offset);
+    for (int s = s0; s < s1; ++s) {
+      const Checks& c = checks[s - s0];
+      const __m256i any = _mm256_min_epu16(c.luma, c.chroma);
+      if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(any, _mm256_setzero_si256())) != 0)
+        Settle<Bpp>(srcA, srcB, yA, yB, u, v, s, c, offset);
     }
   }
   const int done = 8 * steps;

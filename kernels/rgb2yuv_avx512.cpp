@@ -2,12 +2,13 @@
 // multiply-accumulates), 32 pixels (16 blocks) of a row pair per step.
 //
 // Pixels become words (blue, red) and (green, ignored) per 32-bit lane. Luma numerators and the
-// chroma terms come from multiply-accumulates on those word pairs; each numerator is shifted so
-// that its quotient part and its dropped bits land in separate words, and two registers of
-// numerators are packed into one of words, so that one multiply-high divides 32 values at once
-// (DivideBy125Shifted in kernels.h is the same arithmetic on one value). The exact cases, which
-// the reference decides, are found as zero words. A step's exact test is one reduction; the rare
-// steps that have one are noted without branching and settled after the row pair.
+// chroma terms come from multiply-accumulates on those word pairs, with coefficients scaled so
+// that each numerator's quotient part fills bytes 1-2 of its lane and its dropped bits byte 0;
+// byte permutes pack two registers of numerators into one of words, so that one multiply-high
+// divides 32 values at once (DivideBy125Shifted in kernels.h is the same arithmetic on one
+// value). The exact cases, which the reference decides, are found as zero words. The step loop
+// only stores them (as two registers); the steps that have one (about one in twelve on a varied
+// picture) are found and settled after a chunk.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -23,10 +24,10 @@ namespace {
 struct Tables512 {
   alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
   alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
-  alignas(64) std::uint16_t highWords[32];   // high words of two registers' 32-bit lanes
-  alignas(64) std::uint16_t lowWords[32];    // low words, same order
-  alignas(64) std::uint16_t chromaHigh[32];  // high words of (u, v) lanes -> [u 0-15, v 0-15]
-  alignas(64) std::uint16_t chromaLow[32];
+  alignas(64) std::uint8_t lumaQuotient[64];    // two registers' lanes -> words, see Divide32
+  alignas(64) std::uint8_t lumaDropped[64];
+  alignas(64) std::uint8_t chromaQuotient[64];  // (u, v) lanes -> [u 0-15, v 0-15]
+  alignas(64) std::uint8_t chromaDropped[64];
   alignas(64) std::uint32_t pairOdd[16];     // see BlockPairs
   alignas(64) std::uint8_t lowBytes[64];     // bytes 0, 2, 4, ... of two registers
   alignas(64) std::uint16_t times125[32];    // loaded, so that the multiply stays one instruction
@@ -46,17 +47,20 @@ Tables512 MakeTables512() {
       t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
       t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
     }
-  for (int i = 0; i < 32; ++i) {  // lane i of the first register, then of the second
-    t.highWords[i] = static_cast<std::uint16_t>(2 * i + 1);
-    t.lowWords[i] = static_cast<std::uint16_t>(2 * i);
-  }
-  for (int j = 0; j < 16; ++j) {
-    const int lane = LaneOfBlock(j);
-    t.chromaHigh[j] = static_cast<std::uint16_t>(2 * lane + 1);
-    t.chromaLow[j] = static_cast<std::uint16_t>(2 * lane);
-    t.chromaHigh[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane + 1);
-    t.chromaLow[16 + j] = static_cast<std::uint16_t>(32 + 2 * lane);
-  }
+  // Word i takes bytes 1-2 (quotient) or bytes 0 and 3 (dropped bits, zero) of 32-bit lane
+  // lane(i) of two registers (lanes 16-31: the second register).
+  auto split = [](std::uint8_t (&quotient)[64], std::uint8_t (&dropped)[64], auto lane) {
+    for (int i = 0; i < 32; ++i) {
+      const int b = 4 * lane(i);
+      quotient[2 * i] = static_cast<std::uint8_t>(b + 1);
+      quotient[2 * i + 1] = static_cast<std::uint8_t>(b + 2);
+      dropped[2 * i] = static_cast<std::uint8_t>(b);
+      dropped[2 * i + 1] = static_cast<std::uint8_t>(b + 3);
+    }
+  };
+  split(t.lumaQuotient, t.lumaDropped, [](int i) { return i; });
+  split(t.chromaQuotient, t.chromaDropped,
+        [](int i) { return (i < 16 ? 0 : 16) + LaneOfBlock(i & 15); });
   for (int k = 0; k < 8; ++k) {
     t.pairOdd[2 * k] = static_cast<std::uint32_t>(2 * k + 1);  // first register, column 2k + 1
     t.pairOdd[2 * k + 1] = static_cast<std::uint32_t>(16 + 2 * k);  // second register, column 2k
@@ -96,8 +100,8 @@ inline __m512i Pair16(int lo, int hi) {
 }
 
 struct Consts {
-  __m512i load24BR[2], load24G[2], highWords, lowWords, chromaHigh, chromaLow, pairOdd, lowBytes;
-  __m512i times125;
+  __m512i load24BR[2], load24G[2], lumaQuotient, lumaDropped, chromaQuotient, chromaDropped;
+  __m512i pairOdd, lowBytes, times125;
 };
 
 Consts LoadConsts() {
@@ -107,10 +111,10 @@ Consts LoadConsts() {
     c.load24BR[h] = _mm512_load_si512(t.load24BR[h]);
     c.load24G[h] = _mm512_load_si512(t.load24G[h]);
   }
-  c.highWords = _mm512_load_si512(t.highWords);
-  c.lowWords = _mm512_load_si512(t.lowWords);
-  c.chromaHigh = _mm512_load_si512(t.chromaHigh);
-  c.chromaLow = _mm512_load_si512(t.chromaLow);
+  c.lumaQuotient = _mm512_load_si512(t.lumaQuotient);
+  c.lumaDropped = _mm512_load_si512(t.lumaDropped);
+  c.chromaQuotient = _mm512_load_si512(t.chromaQuotient);
+  c.chromaDropped = _mm512_load_si512(t.chromaDropped);
   c.pairOdd = _mm512_load_si512(t.pairOdd);
   c.lowBytes = _mm512_load_si512(t.lowBytes);
   c.times125 = _mm512_load_si512(t.times125);
@@ -141,25 +145,36 @@ inline void LoadRow(const BYTE* p, const Consts& c, Px16* first, Px16* second) {
   }
 }
 
-// Division of two registers of numerators x by 125 << S (DivideBy125Shifted): quotients as words
-// in the order of the word index table `high`, and *check with a zero word where x is an exact
-// multiple.
-template <int S>
-inline __m512i Divide32(__m512i x0, __m512i x1, __m512i high, __m512i low, __m512i times125,
-                        __m512i* check) {
-  const __m512i t0 = _mm512_slli_epi32(x0, 16 - S), t1 = _mm512_slli_epi32(x1, 16 - S);
-  const __m512i y = _mm512_permutex2var_epi16(t0, high, t1);
-  const __m512i dropped = _mm512_permutex2var_epi16(t0, low, t1);
+// Division by 125 << S (DivideBy125Shifted) of two registers of numerators given as
+// x * 2^(8 - S) (the scale is in the multiply-accumulate coefficients): bytes 1-2 of a lane are
+// x >> S, byte 0 holds the dropped bits above zeros, byte 3 is zero (scaled x < 2^24). Quotients
+// come as words in the order of the byte index tables, and *check has a zero word where x is an
+// exact multiple.
+inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i droppedBytes,
+                        __m512i times125, __m512i* check) {
+  const __m512i y = _mm512_permutex2var_epi8(x0, quotientBytes, x1);
+  const __m512i dropped = _mm512_permutex2var_epi8(x0, droppedBytes, x1);
   const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125 - 65536)),
                                       kRecip125Shift);
-  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)),
-                           dropped);
+  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)), dropped);
   return q;
 }
 
+// Numerator scales for a quotient in bytes 1-2: luma divides by 1000 = 125 << 3, chroma by
+// 4000 = 125 << 5.
+constexpr int kLumaScale = 1 << (8 - 3);
+constexpr int kChromaScale = 1 << (8 - 5);
+static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
+static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
+                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
+                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
+              "scaled chroma numerator is positive and fits 3 bytes");
+
+// Luma numerators N scaled by kLumaScale.
 inline __m512i LumaNumerators(const Px16& p) {
-  const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500), p.br, Pair16(114, 299));
-  return _mm512_dpwssd_epi32(n, p.gx, Pair16(587, 0));
+  const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500 * kLumaScale), p.br,
+                                        Pair16(114 * kLumaScale, 299 * kLumaScale));
+  return _mm512_dpwssd_epi32(n, p.gx, Pair16(587 * kLumaScale, 0));
 }
 
 // Block sums of 32 columns (s0: columns 0-15, s1: 16-31) in the lane order of LaneOfBlock.
@@ -180,60 +195,60 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   LoadRow<Bpp>(pa, k, &a0, &a1);
   LoadRow<Bpp>(pb, k, &b0, &b1);
   Step st;
-  st.yA = Divide32<3>(LumaNumerators(a0), LumaNumerators(a1), k.highWords, k.lowWords,
-                      k.times125, &st.checkA);
-  st.yB = Divide32<3>(LumaNumerators(b0), LumaNumerators(b1), k.highWords, k.lowWords,
-                      k.times125, &st.checkB);
+  st.yA = Divide32(LumaNumerators(a0), LumaNumerators(a1), k.lumaQuotient, k.lumaDropped,
+                   k.times125, &st.checkA);
+  st.yB = Divide32(LumaNumerators(b0), LumaNumerators(b1), k.lumaQuotient, k.lumaDropped,
+                   k.times125, &st.checkB);
 
   const __m512i br = BlockPairs(_mm512_add_epi16(a0.br, b0.br), _mm512_add_epi16(a1.br, b1.br),
                                 k.pairOdd);
   const __m512i gx = BlockPairs(_mm512_add_epi16(a0.gx, b0.gx), _mm512_add_epi16(a1.gx, b1.gx),
                                 k.pairOdd);
-  const __m512i bias = _mm512_set1_epi32(Bpp == 3 ? kChromaBias24 : kChromaBias32);
-  const __m512i xu = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(436, -147)), gx,
-                                         Pair16(-289, 0));
-  const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100, 615)), gx,
-                                         Pair16(-515, 0));
-  st.c = Divide32<5>(xu, xv, k.chromaHigh, k.chromaLow, k.times125, &st.checkC);
+  // x = A + bias, scaled by kChromaScale.
+  constexpr int m = kChromaScale;
+  const __m512i bias = _mm512_set1_epi32(m * (Bpp == 3 ? kChromaBias24 : kChromaBias32));
+  const __m512i xu = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(436 * m, -147 * m)),
+                                         gx, Pair16(-289 * m, 0));
+  const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100 * m, 615 * m)),
+                                         gx, Pair16(-515 * m, 0));
+  st.c = Divide32(xu, xv, k.chromaQuotient, k.chromaDropped, k.times125, &st.checkC);
   return st;
 }
 
-// The exact cases of one step, as found by the main loop: luma pixels of rows A and B, and
-// chroma blocks (bit j: U of block j, bit 16 + j: V of block j).
-struct Pending {
-  int step;
-  unsigned rowA, rowB, chroma;
+// The exact cases of one step, as found by the main loop: a zero word in `luma` marks pixel
+// `lane` of row A or of row B (or both), one in `chroma` U (lanes 0-15) or V (16-31) of block
+// `lane` % 16. Each register costs the loop one store; turning them into masks there would cost
+// more than scanning the chunk afterwards, where few steps have a case.
+struct Checks {
+  __m512i luma, chroma;
 };
 
-// Gives a step's exact cases to the reference. The reference bytes are right for any pixel or
-// block, so the first luma pixel and the first chroma block are redone unconditionally (a step
-// was noted for one of them, and branches on the masks would mostly be mispredicted); only
-// further cases, which are rare, take a loop.
+// Gives the exact cases of step `step` to the reference: the candidates of a luma lane are tested
+// with the integer form (kernels.h), a chroma block is redone whole (one of its two planes is
+// exact, and the reference bytes are right for the other too).
 template <int Bpp>
-void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
-            const Pending& e, int offset) {
-  auto luma = [&](int bit) {
-    const int x = 32 * e.step + (bit & 31);
-    const BYTE* p = (bit < 32 ? srcA : srcB) + Bpp * x;
-    (bit < 32 ? yA : yB)[x] = RefLuma(p[2], p[1], p[0], Bpp == 3);
-  };
-  auto chroma = [&](int block) {
-    const int j = 16 * e.step + block;
+void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
+            const Checks& c, int offset) {
+  const unsigned lumaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.luma, c.luma));
+  for (unsigned m = lumaLanes; m; m &= m - 1) {
+    const int x = 32 * step + __builtin_ctz(m);
+    const BYTE* pa = srcA + Bpp * x;
+    const BYTE* pb = srcB + Bpp * x;
+    if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
+      yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
+    if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
+      yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+  }
+  const unsigned chromaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.chroma, c.chroma));
+  for (unsigned m = (chromaLanes | chromaLanes >> 16) & 0xFFFFu; m; m &= m - 1) {
+    const int j = 16 * step + __builtin_ctz(m);
     const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
                                srcB + (2 * j + 1) * Bpp};
     if constexpr (Bpp == 3)
       RefChroma24(px, offset, u + j, v + j);
     else
       RefChroma32(px, u + j, v + j);
-  };
-  const std::uint64_t lm = e.rowA | static_cast<std::uint64_t>(e.rowB) << 32;
-  luma(__builtin_ctzll(lm | 1ull << 63));
-  for (std::uint64_t m = lm & (lm - 1); m; m &= m - 1)
-    luma(__builtin_ctzll(m));
-  const unsigned cm = (e.chroma | (e.chroma >> 16)) & 0xFFFFu;
-  chroma(__builtin_ctz(cm | 1u << 15));
-  for (unsigned m = cm & (cm - 1); m; m &= m - 1)
-    chroma(__builtin_ctz(m));
+  }
 }
 
 template <int Bpp>
@@ -245,11 +260,11 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
   const int steps = blocks / 16;
   constexpr int kChunk = 64;
-  Pending pending[kChunk];
+  Checks checks[kChunk];
   for (int s0 = 0; s0 < steps; s0 += kChunk) {
     const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
-    int n = 0;
-    for (int s = s0; s < s1; ++s) {
+    // Two steps per iteration let the compiler interleave their dependency chains.
+    _Pragma("GCC unroll 2") for (int s = s0; s < s1; ++s) {
       const Step st = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lowBytes, st.yB);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
@@ -259,16 +274,14 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
           _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), chromaAdd);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm256_castsi256_si128(c8));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm256_extracti128_si256(c8, 1));
-      // A zero check word marks an exact case. The step is noted without a branch (a branch on
-      // so late a result costs more than the rare work) and settled after the chunk.
-      const __mmask32 ma = _mm512_testn_epi16_mask(st.checkA, st.checkA);
-      const __mmask32 mb = _mm512_testn_epi16_mask(st.checkB, st.checkB);
-      const __mmask32 mc = _mm512_testn_epi16_mask(st.checkC, st.checkC);
-      pending[n] = {s, _cvtmask32_u32(ma), _cvtmask32_u32(mb), _cvtmask32_u32(mc)};
-      n += !_kortestz_mask32_u8(_kor_mask32(ma, mb), mc);
+      checks[s - s0] = {_mm512_min_epu16(st.checkA, st.checkB), st.checkC};
     }
-    for (int i = 0; i < n; ++i)
-      Settle<Bpp>(srcA, srcB, yA, yB, u, v, pending[i], offset);
+    for (int s = s0; s < s1; ++s) {
+      const Checks& c = checks[s - s0];
+      const __m512i any = _mm512_min_epu16(c.luma, c.chroma);
+      if (_cvtmask32_u32(_mm512_testn_epi16_mask(any, any)) != 0)
+        Settle<Bpp>(srcA, srcB, yA, yB, u, v, s, c, offset);
+    }
   }
   const int done = 16 * steps;
   if (done < blocks) {
