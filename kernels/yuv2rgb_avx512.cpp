@@ -1,6 +1,11 @@
 // YUV 4:2:0 -> RGB24 with AVX-512 (BW and VBMI), 64 pixels (32 blocks) of a row pair per step.
-// Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp); the packed
-// output is assembled with two-table byte permutes.
+// Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp), but the pixels
+// stay bytes: an offset o is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so that
+// clamp(Y + o) is a saturating add of P and a saturating subtract of N, and the threshold's 1 is a
+// second saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
+// Y + o > 255 and Y < threshold, which no R value meets (the tests check every Y and value); the B
+// term is never an integer, so B has no threshold. The packed output is assembled with two-table
+// byte permutes.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -13,10 +18,11 @@ namespace colour {
 namespace {
 
 struct Interleave512 {
-  alignas(64) std::uint8_t bg[3][64];  // output chunk -> index into [B 64 | G 64]
-  alignas(64) std::uint8_t r[3][64];   // output chunk -> index into R
-  std::uint64_t rMask[3];              // output chunk bytes that take R
-  std::uint8_t gLaneBlock[2][16];      // 32-bit lane of the G offset vectors -> block
+  alignas(64) std::uint8_t bg[3][64];      // output chunk -> index into [B 64 | G 64]
+  alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
+  std::uint64_t rMask[3];                  // output chunk bytes that take R
+  alignas(64) std::uint8_t spread[2][64];  // pixel -> its block's byte of packus(w, x): w, x
+  std::uint8_t gLaneBlock[2][16];          // 32-bit lane of the G offset vectors -> block
 };
 
 Interleave512 MakeInterleave512() {
@@ -29,6 +35,10 @@ Interleave512 MakeInterleave512() {
       if (ch == 2)
         t.rMask[chunk] |= 1ull << j;
     }
+  // packus_epi16(w, x) puts the words of blocks 8L..8L+7 of w, then of x, into 128-bit lane L.
+  for (int h = 0; h < 2; ++h)
+    for (int p = 0; p < 64; ++p)
+      t.spread[h][p] = static_cast<std::uint8_t>(16 * (p / 16) + 8 * h + (p / 2) % 8);
   // unpacklo/unpackhi_epi16 take blocks 8L..8L+3 / 8L+4..8L+7 into 128-bit lane L.
   for (int h = 0; h < 2; ++h)
     for (int i = 0; i < 16; ++i)
@@ -63,25 +73,19 @@ inline __m512i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
-// One channel of 64 pixels; offsets and thresholds per pixel word, lo/hi as the Y unpacking.
-inline __m512i Channel(__m512i ylo, __m512i yhi, __m512i olo, __m512i ohi, __m512i tlo,
-                       __m512i thi) {
-  const __m512i one = _mm512_set1_epi16(1);
-  __m512i lo = _mm512_add_epi16(ylo, olo), hi = _mm512_add_epi16(yhi, ohi);
-  lo = _mm512_mask_sub_epi16(lo, _mm512_cmpgt_epi16_mask(tlo, ylo), lo, one);
-  hi = _mm512_mask_sub_epi16(hi, _mm512_cmpgt_epi16_mask(thi, yhi), hi, one);
-  return _mm512_packus_epi16(lo, hi);
-}
+// Per-pixel bytes of one step: saturated positive and negative parts of the B, G, R offsets and the
+// R threshold.
+struct PixelTerms {
+  __m512i p[3], n[3], tr;
+};
 
-inline void Row(const BYTE* y, BYTE* out, const __m512i (&o)[3][2], const __m512i (&t)[2][2],
-                const Interleave512& il, const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
+inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave512& il,
+                const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
-  const __m512i zero = _mm512_setzero_si512();
-  const __m512i ylo = _mm512_unpacklo_epi8(yv, zero), yhi = _mm512_unpackhi_epi8(yv, zero);
-  const __m512i b = Channel(ylo, yhi, o[0][0], o[0][1], t[0][0], t[0][1]);
-  const __m512i g = _mm512_packus_epi16(_mm512_add_epi16(ylo, o[1][0]),
-                                        _mm512_add_epi16(yhi, o[1][1]));
-  const __m512i r = Channel(ylo, yhi, o[2][0], o[2][1], t[1][0], t[1][1]);
+  const __m512i b = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[0]), pt.n[0]);
+  const __m512i g = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[1]), pt.n[1]);
+  __m512i r = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[2]), pt.n[2]);
+  r = _mm512_mask_subs_epu8(r, _mm512_cmplt_epu8_mask(yv, pt.tr), r, _mm512_set1_epi8(1));
   for (int chunk = 0; chunk < 3; ++chunk) {
     const __m512i bg = _mm512_permutex2var_epi8(b, idxBG[chunk], g);
     _mm512_storeu_si512(out + 64 * chunk,
@@ -96,13 +100,14 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                             _mm512_load_si512(il.bg[2])};
   const __m512i idxR[3] = {_mm512_load_si512(il.r[0]), _mm512_load_si512(il.r[1]),
                            _mm512_load_si512(il.r[2])};
+  const __m512i spreadW = _mm512_load_si512(il.spread[0]);
+  const __m512i spreadX = _mm512_load_si512(il.spread[1]);
   const ExactTermThresholds& th = GetExactTermThresholds();
-  const __m512i tabB =
-      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tB)));
   const __m512i tabR =
       _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const __m512i c128 = _mm512_set1_epi16(128), hiZero = _mm512_set1_epi16(-32768);
+  const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
     const __m512i cb = _mm512_cvtepi8_epi16(_mm256_add_epi8(
@@ -114,17 +119,12 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
     const __m512i qb = _mm512_srli_epi16(_mm512_mulhi_epu16(yb, _mm512_set1_epi16(4195)), 4);
     const __m512i ob = _mm512_add_epi16(_mm512_add_epi16(cb, cb),
                                         _mm512_sub_epi16(qb, _mm512_set1_epi16(4)));
-    const __mmask32 exB =
-        _mm512_cmpeq_epi16_mask(yb, _mm512_mullo_epi16(qb, _mm512_set1_epi16(250)));
     const __m512i yr = _mm512_add_epi16(_mm512_mullo_epi16(cr, _mm512_set1_epi16(7)),
                                         _mm512_set1_epi16(925));
     const __m512i qr = _mm512_srli_epi16(_mm512_mulhi_epu16(yr, _mm512_set1_epi16(20972)), 4);
     const __m512i orr = _mm512_add_epi16(cr, _mm512_sub_epi16(qr, _mm512_set1_epi16(18)));
     const __mmask32 exR =
         _mm512_cmpeq_epi16_mask(yr, _mm512_mullo_epi16(qr, _mm512_set1_epi16(50)));
-    const __m512i tb = _mm512_maskz_mov_epi16(
-        exB, _mm512_shuffle_epi8(tabB, _mm512_or_si512(
-                                           _mm512_srli_epi16(_mm512_add_epi16(cb, c128), 4), hiZero)));
     const __m512i tr = _mm512_maskz_mov_epi16(
         exR, _mm512_shuffle_epi8(tabR, _mm512_or_si512(
                                            _mm512_srli_epi16(_mm512_add_epi16(cr, c128), 4), hiZero)));
@@ -144,13 +144,16 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
     }
     const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
 
-    const __m512i o[3][2] = {{_mm512_unpacklo_epi16(ob, ob), _mm512_unpackhi_epi16(ob, ob)},
-                             {_mm512_unpacklo_epi16(og, og), _mm512_unpackhi_epi16(og, og)},
-                             {_mm512_unpacklo_epi16(orr, orr), _mm512_unpackhi_epi16(orr, orr)}};
-    const __m512i t[2][2] = {{_mm512_unpacklo_epi16(tb, tb), _mm512_unpackhi_epi16(tb, tb)},
-                             {_mm512_unpacklo_epi16(tr, tr), _mm512_unpackhi_epi16(tr, tr)}};
-    Row(yA + 64 * s, outA + 192 * s, o, t, il, idxBG, idxR);
-    Row(yB + 64 * s, outB + 192 * s, o, t, il, idxBG, idxR);
+    PixelTerms pt;
+    const __m512i offs[3] = {ob, og, orr};
+    for (int c = 0; c < 3; ++c) {
+      const __m512i pn = _mm512_packus_epi16(offs[c], _mm512_sub_epi16(zero, offs[c]));
+      pt.p[c] = _mm512_permutexvar_epi8(spreadW, pn);
+      pt.n[c] = _mm512_permutexvar_epi8(spreadX, pn);
+    }
+    pt.tr = _mm512_permutexvar_epi8(spreadW, _mm512_packus_epi16(tr, tr));
+    Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
+    Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
 
     for (int h = 0; h < 2; ++h)
       for (unsigned m = exG2[h]; m; m &= m - 1) {

@@ -259,4 +259,24 @@ TEST(YuvToRgbArithmetic, ChannelsAreYPlusTheFlooredTermExceptOnExactTerms) {
   EXPECT_TRUE(colour::GetExactTermThresholds().valid);
 }
 
+// The byte-domain kernels clamp before taking the threshold's 1 off: clamp(clamp(Y + o) - d) must
+// equal the reference for every Y and every R value with its derived threshold (B has none).
+TEST(YuvToRgbArithmetic, SaturatingBytesGiveTheReferenceWithTheRThresholds) {
+  const colour::ExactTermThresholds& th = colour::GetExactTermThresholds();
+  ASSERT_TRUE(th.valid);
+  auto clamp = [](int n) { return n < 0 ? 0 : (n > 255 ? 255 : n); };
+  int thresholded = 0;
+  for (int cr = -128; cr < 128; ++cr) {
+    const double term = colour::RefTerms(0, cr).tr;
+    const int o = colour::OffsetR(cr);
+    const int t = colour::OffsetRExact(cr) ? th.tR[((cr + 128) >> 4) & 15] : 0;
+    thresholded += t > 0;
+    for (int y = 0; y < 256; ++y)
+      ASSERT_EQ(colour::RefChannel(static_cast<BYTE>(y), term),
+                std::max(clamp(y + o) - (y < t ? 1 : 0), 0))
+          << "Y " << y << ", Cr " << cr << ", threshold " << t;
+  }
+  EXPECT_GT(thresholded, 0);
+}
+
 }  // namespace
