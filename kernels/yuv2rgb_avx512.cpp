@@ -3,9 +3,10 @@
 // stay bytes: an offset o is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so that
 // clamp(Y + o) is a saturating add of P and a saturating subtract of N, and the threshold's 1 is a
 // second saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
-// Y + o > 255 and Y < threshold, which no R value meets (the tests check every Y and value); the B
-// term is never an integer, so B has no threshold. The packed output is assembled with two-table
-// byte permutes.
+// Y + o > 255 and Y < threshold, which no exact term meets (the tests check every Y and value);
+// the B term is never an integer, so B has no threshold. Blocks whose G term is exact take the G
+// threshold of their Cb (see kernels.h) instead of going to the reference. The packed output is
+// assembled with two-table byte permutes.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -21,8 +22,7 @@ struct Interleave512 {
   alignas(64) std::uint8_t bg[3][64];      // output chunk -> index into [B 64 | G 64]
   alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
   std::uint64_t rMask[3];                  // output chunk bytes that take R
-  alignas(64) std::uint8_t spread[2][64];  // pixel -> its block's byte of packus(w, x): w, x
-  std::uint8_t gLaneBlock[2][16];          // 32-bit lane of the G offset vectors -> block
+  alignas(64) std::uint8_t spread[3][64];  // pixel -> its block's byte: packus(w, x) w, x; in order
 };
 
 Interleave512 MakeInterleave512() {
@@ -36,13 +36,11 @@ Interleave512 MakeInterleave512() {
         t.rMask[chunk] |= 1ull << j;
     }
   // packus_epi16(w, x) puts the words of blocks 8L..8L+7 of w, then of x, into 128-bit lane L.
-  for (int h = 0; h < 2; ++h)
-    for (int p = 0; p < 64; ++p)
+  for (int p = 0; p < 64; ++p) {
+    for (int h = 0; h < 2; ++h)
       t.spread[h][p] = static_cast<std::uint8_t>(16 * (p / 16) + 8 * h + (p / 2) % 8);
-  // unpacklo/unpackhi_epi16 take blocks 8L..8L+3 / 8L+4..8L+7 into 128-bit lane L.
-  for (int h = 0; h < 2; ++h)
-    for (int i = 0; i < 16; ++i)
-      t.gLaneBlock[h][i] = static_cast<std::uint8_t>(8 * (i / 4) + 4 * h + i % 4);
+    t.spread[2][p] = static_cast<std::uint8_t>(p / 2);
+  }
   return t;
 }
 
@@ -74,18 +72,23 @@ inline __m512i Pair16(int lo, int hi) {
 }
 
 // Per-pixel bytes of one step: saturated positive and negative parts of the B, G, R offsets and the
-// R threshold.
+// G and R thresholds.
 struct PixelTerms {
-  __m512i p[3], n[3], tr;
+  __m512i p[3], n[3], tg, tr;
 };
+
+// clamp(clamp(Y + o) - (Y < t)) for 64 pixels.
+inline __m512i Thresholded(__m512i yv, __m512i p, __m512i n, __m512i t) {
+  const __m512i c = _mm512_subs_epu8(_mm512_adds_epu8(yv, p), n);
+  return _mm512_mask_subs_epu8(c, _mm512_cmplt_epu8_mask(yv, t), c, _mm512_set1_epi8(1));
+}
 
 inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave512& il,
                 const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
   const __m512i b = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[0]), pt.n[0]);
-  const __m512i g = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[1]), pt.n[1]);
-  __m512i r = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[2]), pt.n[2]);
-  r = _mm512_mask_subs_epu8(r, _mm512_cmplt_epu8_mask(yv, pt.tr), r, _mm512_set1_epi8(1));
+  const __m512i g = Thresholded(yv, pt.p[1], pt.n[1], pt.tg);
+  const __m512i r = Thresholded(yv, pt.p[2], pt.n[2], pt.tr);
   for (int chunk = 0; chunk < 3; ++chunk) {
     const __m512i bg = _mm512_permutex2var_epi8(b, idxBG[chunk], g);
     _mm512_storeu_si512(out + 64 * chunk,
@@ -102,16 +105,21 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                            _mm512_load_si512(il.r[2])};
   const __m512i spreadW = _mm512_load_si512(il.spread[0]);
   const __m512i spreadX = _mm512_load_si512(il.spread[1]);
+  const __m512i spreadInOrder = _mm512_load_si512(il.spread[2]);
   const ExactTermThresholds& th = GetExactTermThresholds();
   const __m512i tabR =
       _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
+  // The G thresholds by Cb byte: entries 0..127 and 128..255, each two-table permute sized.
+  const __m512i tabG[4] = {_mm512_loadu_si512(th.tG), _mm512_loadu_si512(th.tG + 64),
+                           _mm512_loadu_si512(th.tG + 128), _mm512_loadu_si512(th.tG + 192)};
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const __m512i c128 = _mm512_set1_epi16(128), hiZero = _mm512_set1_epi16(-32768);
   const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
-    const __m512i cb = _mm512_cvtepi8_epi16(_mm256_add_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off));
+    const __m256i cbBytes =
+        _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
+    const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
     const __m512i cr = _mm512_cvtepi8_epi16(_mm256_add_epi8(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off));
 
@@ -129,8 +137,7 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
         exR, _mm512_shuffle_epi8(tabR, _mm512_or_si512(
                                            _mm512_srli_epi16(_mm512_add_epi16(cr, c128), 4), hiZero)));
 
-    __m512i og2[2];
-    __mmask16 exG2[2];
+    __m512i og2[2], exG2[2];
     for (int h = 0; h < 2; ++h) {
       const __m512i crcb = h == 0 ? _mm512_unpacklo_epi16(cr, cb) : _mm512_unpackhi_epi16(cr, cb);
       const __m512i x = _mm512_add_epi32(_mm512_madd_epi16(crcb, Pair16(-581, -394)),
@@ -138,11 +145,20 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
       const __m512i y = _mm512_srli_epi32(x, 3);
       const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
       const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
-      exG2[h] = _mm512_cmpeq_epi32_mask(
-          _mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(7))), _mm512_setzero_si512());
+      exG2[h] = _mm512_maskz_mov_epi32(
+          _mm512_cmpeq_epi32_mask(_mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(7))),
+                                  zero),
+          _mm512_set1_epi32(1));
       og2[h] = _mm512_sub_epi32(q, _mm512_set1_epi32(124));
     }
     const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
+    // Blocks in order, like og: the exact G blocks take their Cb's threshold, the others none.
+    const __m512i exG = _mm512_packs_epi32(exG2[0], exG2[1]);
+    const __m512i cbX = _mm512_zextsi256_si512(cbBytes);
+    const __m512i tgLook = _mm512_mask_blend_epi8(_mm512_movepi8_mask(cbX),
+                                                  _mm512_permutex2var_epi8(tabG[0], cbX, tabG[1]),
+                                                  _mm512_permutex2var_epi8(tabG[2], cbX, tabG[3]));
+    const __m512i tgBlocks = _mm512_maskz_mov_epi8(_mm512_test_epi16_mask(exG, exG), tgLook);
 
     PixelTerms pt;
     const __m512i offs[3] = {ob, og, orr};
@@ -152,14 +168,10 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
       pt.n[c] = _mm512_permutexvar_epi8(spreadX, pn);
     }
     pt.tr = _mm512_permutexvar_epi8(spreadW, _mm512_packus_epi16(tr, tr));
+    pt.tg = _mm512_permutexvar_epi8(spreadInOrder, tgBlocks);
     Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
     Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
 
-    for (int h = 0; h < 2; ++h)
-      for (unsigned m = exG2[h]; m; m &= m - 1) {
-        const int j = 32 * s + il.gLaneBlock[h][__builtin_ctz(m)];
-        RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
-      }
   }
   const int done = 32 * steps;
   if (done < blocks)
