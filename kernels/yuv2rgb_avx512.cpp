@@ -5,8 +5,11 @@
 // second saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
 // Y + o > 255 and Y < threshold, which no exact term meets (the tests check every Y and value);
 // the B term is never an integer, so B has no threshold. Blocks whose G term is exact take the G
-// threshold of their Cb (see kernels.h) instead of going to the reference. The packed output is
-// assembled with two-table byte permutes.
+// threshold of their Cb (see kernels.h) instead of going to the reference. B and R depend on one
+// chroma byte each, so their P, N and threshold bytes are looked up per pixel in 256-entry tables
+// with two-table byte permutes; Cb, Cr >= 0 give o >= 0 and negative ones o < 0, so P comes from
+// the table of the bytes 0..127 and N from that of 128..255, the other half masked to zero. The
+// packed output is assembled with two-table byte permutes.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -23,10 +26,26 @@ struct Interleave512 {
   alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
   std::uint64_t rMask[3];                  // output chunk bytes that take R
   alignas(64) std::uint8_t spread[3][64];  // pixel -> its block's byte: packus(w, x) w, x; in order
+  // By chroma byte c (the decoded value as a byte): P of B and R for c 0..127, N for c 128..255
+  // (indexed c - 128), the R threshold for every c.
+  alignas(64) std::uint8_t posB[128], negB[128], posR[128], negR[128], thrR[256];
 };
+
+inline std::uint8_t Saturate(int n) {
+  return static_cast<std::uint8_t>(n < 0 ? 0 : (n > 255 ? 255 : n));
+}
 
 Interleave512 MakeInterleave512() {
   Interleave512 t{};
+  const ExactTermThresholds& th = GetExactTermThresholds();
+  for (int k = 0; k < 128; ++k) {
+    t.posB[k] = Saturate(OffsetB(k));
+    t.negB[k] = Saturate(-OffsetB(k - 128));
+    t.posR[k] = Saturate(OffsetR(k));
+    t.negR[k] = Saturate(-OffsetR(k - 128));
+  }
+  for (int c = -128; c < 128; ++c)
+    t.thrR[c & 255] = OffsetRExact(c) ? th.tR[((c + 128) >> 4) & 15] : 0;
   for (int chunk = 0; chunk < 3; ++chunk)
     for (int j = 0; j < 64; ++j) {
       const int pos = 64 * chunk + j, pixel = pos / 3, ch = pos % 3;
@@ -107,35 +126,38 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
   const __m512i spreadX = _mm512_load_si512(il.spread[1]);
   const __m512i spreadInOrder = _mm512_load_si512(il.spread[2]);
   const ExactTermThresholds& th = GetExactTermThresholds();
-  const __m512i tabR =
-      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
   // The G thresholds by Cb byte: entries 0..127 and 128..255, each two-table permute sized.
   const __m512i tabG[4] = {_mm512_loadu_si512(th.tG), _mm512_loadu_si512(th.tG + 64),
                            _mm512_loadu_si512(th.tG + 128), _mm512_loadu_si512(th.tG + 192)};
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
-  const __m512i c128 = _mm512_set1_epi16(128), hiZero = _mm512_set1_epi16(-32768);
   const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
     const __m256i cbBytes =
         _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
     const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
-    const __m512i cr = _mm512_cvtepi8_epi16(_mm256_add_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off));
+    const __m256i crBytes =
+        _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off);
+    const __m512i cr = _mm512_cvtepi8_epi16(crBytes);
 
-    const __m512i yb = _mm512_add_epi16(_mm512_slli_epi16(cb, 3), _mm512_set1_epi16(1125));
-    const __m512i qb = _mm512_srli_epi16(_mm512_mulhi_epu16(yb, _mm512_set1_epi16(4195)), 4);
-    const __m512i ob = _mm512_add_epi16(_mm512_add_epi16(cb, cb),
-                                        _mm512_sub_epi16(qb, _mm512_set1_epi16(4)));
-    const __m512i yr = _mm512_add_epi16(_mm512_mullo_epi16(cr, _mm512_set1_epi16(7)),
-                                        _mm512_set1_epi16(925));
-    const __m512i qr = _mm512_srli_epi16(_mm512_mulhi_epu16(yr, _mm512_set1_epi16(20972)), 4);
-    const __m512i orr = _mm512_add_epi16(cr, _mm512_sub_epi16(qr, _mm512_set1_epi16(18)));
-    const __mmask32 exR =
-        _mm512_cmpeq_epi16_mask(yr, _mm512_mullo_epi16(qr, _mm512_set1_epi16(50)));
-    const __m512i tr = _mm512_maskz_mov_epi16(
-        exR, _mm512_shuffle_epi8(tabR, _mm512_or_si512(
-                                           _mm512_srli_epi16(_mm512_add_epi16(cr, c128), 4), hiZero)));
+    PixelTerms pt;
+    const __m512i cbPix = _mm512_permutexvar_epi8(spreadInOrder, _mm512_zextsi256_si512(cbBytes));
+    const __m512i crPix = _mm512_permutexvar_epi8(spreadInOrder, _mm512_zextsi256_si512(crBytes));
+    const __mmask64 cbNeg = _mm512_movepi8_mask(cbPix), crNeg = _mm512_movepi8_mask(crPix);
+    pt.p[0] = _mm512_maskz_permutex2var_epi8(~cbNeg, _mm512_load_si512(il.posB), cbPix,
+                                             _mm512_load_si512(il.posB + 64));
+    pt.n[0] = _mm512_maskz_permutex2var_epi8(cbNeg, _mm512_load_si512(il.negB), cbPix,
+                                             _mm512_load_si512(il.negB + 64));
+    pt.p[2] = _mm512_maskz_permutex2var_epi8(~crNeg, _mm512_load_si512(il.posR), crPix,
+                                             _mm512_load_si512(il.posR + 64));
+    pt.n[2] = _mm512_maskz_permutex2var_epi8(crNeg, _mm512_load_si512(il.negR), crPix,
+                                             _mm512_load_si512(il.negR + 64));
+    pt.tr = _mm512_mask_blend_epi8(
+        crNeg,
+        _mm512_permutex2var_epi8(_mm512_load_si512(il.thrR), crPix,
+                                 _mm512_load_si512(il.thrR + 64)),
+        _mm512_permutex2var_epi8(_mm512_load_si512(il.thrR + 128), crPix,
+                                 _mm512_load_si512(il.thrR + 192)));
 
     __m512i og2[2], exG2[2];
     for (int h = 0; h < 2; ++h) {
@@ -160,14 +182,9 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                                                   _mm512_permutex2var_epi8(tabG[2], cbX, tabG[3]));
     const __m512i tgBlocks = _mm512_maskz_mov_epi8(_mm512_test_epi16_mask(exG, exG), tgLook);
 
-    PixelTerms pt;
-    const __m512i offs[3] = {ob, og, orr};
-    for (int c = 0; c < 3; ++c) {
-      const __m512i pn = _mm512_packus_epi16(offs[c], _mm512_sub_epi16(zero, offs[c]));
-      pt.p[c] = _mm512_permutexvar_epi8(spreadW, pn);
-      pt.n[c] = _mm512_permutexvar_epi8(spreadX, pn);
-    }
-    pt.tr = _mm512_permutexvar_epi8(spreadW, _mm512_packus_epi16(tr, tr));
+    const __m512i pnG = _mm512_packus_epi16(og, _mm512_sub_epi16(zero, og));
+    pt.p[1] = _mm512_permutexvar_epi8(spreadW, pnG);
+    pt.n[1] = _mm512_permutexvar_epi8(spreadX, pnG);
     pt.tg = _mm512_permutexvar_epi8(spreadInOrder, tgBlocks);
     Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
     Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
