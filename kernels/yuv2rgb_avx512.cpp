@@ -102,17 +102,23 @@ inline __m512i Thresholded(__m512i yv, __m512i p, __m512i n, __m512i t) {
   return _mm512_mask_subs_epu8(c, _mm512_cmplt_epu8_mask(yv, t), c, _mm512_set1_epi8(1));
 }
 
+// One 64-byte chunk of the packed output from the B, G, R bytes of 64 pixels.
+inline void Chunk(BYTE* out, __m512i b, __m512i g, __m512i r, __m512i idxBG, __m512i idxR,
+                  __mmask64 rMask) {
+  const __m512i bg = _mm512_permutex2var_epi8(b, idxBG, g);
+  _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(bg, rMask, idxR, r));
+}
+
 inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave512& il,
                 const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
   const __m512i b = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[0]), pt.n[0]);
   const __m512i g = Thresholded(yv, pt.p[1], pt.n[1], pt.tg);
   const __m512i r = Thresholded(yv, pt.p[2], pt.n[2], pt.tr);
-  for (int chunk = 0; chunk < 3; ++chunk) {
-    const __m512i bg = _mm512_permutex2var_epi8(b, idxBG[chunk], g);
-    _mm512_storeu_si512(out + 64 * chunk,
-                        _mm512_mask_permutexvar_epi8(bg, il.rMask[chunk], idxR[chunk], r));
-  }
+  // Written out: GCC at -O2 keeps the chunk loop and reloads the indices from the stack.
+  Chunk(out, b, g, r, idxBG[0], idxR[0], il.rMask[0]);
+  Chunk(out + 64, b, g, r, idxBG[1], idxR[1], il.rMask[1]);
+  Chunk(out + 128, b, g, r, idxBG[2], idxR[2], il.rMask[2]);
 }
 
 void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
