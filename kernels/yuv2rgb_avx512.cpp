@@ -5,7 +5,8 @@
 // second saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
 // Y + o > 255 and Y < threshold, which no exact term meets (the tests check every Y and value);
 // the B term is never an integer, so B has no threshold. Blocks whose G term is exact take the G
-// threshold of their Cb (see kernels.h) instead of going to the reference. B and R depend on one
+// threshold of their Cb (see kernels.h) instead of going to the reference; they are found by
+// comparing Cr with the one Cr byte per Cb that makes the term exact. B and R depend on one
 // chroma byte each, so their P, N and threshold bytes are looked up per pixel in 256-entry tables
 // with two-table byte permutes; Cb, Cr >= 0 give o >= 0 and negative ones o < 0, so P comes from
 // the table of the bytes 0..127 and N from that of 128..255, the other half masked to zero. The
@@ -29,6 +30,9 @@ struct Interleave512 {
   // By chroma byte c (the decoded value as a byte): P of B and R for c 0..127, N for c 128..255
   // (indexed c - 128), the R threshold for every c.
   alignas(64) std::uint8_t posB[128], negB[128], posR[128], negR[128], thrR[256];
+  // By Cb byte: the Cr byte whose pair with it has an exact G term, and that pair's threshold (0,
+  // with any Cr byte, where there is none).
+  alignas(64) std::uint8_t exactCr[256], thrG[256];
 };
 
 inline std::uint8_t Saturate(int n) {
@@ -44,8 +48,13 @@ Interleave512 MakeInterleave512() {
     t.posR[k] = Saturate(OffsetR(k));
     t.negR[k] = Saturate(-OffsetR(k - 128));
   }
-  for (int c = -128; c < 128; ++c)
+  for (int c = -128; c < 128; ++c) {
     t.thrR[c & 255] = OffsetRExact(c) ? th.tR[((c + 128) >> 4) & 15] : 0;
+    t.thrG[c & 255] = th.tG[c & 255];
+    for (int cr = -128; cr < 128; ++cr)
+      if (OffsetGExact(c, cr))
+        t.exactCr[c & 255] = static_cast<std::uint8_t>(cr & 255);
+  }
   for (int chunk = 0; chunk < 3; ++chunk)
     for (int j = 0; j < 64; ++j) {
       const int pos = 64 * chunk + j, pixel = pos / 3, ch = pos % 3;
@@ -109,6 +118,15 @@ inline void Chunk(BYTE* out, __m512i b, __m512i g, __m512i r, __m512i idxBG, __m
   _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(bg, rMask, idxR, r));
 }
 
+// Table bytes by 64 index bytes: entries 0..127 and 128..255 by two-table permutes, the top bit
+// (neg) choosing.
+inline __m512i Lookup256(const std::uint8_t* table, __m512i index, __mmask64 neg) {
+  return _mm512_mask_blend_epi8(
+      neg, _mm512_permutex2var_epi8(_mm512_load_si512(table), index, _mm512_load_si512(table + 64)),
+      _mm512_permutex2var_epi8(_mm512_load_si512(table + 128), index,
+                               _mm512_load_si512(table + 192)));
+}
+
 inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave512& il,
                 const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
@@ -131,10 +149,6 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
   const __m512i spreadW = _mm512_load_si512(il.spread[0]);
   const __m512i spreadX = _mm512_load_si512(il.spread[1]);
   const __m512i spreadInOrder = _mm512_load_si512(il.spread[2]);
-  const ExactTermThresholds& th = GetExactTermThresholds();
-  // The G thresholds by Cb byte: entries 0..127 and 128..255, each two-table permute sized.
-  const __m512i tabG[4] = {_mm512_loadu_si512(th.tG), _mm512_loadu_si512(th.tG + 64),
-                           _mm512_loadu_si512(th.tG + 128), _mm512_loadu_si512(th.tG + 192)};
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 32;
@@ -158,43 +172,27 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                                              _mm512_load_si512(il.posR + 64));
     pt.n[2] = _mm512_maskz_permutex2var_epi8(crNeg, _mm512_load_si512(il.negR), crPix,
                                              _mm512_load_si512(il.negR + 64));
-    pt.tr = _mm512_mask_blend_epi8(
-        crNeg,
-        _mm512_permutex2var_epi8(_mm512_load_si512(il.thrR), crPix,
-                                 _mm512_load_si512(il.thrR + 64)),
-        _mm512_permutex2var_epi8(_mm512_load_si512(il.thrR + 128), crPix,
-                                 _mm512_load_si512(il.thrR + 192)));
+    pt.tr = Lookup256(il.thrR, crPix, crNeg);
+    // The G threshold of the Cb where Cr is the one that makes the G term exact, else none.
+    pt.tg = _mm512_maskz_mov_epi8(
+        _mm512_cmpeq_epi8_mask(crPix, Lookup256(il.exactCr, cbPix, cbNeg)),
+        Lookup256(il.thrG, cbPix, cbNeg));
 
-    __m512i og2[2], exG2[2];
+    __m512i og2[2];
     for (int h = 0; h < 2; ++h) {
       const __m512i crcb = h == 0 ? _mm512_unpacklo_epi16(cr, cb) : _mm512_unpackhi_epi16(cr, cb);
       const __m512i x = _mm512_add_epi32(_mm512_madd_epi16(crcb, Pair16(-581, -394)),
                                          _mm512_set1_epi32(124500));
       const __m512i y = _mm512_srli_epi32(x, 3);
       const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
-      const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
-      exG2[h] = _mm512_maskz_mov_epi32(
-          _mm512_cmpeq_epi32_mask(_mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(7))),
-                                  zero),
-          _mm512_set1_epi32(1));
       og2[h] = _mm512_sub_epi32(q, _mm512_set1_epi32(124));
     }
     const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
-    // Blocks in order, like og: the exact G blocks take their Cb's threshold, the others none.
-    const __m512i exG = _mm512_packs_epi32(exG2[0], exG2[1]);
-    const __m512i cbX = _mm512_zextsi256_si512(cbBytes);
-    const __m512i tgLook = _mm512_mask_blend_epi8(_mm512_movepi8_mask(cbX),
-                                                  _mm512_permutex2var_epi8(tabG[0], cbX, tabG[1]),
-                                                  _mm512_permutex2var_epi8(tabG[2], cbX, tabG[3]));
-    const __m512i tgBlocks = _mm512_maskz_mov_epi8(_mm512_test_epi16_mask(exG, exG), tgLook);
-
     const __m512i pnG = _mm512_packus_epi16(og, _mm512_sub_epi16(zero, og));
     pt.p[1] = _mm512_permutexvar_epi8(spreadW, pnG);
     pt.n[1] = _mm512_permutexvar_epi8(spreadX, pnG);
-    pt.tg = _mm512_permutexvar_epi8(spreadInOrder, tgBlocks);
     Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
     Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
-
   }
   const int done = 32 * steps;
   if (done < blocks)
