@@ -1,8 +1,9 @@
 // YUV 4:2:0 -> RGB24 with AVX-512 (BW and VBMI), 64 pixels (32 blocks) of a row pair per step.
 // Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp), but the pixels
-// stay bytes: an offset o is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so that
-// clamp(Y + o) is a saturating add of P and a saturating subtract of N, and the threshold's 1 is a
-// second saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
+// stay bytes: a B or R offset o is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so
+// that clamp(Y + o) is a saturating add of P and a saturating subtract of N; the G offset fits a
+// signed byte and is added to Y - 128 with signed saturation. The threshold's 1 is a second
+// saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
 // Y + o > 255 and Y < threshold, which no exact term meets (the tests check every Y and value);
 // the B term is never an integer, so B has no threshold. Blocks whose G term is exact take the G
 // threshold of their Cb (see kernels.h) instead of going to the reference; they are found by
@@ -26,7 +27,7 @@ struct Interleave512 {
   alignas(64) std::uint8_t bg[3][64];      // output chunk -> index into [B 64 | G 64]
   alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
   std::uint64_t rMask[3];                  // output chunk bytes that take R
-  alignas(64) std::uint8_t spread[3][64];  // pixel -> its block's byte: packus(w, x) w, x; in order
+  alignas(64) std::uint8_t spread[2][64];  // pixel -> its block's byte: packs(w, w); in order
   // By chroma byte c (the decoded value as a byte): P of B and R for c 0..127, N for c 128..255
   // (indexed c - 128), the R threshold for every c.
   alignas(64) std::uint8_t posB[128], negB[128], posR[128], negR[128], thrR[256];
@@ -63,11 +64,10 @@ Interleave512 MakeInterleave512() {
       if (ch == 2)
         t.rMask[chunk] |= 1ull << j;
     }
-  // packus_epi16(w, x) puts the words of blocks 8L..8L+7 of w, then of x, into 128-bit lane L.
+  // packs_epi16(w, w) puts the words of blocks 8L..8L+7 of w into bytes 0..7 of 128-bit lane L.
   for (int p = 0; p < 64; ++p) {
-    for (int h = 0; h < 2; ++h)
-      t.spread[h][p] = static_cast<std::uint8_t>(16 * (p / 16) + 8 * h + (p / 2) % 8);
-    t.spread[2][p] = static_cast<std::uint8_t>(p / 2);
+    t.spread[0][p] = static_cast<std::uint8_t>(16 * (p / 16) + (p / 2) % 8);
+    t.spread[1][p] = static_cast<std::uint8_t>(p / 2);
   }
   return t;
 }
@@ -99,10 +99,10 @@ inline __m512i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
-// Per-pixel bytes of one step: saturated positive and negative parts of the B, G, R offsets and the
-// G and R thresholds.
+// Per-pixel bytes of one step: saturated positive and negative parts of the B and R offsets (index
+// 0 B, 1 R), the G offset as a signed byte (it lies in -124..125) and the G and R thresholds.
 struct PixelTerms {
-  __m512i p[3], n[3], tg, tr;
+  __m512i p[2], n[2], og, tg, tr;
 };
 
 // clamp(clamp(Y + o) - (Y < t)) for 64 pixels.
@@ -131,8 +131,12 @@ inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave
                 const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
   const __m512i b = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[0]), pt.n[0]);
-  const __m512i g = Thresholded(yv, pt.p[1], pt.n[1], pt.tg);
-  const __m512i r = Thresholded(yv, pt.p[2], pt.n[2], pt.tr);
+  // G with Y - 128 in signed bytes: signed saturation at -128 and 127 is the clamp to 0..255.
+  const __m512i bias = _mm512_set1_epi8(-128);
+  __m512i gs = _mm512_adds_epi8(_mm512_xor_si512(yv, bias), pt.og);
+  gs = _mm512_mask_subs_epi8(gs, _mm512_cmplt_epu8_mask(yv, pt.tg), gs, _mm512_set1_epi8(1));
+  const __m512i g = _mm512_xor_si512(gs, bias);
+  const __m512i r = Thresholded(yv, pt.p[1], pt.n[1], pt.tr);
   // Written out: GCC at -O2 keeps the chunk loop and reloads the indices from the stack.
   Chunk(out, b, g, r, idxBG[0], idxR[0], il.rMask[0]);
   Chunk(out + 64, b, g, r, idxBG[1], idxR[1], il.rMask[1]);
@@ -146,11 +150,9 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                             _mm512_load_si512(il.bg[2])};
   const __m512i idxR[3] = {_mm512_load_si512(il.r[0]), _mm512_load_si512(il.r[1]),
                            _mm512_load_si512(il.r[2])};
-  const __m512i spreadW = _mm512_load_si512(il.spread[0]);
-  const __m512i spreadX = _mm512_load_si512(il.spread[1]);
-  const __m512i spreadInOrder = _mm512_load_si512(il.spread[2]);
+  const __m512i spreadPacked = _mm512_load_si512(il.spread[0]);
+  const __m512i spreadInOrder = _mm512_load_si512(il.spread[1]);
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
-  const __m512i zero = _mm512_setzero_si512();
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
     const __m256i cbBytes =
@@ -168,9 +170,9 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                                              _mm512_load_si512(il.posB + 64));
     pt.n[0] = _mm512_maskz_permutex2var_epi8(cbNeg, _mm512_load_si512(il.negB), cbPix,
                                              _mm512_load_si512(il.negB + 64));
-    pt.p[2] = _mm512_maskz_permutex2var_epi8(~crNeg, _mm512_load_si512(il.posR), crPix,
+    pt.p[1] = _mm512_maskz_permutex2var_epi8(~crNeg, _mm512_load_si512(il.posR), crPix,
                                              _mm512_load_si512(il.posR + 64));
-    pt.n[2] = _mm512_maskz_permutex2var_epi8(crNeg, _mm512_load_si512(il.negR), crPix,
+    pt.n[1] = _mm512_maskz_permutex2var_epi8(crNeg, _mm512_load_si512(il.negR), crPix,
                                              _mm512_load_si512(il.negR + 64));
     pt.tr = Lookup256(il.thrR, crPix, crNeg);
     // The G threshold of the Cb where Cr is the one that makes the G term exact, else none.
@@ -188,9 +190,7 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
       og2[h] = _mm512_sub_epi32(q, _mm512_set1_epi32(124));
     }
     const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
-    const __m512i pnG = _mm512_packus_epi16(og, _mm512_sub_epi16(zero, og));
-    pt.p[1] = _mm512_permutexvar_epi8(spreadW, pnG);
-    pt.n[1] = _mm512_permutexvar_epi8(spreadX, pnG);
+    pt.og = _mm512_permutexvar_epi8(spreadPacked, _mm512_packs_epi16(og, og));
     Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
     Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
   }
