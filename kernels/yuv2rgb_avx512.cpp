@@ -23,6 +23,7 @@
 namespace colour {
 namespace {
 
+// The kernel's permute indices and chroma tables, built once.
 struct Interleave512 {
   alignas(64) std::uint8_t bg[3][64];      // output chunk -> index into [B 64 | G 64]
   alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
@@ -180,6 +181,8 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
         _mm512_cmpeq_epi8_mask(crPix, Lookup256(il.exactCr, cbPix, cbNeg)),
         Lookup256(il.thrG, cbPix, cbNeg));
 
+    // G offset floor(x / 1000) - 124, x = 124500 - 581 Cr - 394 Cb > 0, in dword lanes: x >> 3,
+    // then the division by 125 (see kernels.h); the words come back in block order.
     __m512i og2[2];
     for (int h = 0; h < 2; ++h) {
       const __m512i crcb = h == 0 ? _mm512_unpacklo_epi16(cr, cb) : _mm512_unpackhi_epi16(cr, cb);
