@@ -209,11 +209,14 @@ inline int OffsetG(int cb, int cr) { return (124500 - 581 * cr - 394 * cb) / 100
 inline bool OffsetGExact(int cb, int cr) { return (124500 - 581 * cr - 394 * cb) % 1000 == 0; }
 
 // Thresholds for the B and R channels where the term is an exact integer, indexed by
-// ((c + 128) >> 4) & 15 of the decoded chroma value c. Derived once from the reference; `valid`
-// is false if the exact values do not fit this form (the fast kernels are then not used).
+// ((c + 128) >> 4) & 15 of the decoded chroma value c, and for G by the Cb byte (cb & 255): the
+// threshold of the one Cr, if any, whose pair with that Cb makes the G term exact. Derived once
+// from the reference; `valid` is false if the exact values do not fit this form (the fast kernels
+// are then not used).
 struct ExactTermThresholds {
   BYTE tB[16];
   BYTE tR[16];
+  BYTE tG[256];
   bool valid;
 };
 const ExactTermThresholds& GetExactTermThresholds();

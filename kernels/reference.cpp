@@ -57,13 +57,49 @@ bool DeriveThresholds(BYTE (&table)[16], OffsetFn offsetOf, ExactFn exactOf, Ter
   return true;
 }
 
+// The G thresholds: for each Cb at most one Cr in -128..127 makes the G term an exact integer
+// (581 is prime to 1000), so one threshold per Cb, indexed by the Cb byte (cb & 255). The
+// non-exact pairs are clamp(Y + offset), as the tests check over every pair.
+bool DeriveGThresholds(BYTE (&table)[256]) {
+  for (int cb = -128; cb <= 127; ++cb) {
+    BYTE& entry = table[cb & 255];
+    entry = 0;
+    bool seen = false;
+    for (int cr = -128; cr <= 127; ++cr) {
+      if (!OffsetGExact(cb, cr))
+        continue;
+      if (seen)
+        return false;
+      seen = true;
+      const int o = OffsetG(cb, cr);
+      const double term = RefTerms(cb, cr).tg;
+      int found = -1;
+      for (int t = 0; t < 256 && found < 0; ++t) {
+        bool fits = true;
+        for (int y = 0; y < 256 && fits; ++y) {
+          int n = y + o - (y < t ? 1 : 0);
+          n = n > 255 ? 255 : (n < 0 ? 0 : n);
+          fits = RefChannel(static_cast<BYTE>(y), term) == n;
+        }
+        if (fits)
+          found = t;
+      }
+      if (found < 0)
+        return false;
+      entry = static_cast<BYTE>(found);
+    }
+  }
+  return true;
+}
+
 ExactTermThresholds Derive() {
   ExactTermThresholds t{};
   const bool b = DeriveThresholds(
       t.tB, OffsetB, OffsetBExact, [](int cb) { return RefTerms(cb, 0).tb; });
   const bool r = DeriveThresholds(
       t.tR, OffsetR, OffsetRExact, [](int cr) { return RefTerms(0, cr).tr; });
-  t.valid = b && r;
+  const bool g = DeriveGThresholds(t.tG);
+  t.valid = b && r && g;
   return t;
 }
 

@@ -1,6 +1,17 @@
 // YUV 4:2:0 -> RGB24 with AVX-512 (BW and VBMI), 64 pixels (32 blocks) of a row pair per step.
-// Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp); the packed
-// output is assembled with two-table byte permutes.
+// Same per-block offsets and thresholds as the AVX2 kernel (see yuv2rgb_avx2.cpp), but the pixels
+// stay bytes: a B or R offset o is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so
+// that clamp(Y + o) is a saturating add of P and a saturating subtract of N; the G offset fits a
+// signed byte and is added to Y - 128 with signed saturation. The threshold's 1 is a second
+// saturating subtract. clamp(clamp(Y + o) - d) differs from clamp(Y + o - d) only where
+// Y + o > 255 and Y < threshold, which no exact term meets (the tests check every Y and value);
+// the B term is never an integer, so B has no threshold. Blocks whose G term is exact take the G
+// threshold of their Cb (see kernels.h) instead of going to the reference; they are found by
+// comparing Cr with the one Cr byte per Cb that makes the term exact. B and R depend on one
+// chroma byte each, so their P, N and threshold bytes are looked up per pixel in 256-entry tables
+// with two-table byte permutes; Cb, Cr >= 0 give o >= 0 and negative ones o < 0, so P comes from
+// the table of the bytes 0..127 and N from that of 128..255, the other half masked to zero. The
+// packed output is assembled with two-table byte permutes.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -12,15 +23,40 @@
 namespace colour {
 namespace {
 
+// The kernel's permute indices and chroma tables, built once.
 struct Interleave512 {
-  alignas(64) std::uint8_t bg[3][64];  // output chunk -> index into [B 64 | G 64]
-  alignas(64) std::uint8_t r[3][64];   // output chunk -> index into R
-  std::uint64_t rMask[3];              // output chunk bytes that take R
-  std::uint8_t gLaneBlock[2][16];      // 32-bit lane of the G offset vectors -> block
+  alignas(64) std::uint8_t bg[3][64];      // output chunk -> index into [B 64 | G 64]
+  alignas(64) std::uint8_t r[3][64];       // output chunk -> index into R
+  std::uint64_t rMask[3];                  // output chunk bytes that take R
+  alignas(64) std::uint8_t spread[2][64];  // pixel -> its block's byte: packs(w, w); in order
+  // By chroma byte c (the decoded value as a byte): P of B and R for c 0..127, N for c 128..255
+  // (indexed c - 128), the R threshold for every c.
+  alignas(64) std::uint8_t posB[128], negB[128], posR[128], negR[128], thrR[256];
+  // By Cb byte: the Cr byte whose pair with it has an exact G term, and that pair's threshold (0,
+  // with any Cr byte, where there is none).
+  alignas(64) std::uint8_t exactCr[256], thrG[256];
 };
+
+inline std::uint8_t Saturate(int n) {
+  return static_cast<std::uint8_t>(n < 0 ? 0 : (n > 255 ? 255 : n));
+}
 
 Interleave512 MakeInterleave512() {
   Interleave512 t{};
+  const ExactTermThresholds& th = GetExactTermThresholds();
+  for (int k = 0; k < 128; ++k) {
+    t.posB[k] = Saturate(OffsetB(k));
+    t.negB[k] = Saturate(-OffsetB(k - 128));
+    t.posR[k] = Saturate(OffsetR(k));
+    t.negR[k] = Saturate(-OffsetR(k - 128));
+  }
+  for (int c = -128; c < 128; ++c) {
+    t.thrR[c & 255] = OffsetRExact(c) ? th.tR[((c + 128) >> 4) & 15] : 0;
+    t.thrG[c & 255] = th.tG[c & 255];
+    for (int cr = -128; cr < 128; ++cr)
+      if (OffsetGExact(c, cr))
+        t.exactCr[c & 255] = static_cast<std::uint8_t>(cr & 255);
+  }
   for (int chunk = 0; chunk < 3; ++chunk)
     for (int j = 0; j < 64; ++j) {
       const int pos = 64 * chunk + j, pixel = pos / 3, ch = pos % 3;
@@ -29,10 +65,11 @@ Interleave512 MakeInterleave512() {
       if (ch == 2)
         t.rMask[chunk] |= 1ull << j;
     }
-  // unpacklo/unpackhi_epi16 take blocks 8L..8L+3 / 8L+4..8L+7 into 128-bit lane L.
-  for (int h = 0; h < 2; ++h)
-    for (int i = 0; i < 16; ++i)
-      t.gLaneBlock[h][i] = static_cast<std::uint8_t>(8 * (i / 4) + 4 * h + i % 4);
+  // packs_epi16(w, w) puts the words of blocks 8L..8L+7 of w into bytes 0..7 of 128-bit lane L.
+  for (int p = 0; p < 64; ++p) {
+    t.spread[0][p] = static_cast<std::uint8_t>(16 * (p / 16) + (p / 2) % 8);
+    t.spread[1][p] = static_cast<std::uint8_t>(p / 2);
+  }
   return t;
 }
 
@@ -63,30 +100,48 @@ inline __m512i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
-// One channel of 64 pixels; offsets and thresholds per pixel word, lo/hi as the Y unpacking.
-inline __m512i Channel(__m512i ylo, __m512i yhi, __m512i olo, __m512i ohi, __m512i tlo,
-                       __m512i thi) {
-  const __m512i one = _mm512_set1_epi16(1);
-  __m512i lo = _mm512_add_epi16(ylo, olo), hi = _mm512_add_epi16(yhi, ohi);
-  lo = _mm512_mask_sub_epi16(lo, _mm512_cmpgt_epi16_mask(tlo, ylo), lo, one);
-  hi = _mm512_mask_sub_epi16(hi, _mm512_cmpgt_epi16_mask(thi, yhi), hi, one);
-  return _mm512_packus_epi16(lo, hi);
+// Per-pixel bytes of one step: saturated positive and negative parts of the B and R offsets (index
+// 0 B, 1 R), the G offset as a signed byte (it lies in -124..125) and the G and R thresholds.
+struct PixelTerms {
+  __m512i p[2], n[2], og, tg, tr;
+};
+
+// clamp(clamp(Y + o) - (Y < t)) for 64 pixels.
+inline __m512i Thresholded(__m512i yv, __m512i p, __m512i n, __m512i t) {
+  const __m512i c = _mm512_subs_epu8(_mm512_adds_epu8(yv, p), n);
+  return _mm512_mask_subs_epu8(c, _mm512_cmplt_epu8_mask(yv, t), c, _mm512_set1_epi8(1));
 }
 
-inline void Row(const BYTE* y, BYTE* out, const __m512i (&o)[3][2], const __m512i (&t)[2][2],
-                const Interleave512& il, const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
+// One 64-byte chunk of the packed output from the B, G, R bytes of 64 pixels.
+inline void Chunk(BYTE* out, __m512i b, __m512i g, __m512i r, __m512i idxBG, __m512i idxR,
+                  __mmask64 rMask) {
+  const __m512i bg = _mm512_permutex2var_epi8(b, idxBG, g);
+  _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(bg, rMask, idxR, r));
+}
+
+// Table bytes by 64 index bytes: entries 0..127 and 128..255 by two-table permutes, the top bit
+// (neg) choosing.
+inline __m512i Lookup256(const std::uint8_t* table, __m512i index, __mmask64 neg) {
+  return _mm512_mask_blend_epi8(
+      neg, _mm512_permutex2var_epi8(_mm512_load_si512(table), index, _mm512_load_si512(table + 64)),
+      _mm512_permutex2var_epi8(_mm512_load_si512(table + 128), index,
+                               _mm512_load_si512(table + 192)));
+}
+
+inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave512& il,
+                const __m512i (&idxBG)[3], const __m512i (&idxR)[3]) {
   const __m512i yv = _mm512_loadu_si512(y);
-  const __m512i zero = _mm512_setzero_si512();
-  const __m512i ylo = _mm512_unpacklo_epi8(yv, zero), yhi = _mm512_unpackhi_epi8(yv, zero);
-  const __m512i b = Channel(ylo, yhi, o[0][0], o[0][1], t[0][0], t[0][1]);
-  const __m512i g = _mm512_packus_epi16(_mm512_add_epi16(ylo, o[1][0]),
-                                        _mm512_add_epi16(yhi, o[1][1]));
-  const __m512i r = Channel(ylo, yhi, o[2][0], o[2][1], t[1][0], t[1][1]);
-  for (int chunk = 0; chunk < 3; ++chunk) {
-    const __m512i bg = _mm512_permutex2var_epi8(b, idxBG[chunk], g);
-    _mm512_storeu_si512(out + 64 * chunk,
-                        _mm512_mask_permutexvar_epi8(bg, il.rMask[chunk], idxR[chunk], r));
-  }
+  const __m512i b = _mm512_subs_epu8(_mm512_adds_epu8(yv, pt.p[0]), pt.n[0]);
+  // G with Y - 128 in signed bytes: signed saturation at -128 and 127 is the clamp to 0..255.
+  const __m512i bias = _mm512_set1_epi8(-128);
+  __m512i gs = _mm512_adds_epi8(_mm512_xor_si512(yv, bias), pt.og);
+  gs = _mm512_mask_subs_epi8(gs, _mm512_cmplt_epu8_mask(yv, pt.tg), gs, _mm512_set1_epi8(1));
+  const __m512i g = _mm512_xor_si512(gs, bias);
+  const __m512i r = Thresholded(yv, pt.p[1], pt.n[1], pt.tr);
+  // Written out: GCC at -O2 keeps the chunk loop and reloads the indices from the stack.
+  Chunk(out, b, g, r, idxBG[0], idxR[0], il.rMask[0]);
+  Chunk(out + 64, b, g, r, idxBG[1], idxR[1], il.rMask[1]);
+  Chunk(out + 128, b, g, r, idxBG[2], idxR[2], il.rMask[2]);
 }
 
 void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
@@ -96,67 +151,51 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                             _mm512_load_si512(il.bg[2])};
   const __m512i idxR[3] = {_mm512_load_si512(il.r[0]), _mm512_load_si512(il.r[1]),
                            _mm512_load_si512(il.r[2])};
-  const ExactTermThresholds& th = GetExactTermThresholds();
-  const __m512i tabB =
-      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tB)));
-  const __m512i tabR =
-      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
+  const __m512i spreadPacked = _mm512_load_si512(il.spread[0]);
+  const __m512i spreadInOrder = _mm512_load_si512(il.spread[1]);
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
-  const __m512i c128 = _mm512_set1_epi16(128), hiZero = _mm512_set1_epi16(-32768);
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
-    const __m512i cb = _mm512_cvtepi8_epi16(_mm256_add_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off));
-    const __m512i cr = _mm512_cvtepi8_epi16(_mm256_add_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off));
+    const __m256i cbBytes =
+        _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
+    const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
+    const __m256i crBytes =
+        _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 32 * s)), off);
+    const __m512i cr = _mm512_cvtepi8_epi16(crBytes);
 
-    const __m512i yb = _mm512_add_epi16(_mm512_slli_epi16(cb, 3), _mm512_set1_epi16(1125));
-    const __m512i qb = _mm512_srli_epi16(_mm512_mulhi_epu16(yb, _mm512_set1_epi16(4195)), 4);
-    const __m512i ob = _mm512_add_epi16(_mm512_add_epi16(cb, cb),
-                                        _mm512_sub_epi16(qb, _mm512_set1_epi16(4)));
-    const __mmask32 exB =
-        _mm512_cmpeq_epi16_mask(yb, _mm512_mullo_epi16(qb, _mm512_set1_epi16(250)));
-    const __m512i yr = _mm512_add_epi16(_mm512_mullo_epi16(cr, _mm512_set1_epi16(7)),
-                                        _mm512_set1_epi16(925));
-    const __m512i qr = _mm512_srli_epi16(_mm512_mulhi_epu16(yr, _mm512_set1_epi16(20972)), 4);
-    const __m512i orr = _mm512_add_epi16(cr, _mm512_sub_epi16(qr, _mm512_set1_epi16(18)));
-    const __mmask32 exR =
-        _mm512_cmpeq_epi16_mask(yr, _mm512_mullo_epi16(qr, _mm512_set1_epi16(50)));
-    const __m512i tb = _mm512_maskz_mov_epi16(
-        exB, _mm512_shuffle_epi8(tabB, _mm512_or_si512(
-                                           _mm512_srli_epi16(_mm512_add_epi16(cb, c128), 4), hiZero)));
-    const __m512i tr = _mm512_maskz_mov_epi16(
-        exR, _mm512_shuffle_epi8(tabR, _mm512_or_si512(
-                                           _mm512_srli_epi16(_mm512_add_epi16(cr, c128), 4), hiZero)));
+    PixelTerms pt;
+    const __m512i cbPix = _mm512_permutexvar_epi8(spreadInOrder, _mm512_zextsi256_si512(cbBytes));
+    const __m512i crPix = _mm512_permutexvar_epi8(spreadInOrder, _mm512_zextsi256_si512(crBytes));
+    const __mmask64 cbNeg = _mm512_movepi8_mask(cbPix), crNeg = _mm512_movepi8_mask(crPix);
+    pt.p[0] = _mm512_maskz_permutex2var_epi8(~cbNeg, _mm512_load_si512(il.posB), cbPix,
+                                             _mm512_load_si512(il.posB + 64));
+    pt.n[0] = _mm512_maskz_permutex2var_epi8(cbNeg, _mm512_load_si512(il.negB), cbPix,
+                                             _mm512_load_si512(il.negB + 64));
+    pt.p[1] = _mm512_maskz_permutex2var_epi8(~crNeg, _mm512_load_si512(il.posR), crPix,
+                                             _mm512_load_si512(il.posR + 64));
+    pt.n[1] = _mm512_maskz_permutex2var_epi8(crNeg, _mm512_load_si512(il.negR), crPix,
+                                             _mm512_load_si512(il.negR + 64));
+    pt.tr = Lookup256(il.thrR, crPix, crNeg);
+    // The G threshold of the Cb where Cr is the one that makes the G term exact, else none.
+    pt.tg = _mm512_maskz_mov_epi8(
+        _mm512_cmpeq_epi8_mask(crPix, Lookup256(il.exactCr, cbPix, cbNeg)),
+        Lookup256(il.thrG, cbPix, cbNeg));
 
+    // G offset floor(x / 1000) - 124, x = 124500 - 581 Cr - 394 Cb > 0, in dword lanes: x >> 3,
+    // then the division by 125 (see kernels.h); the words come back in block order.
     __m512i og2[2];
-    __mmask16 exG2[2];
     for (int h = 0; h < 2; ++h) {
       const __m512i crcb = h == 0 ? _mm512_unpacklo_epi16(cr, cb) : _mm512_unpackhi_epi16(cr, cb);
       const __m512i x = _mm512_add_epi32(_mm512_madd_epi16(crcb, Pair16(-581, -394)),
                                          _mm512_set1_epi32(124500));
       const __m512i y = _mm512_srli_epi32(x, 3);
       const __m512i q = _mm512_srli_epi32(_mm512_mulhi_epu16(y, Pair16(33555, 0)), 6);
-      const __m512i r = _mm512_sub_epi32(y, _mm512_mullo_epi16(q, Pair16(125, 0)));
-      exG2[h] = _mm512_cmpeq_epi32_mask(
-          _mm512_or_si512(r, _mm512_and_si512(x, _mm512_set1_epi32(7))), _mm512_setzero_si512());
       og2[h] = _mm512_sub_epi32(q, _mm512_set1_epi32(124));
     }
     const __m512i og = _mm512_packs_epi32(og2[0], og2[1]);
-
-    const __m512i o[3][2] = {{_mm512_unpacklo_epi16(ob, ob), _mm512_unpackhi_epi16(ob, ob)},
-                             {_mm512_unpacklo_epi16(og, og), _mm512_unpackhi_epi16(og, og)},
-                             {_mm512_unpacklo_epi16(orr, orr), _mm512_unpackhi_epi16(orr, orr)}};
-    const __m512i t[2][2] = {{_mm512_unpacklo_epi16(tb, tb), _mm512_unpackhi_epi16(tb, tb)},
-                             {_mm512_unpacklo_epi16(tr, tr), _mm512_unpackhi_epi16(tr, tr)}};
-    Row(yA + 64 * s, outA + 192 * s, o, t, il, idxBG, idxR);
-    Row(yB + 64 * s, outB + 192 * s, o, t, il, idxBG, idxR);
-
-    for (int h = 0; h < 2; ++h)
-      for (unsigned m = exG2[h]; m; m &= m - 1) {
-        const int j = 32 * s + il.gLaneBlock[h][__builtin_ctz(m)];
-        RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
-      }
+    pt.og = _mm512_permutexvar_epi8(spreadPacked, _mm512_packs_epi16(og, og));
+    Row(yA + 64 * s, outA + 192 * s, pt, il, idxBG, idxR);
+    Row(yB + 64 * s, outB + 192 * s, pt, il, idxBG, idxR);
   }
   const int done = 32 * steps;
   if (done < blocks)

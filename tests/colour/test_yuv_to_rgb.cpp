@@ -259,4 +259,39 @@ TEST(YuvToRgbArithmetic, ChannelsAreYPlusTheFlooredTermExceptOnExactTerms) {
   EXPECT_TRUE(colour::GetExactTermThresholds().valid);
 }
 
+// The byte-domain kernels clamp before taking the threshold's 1 off: clamp(clamp(Y + o) - d) must
+// equal the reference for every Y, every R value and every (Cb, Cr) pair with an exact G term, with
+// their derived thresholds (B has none; the other pairs are covered above).
+TEST(YuvToRgbArithmetic, SaturatingBytesGiveTheReferenceWithTheThresholds) {
+  const colour::ExactTermThresholds& th = colour::GetExactTermThresholds();
+  ASSERT_TRUE(th.valid);
+  struct Case {
+    const char* channel;
+    int cb, cr, offset, threshold;
+    double term;
+  };
+  std::vector<Case> cases;
+  for (int c = -128; c < 128; ++c) {
+    cases.push_back({"R", 0, c, colour::OffsetR(c),
+                     colour::OffsetRExact(c) ? th.tR[((c + 128) >> 4) & 15] : 0,
+                     colour::RefTerms(0, c).tr});
+    for (int cr = -128; cr < 128; ++cr)
+      if (colour::OffsetGExact(c, cr))
+        cases.push_back({"G", c, cr, colour::OffsetG(c, cr), th.tG[c & 255],
+                         colour::RefTerms(c, cr).tg});
+  }
+  auto clamp = [](int n) { return n < 0 ? 0 : (n > 255 ? 255 : n); };
+  int thresholded[2] = {};
+  for (const Case& c : cases) {
+    thresholded[c.channel[0] == 'G'] += c.threshold > 0;
+    for (int y = 0; y < 256; ++y)
+      ASSERT_EQ(colour::RefChannel(static_cast<BYTE>(y), c.term),
+                std::max(clamp(y + c.offset) - (y < c.threshold ? 1 : 0), 0))
+          << c.channel << ": Y " << y << ", Cb " << c.cb << ", Cr " << c.cr << ", threshold "
+          << c.threshold;
+  }
+  EXPECT_GT(thresholded[0], 0);
+  EXPECT_GT(thresholded[1], 0);
+}
+
 }  // namespace
