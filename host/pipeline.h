@@ -1,4 +1,4 @@
-// The pipeline language of plenor run and plenor graph save, in the manner of gst-launch:
+// The pipeline language of plenor run and plenor graph save:
 //
 //   TestPatternSource frames=10 ! FileWriter location=out.rgb
 //   RawFrameSource location=clip_352x288.yuv ! I420ToRgbFilter ! ImageWriter location=snap.png
