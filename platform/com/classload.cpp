@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -68,6 +69,10 @@ struct Module {
   PFN_DLLCANUNLOADNOW canUnloadNow = nullptr;
   int holds = 0;  // LoadLibrary handles not yet freed
   int busy = 0;   // threads currently using the module (calls in progress)
+  // Set at the first DllCanUnloadNow S_OK of an unload attempt, cleared by S_FALSE or a new class
+  // object request (CoFreeUnusedLibrariesEx).
+  bool idle = false;
+  std::chrono::steady_clock::time_point idleSince{};
 };
 
 struct ModuleTable {
@@ -155,6 +160,7 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
     if (Module* m = t.FindByPath(abs)) {
       ++m->busy;
       if (hold) ++m->holds;
+      m->idle = false;
       return m;
     }
   }
@@ -193,6 +199,7 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
     }
     ++m->busy;
     if (hold) ++m->holds;
+    m->idle = false;
     result = m;
   }
   if (extra) ::dlclose(extra);  // drops only the reference this call added
@@ -200,8 +207,10 @@ Module* LoadPinned(const char* path, bool hold, std::string* error) {
 }
 
 // Drops a pin. With tryUnload, a module left without holds and pins is unloaded when it has no
-// live objects (DllCanUnloadNow == S_OK, or when it exports no DllCanUnloadNow and unloadBlind).
-void Unpin(Module* m, bool tryUnload, bool unloadBlind) {
+// live objects (DllCanUnloadNow == S_OK, or when it exports no DllCanUnloadNow and unloadBlind)
+// and, for a module that asks DllCanUnloadNow, has had none for delayMs (see
+// CoFreeUnusedLibrariesEx).
+void Unpin(Module* m, bool tryUnload, bool unloadBlind, DWORD delayMs = 0) {
   ModuleTable& t = Modules();
   std::unique_ptr<Module> doomed;
   {
@@ -221,7 +230,16 @@ void Unpin(Module* m, bool tryUnload, bool unloadBlind) {
       HRESULT hr = ask();  // still pinned by this thread
       lock.lock();
       --m->busy;
+      if (hr != S_OK) m->idle = false;
       if (hr != S_OK || m->holds > 0 || m->busy > 0) return;
+      if (delayMs > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m->idle) {
+          m->idle = true;
+          m->idleSince = now;
+        }
+        if (now - m->idleSince < std::chrono::milliseconds(delayMs)) return;
+      }
       doomed = t.Remove(m);
     }
   }
@@ -351,7 +369,9 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD clsctx, REF
 
 std::string CoGetLastLoadError() { return t_lastLoadError; }
 
-void CoFreeUnusedLibraries() {
+void CoFreeUnusedLibraries() { CoFreeUnusedLibrariesEx(kDefaultUnloadDelayMs, 0); }
+
+void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD) {
   try {
     ModuleTable& t = Modules();
     std::vector<Module*> candidates;
@@ -364,7 +384,7 @@ void CoFreeUnusedLibraries() {
         }
       }
     }
-    for (Module* m : candidates) Unpin(m, true, false);
+    for (Module* m : candidates) Unpin(m, true, false, dwUnloadDelay);
   } catch (const std::bad_alloc&) {
     // Nothing is unloaded this time; a later call retries.
   }
@@ -462,8 +482,10 @@ BOOL FreeLibrary(HMODULE module) {
     --m->holds;
     ++m->busy;
   }
-  // The last hold gone, the module goes too unless objects of it are still alive.
-  Unpin(m, true, true);
+  // The last hold gone, a plain library goes too. A module with class objects goes as
+  // CoFreeUnusedLibraries would take it: once it has been without objects for the default delay
+  // (the loader's own threads may be finishing with one right now).
+  Unpin(m, true, true, kDefaultUnloadDelayMs);
   return TRUE;
 }
 

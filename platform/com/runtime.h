@@ -29,7 +29,15 @@ PLENOR_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWO
 // Text of the calling thread's last failed module load through CoGetClassObject/CoCreateInstance
 // (the loader's message for CO_E_DLLNOTFOUND, the missing export for CO_E_ERRORINDLL), or "".
 PLENOR_EXPORT std::string CoGetLastLoadError();
-// Asks every loaded module's DllCanUnloadNow and unloads those that answer S_OK.
+// Asks every loaded module's DllCanUnloadNow and unloads those that have answered S_OK for at
+// least dwUnloadDelay milliseconds: the first S_OK only marks the module idle, and an S_FALSE or
+// a new class object request clears the mark. The delay covers a thread that has just dropped a
+// module's last object and is still running the module's code on its way out of Release; with
+// other threads using the module, 0 (unload at the first S_OK) can unload it under that thread.
+// dwReserved must be 0.
+PLENOR_EXPORT void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved);
+// CoFreeUnusedLibrariesEx with kDefaultUnloadDelayMs.
+constexpr DWORD kDefaultUnloadDelayMs = 500;
 PLENOR_EXPORT void CoFreeUnusedLibraries();
 
 // Class objects built into the runtime itself (the filter graph manager, the filter mapper, the

@@ -5,7 +5,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 
 #include "platform/com/registry.h"
@@ -104,14 +106,14 @@ TEST(ClassLoad, ModuleStaysWhileObjectsLiveAndUnloadsWhenAsked) {
   EXPECT_EQ(std::count_if(modules.begin(), modules.end(), [](auto& m) { return m.path == kLoaderModule; }), 1);
   EXPECT_EQ(ModuleAnswer(kLoaderModule), S_FALSE);
 
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsMapped(kLoaderModule)) << "objects are alive";
   first.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsLoaded(kLoaderModule));
   second.Reset();
   EXPECT_EQ(ModuleAnswer(kLoaderModule), S_OK);
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsLoaded(kLoaderModule));
   EXPECT_FALSE(IsMapped(kLoaderModule));
 
@@ -120,12 +122,34 @@ TEST(ClassLoad, ModuleStaysWhileObjectsLiveAndUnloadsWhenAsked) {
   ASSERT_EQ(CoGetClassObject(CLSID_LoaderTestObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              factory.AsOut()),
             S_OK);
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsMapped(kLoaderModule));
   ComPtr<IUnknown> viaFactory;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, viaFactory.AsOut()), E_NOINTERFACE);
   factory.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_FALSE(IsMapped(kLoaderModule));
+}
+
+// With a delay, the first S_OK only marks a module idle; it goes once it has stayed unused that
+// long, and a class object request in between starts the wait again.
+TEST(ClassLoad, UnloadWaitsUntilTheModuleStayedUnusedForTheDelay) {
+  RegisterServer(CLSID_LoaderTestObject, kLoaderModule);
+  auto useOnce = [] {
+    ComPtr<IUnknown> object;
+    return CoCreateInstance(CLSID_LoaderTestObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.AsOut());
+  };
+  constexpr DWORD kDelay = 100;
+  const auto longer = std::chrono::milliseconds(kDelay + 30);
+  ASSERT_EQ(useOnce(), S_OK);
+  CoFreeUnusedLibrariesEx(kDelay, 0);
+  EXPECT_TRUE(IsMapped(kLoaderModule)) << "only marked idle";
+  ASSERT_EQ(useOnce(), S_OK);
+  std::this_thread::sleep_for(longer);
+  CoFreeUnusedLibrariesEx(kDelay, 0);
+  EXPECT_TRUE(IsMapped(kLoaderModule)) << "the request cleared the mark";
+  std::this_thread::sleep_for(longer);
+  CoFreeUnusedLibrariesEx(kDelay, 0);
   EXPECT_FALSE(IsMapped(kLoaderModule));
 }
 
@@ -148,10 +172,10 @@ TEST(ClassLoad, LibraryHoldsAndExports) {
   EXPECT_EQ(GetProcAddress(h, "NoSuchExport"), nullptr);
 
   // Holds keep the module even when it has no objects.
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsMapped(kLoaderModule));
   EXPECT_TRUE(FreeLibrary(h));
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsMapped(kLoaderModule));
 
   // An object outlives the last hold: the module stays until the object is gone.
@@ -164,7 +188,7 @@ TEST(ClassLoad, LibraryHoldsAndExports) {
   EXPECT_FALSE(FreeLibrary(h)) << "more frees than loads";
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   object.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsMapped(kLoaderModule));
 
   // A plain library goes with its last hold.

@@ -47,8 +47,9 @@ TEST(ClassLoadThreads, CreateWhileOthersUnload) {
       }
     });
   }
-  // Unloads whatever is unused, lists modules (calling into them) and loads the module directly,
-  // as fast as it can. The module's load hook calls back into the runtime meanwhile.
+  // Unloads whatever has been unused for the default delay, lists modules (calling into them) and
+  // loads the module directly, as fast as it can. The module's load hook calls back into the
+  // runtime meanwhile.
   threads.emplace_back([&] {
     while (!done) {
       CoFreeUnusedLibraries();
@@ -63,7 +64,7 @@ TEST(ClassLoadThreads, CreateWhileOthersUnload) {
   threads.back().join();
   EXPECT_EQ(failures, 0);
 
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);  // nothing else runs now
   void* dl = ::dlopen(kLoaderModule.c_str(), RTLD_NOW | RTLD_NOLOAD);
   EXPECT_EQ(dl, nullptr) << "the module is unloaded once nothing uses it";
   if (dl) ::dlclose(dl);
