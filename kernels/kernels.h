@@ -179,6 +179,17 @@ constexpr int kChromaBias32 = 512500 + 29 * 4000;
 constexpr int kChromaQuotientBias = 157;
 constexpr int kChromaByteAdd32 = 128;
 
+// The SIMD kernels' numerator scales: they put the quotient part x >> s in bytes 1-2 of a 32-bit lane and the
+// dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by 1000 = 125 << 3,
+// chroma by 4000 = 125 << 5.
+constexpr int kLumaScale = 1 << (8 - 3);
+constexpr int kChromaScale = 1 << (8 - 5);
+static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
+static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
+                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
+                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
+              "scaled chroma numerator is positive and fits 3 bytes");
+
 // Division by 125 << s in 16-bit lanes, the way the SIMD kernels do it: x << (16 - s) splits x
 // into y = x >> s (high word) and the dropped bits (low word); q = ((y * 33555) >> 16) >> 6 is
 // floor(y / 125) while 71 y < 2^22 (33555 * 125 = 2^22 + 71), and x is a multiple of 125 << s

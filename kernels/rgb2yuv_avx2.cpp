@@ -85,17 +85,6 @@ inline Px8 Load32(const BYTE* p) {
   return {_mm256_and_si256(v, _mm256_set1_epi32(0x00FF00FF)), _mm256_srli_epi16(v, 8)};
 }
 
-// Numerator scales that put the quotient part x >> s in bytes 1-2 of a 32-bit lane and the
-// dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by 1000 = 125 << 3,
-// chroma by 4000 = 125 << 5.
-constexpr int kLumaScale = 1 << (8 - 3);
-constexpr int kChromaScale = 1 << (8 - 5);
-static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
-static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
-                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
-                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
-              "scaled chroma numerator is positive and fits 3 bytes");
-
 // Per 128-bit lane: bytes 1-2 of the four 32-bit lanes as words 0-3, bytes 0 and 3 as words 4-7.
 inline __m256i SplitControl() {
   return _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, 0, 3, 4, 7, 8, 11, 12, 15, 1, 2, 5, 6, 9, 10,

@@ -160,16 +160,6 @@ inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i d
   return q;
 }
 
-// Numerator scales for a quotient in bytes 1-2: luma divides by 1000 = 125 << 3, chroma by
-// 4000 = 125 << 5.
-constexpr int kLumaScale = 1 << (8 - 3);
-constexpr int kChromaScale = 1 << (8 - 5);
-static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");
-static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
-                  kChromaScale * (kChromaTermMax + kChromaBias32) < 1 << 24 &&
-                  kChromaBias24 >= kChromaTermMax && kChromaBias32 >= kChromaTermMax,
-              "scaled chroma numerator is positive and fits 3 bytes");
-
 // Luma numerators N scaled by kLumaScale.
 inline __m512i LumaNumerators(const Px16& p) {
   const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(500 * kLumaScale), p.br,

@@ -167,16 +167,10 @@ void RunMixGraph(benchmark::State& state, Mixer mixer, int bits, std::string lab
   double wall = 0, cpu = 0;
   long long frames = 0, pushed = 0;
   for (auto _ : state) {
-    const int before = g.renderer->rendered.load();
-    const double c0 = ProcessSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!g.RunToCompletion()) {
+    if (!benchsupport::TimedRun([&] { return g.RunToCompletion(); }, *g.renderer.Get(), &wall, &cpu, &frames)) {
       state.SkipWithError("the graph did not complete");
       return;
     }
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += ProcessSeconds() - c0;
-    frames += g.renderer->rendered.load() - before;
     pushed += 2 * kFrames;
   }
   // Every pushed frame produces one output frame when the gate is open.

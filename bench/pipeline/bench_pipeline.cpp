@@ -159,14 +159,7 @@ std::map<int, Figures> g_figures;  // by the Queue's max_samples (0: none)
 
 // One run to the end of the stream, added to the tallies; false when it failed.
 bool RunOnce(RoundTrip& p, double* wall, double* cpu, long long* frames) {
-  const int before = p.renderer->rendered.load();
-  const double c0 = ProcessSeconds();
-  const auto t0 = std::chrono::steady_clock::now();
-  if (!p.RunToCompletion()) return false;
-  *wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  *cpu += ProcessSeconds() - c0;
-  *frames += p.renderer->rendered.load() - before;
-  return true;
+  return benchsupport::TimedRun([&] { return p.RunToCompletion(); }, *p.renderer.Get(), wall, cpu, frames);
 }
 
 void BM_RoundTrip1080p(benchmark::State& state) {
@@ -279,16 +272,10 @@ void BM_Stage(benchmark::State& state) {
   double wall = 0, cpu = 0;
   long long frames = 0;
   for (auto _ : state) {
-    const int before = renderer->rendered.load();
-    const double c0 = ProcessSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!g.RunToCompletion()) {
+    if (!benchsupport::TimedRun([&] { return g.RunToCompletion(); }, *renderer.Get(), &wall, &cpu, &frames)) {
       state.SkipWithError("the graph did not complete");
       return;
     }
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += ProcessSeconds() - c0;
-    frames += renderer->rendered.load() - before;
   }
   Figures& f = g_stages[stage == 0 ? "source" : stage == 1 ? "to RGB24" : "to I420"];
   f.fps = frames / wall;

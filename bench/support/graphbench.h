@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <vector>
 
@@ -79,6 +80,21 @@ struct LinearGraph {
 
 // Processor time of all threads of the process, in seconds.
 double ProcessSeconds();
+
+// Runs `run` (a graph run to the end of its stream, true when it completed) once and adds its wall
+// seconds, the process's processor seconds and the samples `renderer` counted meanwhile to the
+// tallies; false when the run failed.
+template <class Run>
+bool TimedRun(Run&& run, const CountingRenderer& renderer, double* wall, double* cpu, long long* samples) {
+  const int before = renderer.rendered.load();
+  const double c0 = ProcessSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  if (!run()) return false;
+  *wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  *cpu += ProcessSeconds() - c0;
+  *samples += renderer.rendered.load() - before;
+  return true;
+}
 
 // The machine's load averages (1, 5 and 15 minutes) before and after the benchmarks ran.
 struct LoadAverages {
