@@ -133,21 +133,29 @@ inline void RefPixel(BYTE y, const RefRgbTerms& t, BYTE* out) {
   out[2] = RefChannel(y, t.tr);
 }
 
-// One whole block by the reference: four luma samples and the chroma pair of block j.
+// The chroma pair of block j by the reference.
 template <int Bpp>
-inline void RefRgbBlock(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
-                        int j, int offset) {
+inline void RefChromaBlock(const BYTE* srcA, const BYTE* srcB, BYTE* u, BYTE* v, int j, int offset) {
   const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
                              srcB + (2 * j + 1) * Bpp};
-  const bool clampHigh = Bpp == 3;
-  yA[2 * j] = RefLuma(px[0][2], px[0][1], px[0][0], clampHigh);
-  yA[2 * j + 1] = RefLuma(px[1][2], px[1][1], px[1][0], clampHigh);
-  yB[2 * j] = RefLuma(px[2][2], px[2][1], px[2][0], clampHigh);
-  yB[2 * j + 1] = RefLuma(px[3][2], px[3][1], px[3][0], clampHigh);
   if constexpr (Bpp == 3)
     RefChroma24(px, offset, u + j, v + j);
   else
     RefChroma32(px, u + j, v + j);
+}
+
+// One whole block by the reference: four luma samples and the chroma pair of block j.
+template <int Bpp>
+inline void RefRgbBlock(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                        int j, int offset) {
+  const bool clampHigh = Bpp == 3;
+  for (int k = 0; k < 2; ++k) {
+    const BYTE* a = srcA + (2 * j + k) * Bpp;
+    const BYTE* b = srcB + (2 * j + k) * Bpp;
+    yA[2 * j + k] = RefLuma(a[2], a[1], a[0], clampHigh);
+    yB[2 * j + k] = RefLuma(b[2], b[1], b[0], clampHigh);
+  }
+  RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
 }
 
 // The four RGB24 pixels of block j by the reference.
@@ -178,6 +186,18 @@ constexpr int kChromaBias24 = 2000 + 157 * 4000;
 constexpr int kChromaBias32 = 512500 + 29 * 4000;
 constexpr int kChromaQuotientBias = 157;
 constexpr int kChromaByteAdd32 = 128;
+
+// Column x of a row pair whose luma check was zero: the kernels merge the two rows' checks, so
+// each row's pixel is redone by the reference if its numerator is an exact multiple of 1000.
+template <int Bpp>
+inline void SettleLumaColumn(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, int x) {
+  const BYTE* pa = srcA + Bpp * x;
+  const BYTE* pb = srcB + Bpp * x;
+  if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
+    yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
+  if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
+    yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+}
 
 // The SIMD kernels' numerator scales: they put the quotient part x >> s in bytes 1-2 of a 32-bit lane and the
 // dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by 1000 = 125 << 3,

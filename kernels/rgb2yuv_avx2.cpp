@@ -147,24 +147,14 @@ void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYT
       static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.luma, zero)));
   for (unsigned m = lumaBits & 0x55555555u; m; m &= m - 1) {
     const int x = 16 * step + PixelOfLumaWord(__builtin_ctz(m) / 2);
-    const BYTE* pa = srcA + Bpp * x;
-    const BYTE* pb = srcB + Bpp * x;
-    if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
-      yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
-    if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
-      yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+    SettleLumaColumn<Bpp>(srcA, srcB, yA, yB, x);
   }
   const unsigned chromaBits =
       static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.chroma, zero)));
   for (unsigned m = chromaBits & 0x55555555u; m; m &= m - 1) {
     const int word = __builtin_ctz(m) / 2;
     const int j = 8 * step + 4 * (word / 8) + word % 4;
-    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
-                               srcB + (2 * j + 1) * Bpp};
-    if constexpr (Bpp == 3)
-      RefChroma24(px, offset, u + j, v + j);
-    else
-      RefChroma32(px, u + j, v + j);
+    RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
   }
 }
 

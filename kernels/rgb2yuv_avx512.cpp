@@ -222,22 +222,12 @@ void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYT
   const unsigned lumaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.luma, c.luma));
   for (unsigned m = lumaLanes; m; m &= m - 1) {
     const int x = 32 * step + __builtin_ctz(m);
-    const BYTE* pa = srcA + Bpp * x;
-    const BYTE* pb = srcB + Bpp * x;
-    if (LumaNumerator(pa[2], pa[1], pa[0]) % 1000 == 0)
-      yA[x] = RefLuma(pa[2], pa[1], pa[0], Bpp == 3);
-    if (LumaNumerator(pb[2], pb[1], pb[0]) % 1000 == 0)
-      yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
+    SettleLumaColumn<Bpp>(srcA, srcB, yA, yB, x);
   }
   const unsigned chromaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.chroma, c.chroma));
   for (unsigned m = (chromaLanes | chromaLanes >> 16) & 0xFFFFu; m; m &= m - 1) {
     const int j = 16 * step + __builtin_ctz(m);
-    const BYTE* const px[4] = {srcA + 2 * j * Bpp, srcA + (2 * j + 1) * Bpp, srcB + 2 * j * Bpp,
-                               srcB + (2 * j + 1) * Bpp};
-    if constexpr (Bpp == 3)
-      RefChroma24(px, offset, u + j, v + j);
-    else
-      RefChroma32(px, u + j, v + j);
+    RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
   }
 }
 
