@@ -199,9 +199,9 @@ inline void SettleLumaColumn(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE*
     yB[x] = RefLuma(pb[2], pb[1], pb[0], Bpp == 3);
 }
 
-// The SIMD kernels' numerator scales: they put the quotient part x >> s in bytes 1-2 of a 32-bit lane and the
-// dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by 1000 = 125 << 3,
-// chroma by 4000 = 125 << 5.
+// The SIMD kernels' numerator scales: they put the quotient part x >> s in bytes 1-2 of a 32-bit
+// lane and the dropped bits in byte 0 (byte 3 stays zero: scaled x < 2^24): luma divides by
+// 1000 = 125 << 3, chroma by 4000 = 125 << 5.
 constexpr int kLumaScale = 1 << (8 - 3);
 constexpr int kChromaScale = 1 << (8 - 5);
 static_assert(kLumaScale * kLumaNumeratorMax < 1 << 24, "scaled luma numerator fits 3 bytes");

@@ -18,6 +18,26 @@ void YuvToRgb24RowPairC(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYT
     RefYuvBlock(yA, yB, u, v, outA, outB, j, offset);
 }
 
+// Whether channel(Y) = clamp(Y + offset - (Y < t)) equals the reference channel of `term` for all
+// 256 Y.
+bool FitsThreshold(int offset, double term, int t) {
+  for (int y = 0; y < 256; ++y) {
+    int n = y + offset - (y < t ? 1 : 0);
+    n = n > 255 ? 255 : (n < 0 ? 0 : n);
+    if (RefChannel(static_cast<BYTE>(y), term) != n)
+      return false;
+  }
+  return true;
+}
+
+// The smallest threshold that fits (FitsThreshold), or -1 when none does.
+int FindThreshold(int offset, double term) {
+  for (int t = 0; t < 256; ++t)
+    if (FitsThreshold(offset, term, t))
+      return t;
+  return -1;
+}
+
 // Finds, for every chroma value whose term is an exact integer, the threshold t with
 // channel(Y) = clamp(Y + offset - (Y < t)) for all 256 Y, and checks that every other chroma value
 // gives clamp(Y + offset) exactly. Returns false if some value fits neither form or two exact
@@ -30,24 +50,12 @@ bool DeriveThresholds(BYTE (&table)[16], OffsetFn offsetOf, ExactFn exactOf, Ter
   for (int c = -128; c <= 127; ++c) {
     const int o = offsetOf(c);
     const double term = termOf(c);
-    auto fits = [&](int t) {
-      for (int y = 0; y < 256; ++y) {
-        int n = y + o - (y < t ? 1 : 0);
-        n = n > 255 ? 255 : (n < 0 ? 0 : n);
-        if (RefChannel(static_cast<BYTE>(y), term) != n)
-          return false;
-      }
-      return true;
-    };
     if (!exactOf(c)) {
-      if (!fits(0))
+      if (!FitsThreshold(o, term, 0))
         return false;
       continue;
     }
-    int found = -1;
-    for (int t = 0; t < 256 && found < 0; ++t)
-      if (fits(t))
-        found = t;
+    const int found = FindThreshold(o, term);
     const int index = ((c + 128) >> 4) & 15;
     if (found < 0 || used[index])
       return false;
@@ -71,19 +79,7 @@ bool DeriveGThresholds(BYTE (&table)[256]) {
       if (seen)
         return false;
       seen = true;
-      const int o = OffsetG(cb, cr);
-      const double term = RefTerms(cb, cr).tg;
-      int found = -1;
-      for (int t = 0; t < 256 && found < 0; ++t) {
-        bool fits = true;
-        for (int y = 0; y < 256 && fits; ++y) {
-          int n = y + o - (y < t ? 1 : 0);
-          n = n > 255 ? 255 : (n < 0 ? 0 : n);
-          fits = RefChannel(static_cast<BYTE>(y), term) == n;
-        }
-        if (fits)
-          found = t;
-      }
+      const int found = FindThreshold(OffsetG(cb, cr), RefTerms(cb, cr).tg);
       if (found < 0)
         return false;
       entry = static_cast<BYTE>(found);

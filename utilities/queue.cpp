@@ -68,9 +68,13 @@ void CQueueFilter::InitParameters() {
   AddParameter("max_bytes", &m_nMaxBytes, kDefaultMaxBytes);
 }
 
+// "max_samples" as the list's limit: at least 1, and bounded so that the ring and the buffer count
+// stay allocatable.
+unsigned int CQueueFilter::SampleLimit() const { return std::clamp(m_nMaxSamples, 1u, 1u << 20); }
+
 LONG CQueueFilter::BuffersNeeded(LONG cbBuffer) {
   CAutoLock params(&m_csParams);
-  unsigned int n = std::clamp(m_nMaxSamples, 1u, 1u << 20);
+  unsigned int n = SampleLimit();
   if (m_nMaxBytes > 0 && cbBuffer > 0)
     n = std::clamp(m_nMaxBytes / static_cast<unsigned int>(cbBuffer), 1u, n);
   return static_cast<LONG>(n) + 1;
@@ -82,22 +86,10 @@ bool CQueueFilter::HasRoomFor(size_t bytes) const {
 }
 
 CBasePin* CQueueFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CQueueInputPin(this, &hr);
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) CTransInPlaceOutputPin(L"Queue output pin", this, &hr, L"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return GetPinMaking(n, [this](HRESULT* phr) { return new (std::nothrow) CQueueInputPin(this, phr); },
+                      [this](HRESULT* phr) {
+                        return new (std::nothrow) CTransInPlaceOutputPin(L"Queue output pin", this, phr, L"Output");
+                      });
 }
 
 HRESULT CQueueFilter::CheckInputType(const CMediaType* pmt) { return pmt ? S_OK : E_POINTER; }
@@ -214,7 +206,7 @@ HRESULT CQueueFilter::StartStreaming() {
   std::lock_guard lock(m_lock);
   {
     CAutoLock params(&m_csParams);
-    m_nLimit = std::clamp(m_nMaxSamples, 1u, 1u << 20);
+    m_nLimit = SampleLimit();
     m_nByteLimit = m_nMaxBytes;
   }
   try {

@@ -101,6 +101,8 @@ class CQueueFilter : public CTransInPlaceFilter, public CUtilitySettings, public
  private:
   explicit CQueueFilter(LPUNKNOWN pUnk, HRESULT* phr);
   static constexpr unsigned int kDefaultMaxBytes = 8u << 20;
+  // Under m_csParams.
+  unsigned int SampleLimit() const;
   // Under m_lock: whether a sample of `bytes` fits in the list now.
   bool HasRoomFor(size_t bytes) const;
 

@@ -559,16 +559,12 @@ HRESULT CImageWriter::WriteSample(IMediaSample* pSample, std::string* error) {
     png_image_free(&image);
     return E_FAIL;
   }
-  if (m_bSpecialFile) {
-    // One stream of pictures: opened at the first, closed at the end (a reader of a pipe would
-    // take the close after each picture for the end of the stream).
-    hr = m_file.IsOpen() ? S_OK : m_file.Open(name, error);
-    if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
-  } else {
-    hr = m_file.Open(name, error);
-    if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
-    if (SUCCEEDED(hr)) hr = m_file.Commit(error);
-  }
+  // A special file is one stream of pictures, opened at the first and closed at the end (a reader
+  // of a pipe would take the close after each picture for the end of the stream); every other
+  // picture is a file of its own.
+  hr = m_bSpecialFile && m_file.IsOpen() ? S_OK : m_file.Open(name, error);
+  if (SUCCEEDED(hr)) hr = m_file.Write(m_png.data(), size, error);
+  if (SUCCEEDED(hr) && !m_bSpecialFile) hr = m_file.Commit(error);
   if (FAILED(hr)) m_file.Abandon();
   return hr;
 }

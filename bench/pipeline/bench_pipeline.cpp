@@ -53,25 +53,8 @@ const int kWidth = SizeFromEnvironment(0, 1920), kHeight = SizeFromEnvironment(1
 const int kFrames = std::getenv("PIPELINE_FRAMES") ? std::clamp(std::atoi(std::getenv("PIPELINE_FRAMES")), 1, 1000000) : 240;
 
 CMediaType I420Type() {
-  CMediaType mt;
-  mt.SetType(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_I420);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = 400000;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = kWidth;
-  vih->bmiHeader.biHeight = kHeight;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 12;
-  vih->bmiHeader.biCompression = MAKEFOURCC('I', '4', '2', '0');
-  vih->bmiHeader.biSizeImage = kWidth * kHeight * 3 / 2;
-  vih->rcSource = {0, 0, kWidth, kHeight};
-  vih->rcTarget = vih->rcSource;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  mt.SetTemporalCompression(FALSE);
-  return mt;
+  return benchsupport::VideoType(MEDIASUBTYPE_I420, MAKEFOURCC('I', '4', '2', '0'), 12, kWidth, kHeight,
+                                 kWidth * kHeight * 3 / 2, 400000);
 }
 
 // One I420 picture: luma a diagonal gradient with noise, chroma slow ramps.
