@@ -212,8 +212,9 @@ BENCHMARK(BM_InTurn)->ArgName("queue")->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->U
 // The stages on their own, each on the streaming thread of its source: what the Queue can
 // overlap. "source": the picture copied into each buffer; "to RGB24": source + I420ToRgbFilter
 // (the part upstream of the Queue); "to I420": an RGB24 picture's source + RgbToI420Filter (the
-// part downstream, plus one more copy). The round trip without a Queue costs about the sum of the
-// two converter stages less one source; with a Queue it cannot run faster than the slower stage.
+// part downstream, plus one more copy); "RGB24 source": that copy alone. Upstream is "to RGB24",
+// downstream "to I420" less "RGB24 source"; the round trip without a Queue costs about their sum,
+// and with a Queue it cannot run faster than the slower of the two.
 std::vector<BYTE> Rgb24Picture() {
   std::vector<BYTE> picture(static_cast<size_t>(kWidth) * kHeight * 3);
   std::mt19937 rng(11);
@@ -231,18 +232,19 @@ std::vector<BYTE> Rgb24Picture() {
 std::map<std::string, Figures> g_stages;
 
 void BM_Stage(benchmark::State& state) {
-  const int stage = static_cast<int>(state.range(0));  // 0 source, 1 to RGB24, 2 to I420
+  const int stage = static_cast<int>(state.range(0));  // 0 source, 1 to RGB24, 2 to I420, 3 RGB24 source
   if (!RegisterPlugins()) {
     state.SkipWithError("could not register the plugins");
     return;
   }
   const CMediaType rgb = benchsupport::VideoType(MEDIASUBTYPE_RGB24, 0, 24, kWidth, kHeight, kWidth * kHeight * 3, 400000);
-  ComPtr<PictureSource> source(stage == 2 ? new PictureSource(rgb, Rgb24Picture(), kFrames, 400000)
-                                          : new PictureSource(I420Type(), I420Picture(), kFrames, 400000));
+  const bool rgbSource = stage >= 2;
+  ComPtr<PictureSource> source(rgbSource ? new PictureSource(rgb, Rgb24Picture(), kFrames, 400000)
+                                         : new PictureSource(I420Type(), I420Picture(), kFrames, 400000));
   ComPtr<CountingRenderer> renderer(new CountingRenderer);
   ComPtr<IBaseFilter> filter;
   std::vector<IBaseFilter*> chain{source.Get()};
-  if (stage > 0) {
+  if (stage == 1 || stage == 2) {
     filter = Create(stage == 1 ? CLSID_I420ToRgbFilter : CLSID_RgbToI420Filter);
     chain.push_back(filter.Get());
   }
@@ -260,12 +262,13 @@ void BM_Stage(benchmark::State& state) {
       return;
     }
   }
-  Figures& f = g_stages[stage == 0 ? "source" : stage == 1 ? "to RGB24" : "to I420"];
+  static const char* const kNames[] = {"source", "to RGB24", "to I420", "RGB24 source"};
+  Figures& f = g_stages[kNames[stage]];
   f.fps = frames / wall;
   f.cpuMsPerFrame = 1000 * cpu / frames;
   state.counters["ms_per_frame"] = 1000 * wall / frames;
 }
-BENCHMARK(BM_Stage)->ArgName("stage")->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Stage)->ArgName("stage")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -287,8 +290,15 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   for (const auto& [name, f] : g_stages)
-    std::printf("  stage %-9s %.3f ms per frame (wall), %.3f ms processor time\n", name.c_str(), 1000 / f.fps,
+    std::printf("  stage %-12s %.3f ms per frame (wall), %.3f ms processor time\n", name.c_str(), 1000 / f.fps,
                 f.cpuMsPerFrame);
+  if (g_stages.size() == 4) {
+    const double up = 1000 / g_stages["to RGB24"].fps;
+    const double down = 1000 / g_stages["to I420"].fps - 1000 / g_stages["RGB24 source"].fps;
+    std::printf("  upstream %.3f ms, downstream %.3f ms: one Queue between them gives at most %.2fx,\n"
+                "    if neither stage slows down while the other runs\n",
+                up, down, (up + down) / std::max(up, down));
+  }
   for (const auto& [queue, t] : g_inTurn)
     std::printf("  in turn, %d rounds, %s: best without %.1f frames/s (%.2f ms processor time per frame),\n"
                 "    best with %.1f (%.2f ms): %.2fx; median of the rounds' ratios %.2fx\n",
