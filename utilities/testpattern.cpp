@@ -6,6 +6,7 @@
 #include <new>
 #include <numeric>
 #include <string_view>
+#include <utility>
 
 #include "platform/com/wide.h"
 #include "platform/strmbase/mtype.h"
@@ -62,18 +63,22 @@ void FillRect(std::vector<uint8_t>* canvas, int width, int height, int x0, int y
     }
 }
 
-// The frame number in white on a black box at the top left.
-void DrawCounter(std::vector<uint8_t>* canvas, int width, int height, uint64_t n) {
+// The counter's scale: its box covers rows s to 8s - 1 of the picture.
+int CounterScale(int height) { return std::max(1, height / 48); }
+
+// The frame number in white on a black box at the top left of a picture `height` rows high,
+// clipped to the canvas's `rows`.
+void DrawCounter(std::vector<uint8_t>* canvas, int width, int height, int rows, uint64_t n) {
   const std::string digits = std::to_string(n);
-  const int s = std::max(1, height / 48);
+  const int s = CounterScale(height);
   const int count = static_cast<int>(digits.size());
-  FillRect(canvas, width, height, s, s, (4 * count + 1) * s, 7 * s, 0);
+  FillRect(canvas, width, rows, s, s, (4 * count + 1) * s, 7 * s, 0);
   for (int d = 0; d < count; ++d) {
     const uint16_t glyph = kDigits[digits[d] - '0'];
     const int gx = 2 * s + d * 4 * s;
     for (int row = 0; row < 5; ++row)
       for (int col = 0; col < 3; ++col)
-        if (glyph & (1u << (14 - (row * 3 + col)))) FillRect(canvas, width, height, gx + col * s, 2 * s + row * s, s, s, 255);
+        if (glyph & (1u << (14 - (row * 3 + col)))) FillRect(canvas, width, rows, gx + col * s, 2 * s + row * s, s, s, 255);
   }
 }
 
@@ -151,13 +156,25 @@ uint32_t PatternSampleBytes(const PatternConfig& cfg) {
   return w * h * 4;
 }
 
+int PatternCanvasRows(const PatternConfig& cfg) {
+  switch (cfg.pattern) {
+    case PatternKind::Solid:
+      return std::min(cfg.height, 1);
+    case PatternKind::Bars:
+      return std::min(cfg.height, 8 * CounterScale(cfg.height) + 1);
+    case PatternKind::Noise:
+      break;
+  }
+  return cfg.height;
+}
+
 void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_t>* canvas) {
-  const int w = cfg.width, h = cfg.height;
-  canvas->resize(static_cast<size_t>(w) * h * 4);
+  const int w = cfg.width, h = cfg.height, rows = PatternCanvasRows(cfg);
+  canvas->resize(static_cast<size_t>(w) * rows * 4);
   uint8_t* p = canvas->data();
   switch (cfg.pattern) {
     case PatternKind::Solid:
-      for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i, p += 4) {
+      for (size_t i = 0; i < static_cast<size_t>(w) * rows; ++i, p += 4) {
         p[0] = cfg.colour[2];
         p[1] = cfg.colour[1];
         p[2] = cfg.colour[0];
@@ -166,7 +183,7 @@ void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_
       break;
     case PatternKind::Noise: {
       uint64_t state = SplitMix(SplitMix(cfg.seed) ^ n);
-      for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i, p += 4) {
+      for (size_t i = 0; i < static_cast<size_t>(w) * rows; ++i, p += 4) {
         state ^= state >> 12;
         state ^= state << 25;
         state ^= state >> 27;
@@ -183,7 +200,7 @@ void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_
       const uint64_t step = static_cast<uint64_t>(std::max(1, w / 32));
       const uint64_t shift = (n % static_cast<uint64_t>(w)) * step % static_cast<uint64_t>(w);
       // Every row is the same (the counter is drawn over them afterwards): the first is computed,
-      // the others copied, which keeps a 1080p source at memory speed.
+      // the others copied.
       for (int x = 0; x < w; ++x, p += 4) {
         const uint64_t pos = (static_cast<uint64_t>(x) + shift) % static_cast<uint64_t>(w);
         const uint8_t* c = kBars[pos * 8 / static_cast<uint64_t>(w)];
@@ -193,8 +210,8 @@ void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_
         p[3] = 255;
       }
       const size_t row = static_cast<size_t>(w) * 4;
-      for (int y = 1; y < h; ++y) std::memcpy(canvas->data() + row * y, canvas->data(), row);
-      DrawCounter(canvas, w, h, n);
+      for (int y = 1; y < rows; ++y) std::memcpy(canvas->data() + row * y, canvas->data(), row);
+      DrawCounter(canvas, w, h, rows, n);
       break;
     }
   }
@@ -202,46 +219,68 @@ void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_
 
 void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, uint8_t* out) {
   const int w = cfg.width, h = cfg.height;
-  const uint8_t* src = canvas.data();
-  auto pixel = [&](int x, int y) { return src + (static_cast<size_t>(y) * w + x) * 4; };
+  const size_t canvasRow = static_cast<size_t>(w) * 4;
+  const int rows = w > 0 ? static_cast<int>(canvas.size() / canvasRow) : 0;
+  if (w <= 0 || h <= 0 || rows <= 0) return;
+  // Picture row y is canvas row min(y, rows - 1): the rows below the canvas repeat its last one.
+  auto canvasOf = [&](int y) { return std::min(y, rows - 1); };
+  auto pixel = [&](int x, int y) { return canvas.data() + static_cast<size_t>(canvasOf(y)) * canvasRow + static_cast<size_t>(x) * 4; };
+  // Output row r of n rows of `bytes` comes from the canvas rows key(r): packed by pack(r), or
+  // copied from the row before when that came from the same canvas rows.
+  auto packRows = [](uint8_t* base, size_t bytes, int n, auto key, auto pack) {
+    for (int r = 0; r < n; ++r) {
+      if (r > 0 && key(r) == key(r - 1)) std::memcpy(base + bytes * r, base + bytes * (r - 1), bytes);
+      else pack(r, base + bytes * r);
+    }
+  };
   if (cfg.subtype == MEDIASUBTYPE_RGB24) {
     const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
-    for (int r = 0; r < h; ++r) {  // bottom-up: the first row in memory is the bottom row
-      uint8_t* row = out + stride * r;
+    // Bottom-up: the first row in memory is the bottom row.
+    packRows(out, stride, h, [&](int r) { return canvasOf(h - 1 - r); }, [&](int r, uint8_t* row) {
       for (int x = 0; x < w; ++x) std::memcpy(row + 3 * x, pixel(x, h - 1 - r), 3);
       std::memset(row + 3 * static_cast<size_t>(w), 0, stride - 3 * static_cast<size_t>(w));
-    }
+    });
   } else if (cfg.subtype == MEDIASUBTYPE_RGB32 || cfg.subtype == MEDIASUBTYPE_ARGB32) {
     const size_t stride = static_cast<size_t>(w) * 4;
     for (int r = 0; r < h; ++r) std::memcpy(out + stride * r, pixel(0, h - 1 - r), stride);
   } else if (cfg.subtype == MEDIASUBTYPE_AYUV) {
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x, out += 4) {
+    packRows(out, canvasRow, h, canvasOf, [&](int y, uint8_t* row) {
+      for (int x = 0; x < w; ++x, row += 4) {
         const uint8_t* p = pixel(x, y);
-        out[0] = CrOf(p[2], p[1], p[0]);
-        out[1] = CbOf(p[2], p[1], p[0]);
-        out[2] = LumaOf(p[2], p[1], p[0]);
-        out[3] = p[3];
+        row[0] = CrOf(p[2], p[1], p[0]);
+        row[1] = CbOf(p[2], p[1], p[0]);
+        row[2] = LumaOf(p[2], p[1], p[0]);
+        row[3] = p[3];
       }
+    });
   } else {  // I420: Y plane, then U and V at half resolution (each from its 2x2 block's average)
     uint8_t* yPlane = out;
     uint8_t* uPlane = out + static_cast<size_t>(w) * h;
     uint8_t* vPlane = uPlane + static_cast<size_t>(w / 2) * (h / 2);
-    for (int y = 0; y < h; ++y) {
+    packRows(yPlane, static_cast<size_t>(w), h, canvasOf, [&](int y, uint8_t* row) {
       const uint8_t* p = pixel(0, y);
-      uint8_t* row = yPlane + static_cast<size_t>(y) * w;
       for (int x = 0; x < w; ++x, p += 4) row[x] = LumaOf(p[2], p[1], p[0]);
-    }
-    for (int y = 0; y < h / 2; ++y) {
+    });
+    const size_t cw = static_cast<size_t>(w / 2);
+    auto pairOf = [&](int y) { return std::pair(canvasOf(2 * y), canvasOf(2 * y + 1)); };
+    auto chromaRow = [&](int y) {
+      uint8_t* uRow = uPlane + cw * y;
+      uint8_t* vRow = vPlane + cw * y;
       const uint8_t* a = pixel(0, 2 * y);
-      const uint8_t* b = a + static_cast<size_t>(w) * 4;  // the row below
-      uint8_t* uRow = uPlane + static_cast<size_t>(y) * (w / 2);
-      uint8_t* vRow = vPlane + static_cast<size_t>(y) * (w / 2);
-      for (int x = 0; x < w / 2; ++x, a += 8, b += 8) {
+      const uint8_t* b = pixel(0, 2 * y + 1);  // the row below
+      for (size_t x = 0; x < cw; ++x, a += 8, b += 8) {
         const int sb = a[0] + a[4] + b[0] + b[4], sg = a[1] + a[5] + b[1] + b[5], sr = a[2] + a[6] + b[2] + b[6];
         const int blue = (sb + 2) / 4, green = (sg + 2) / 4, red = (sr + 2) / 4;
         uRow[x] = CbOf(red, green, blue);
         vRow[x] = CrOf(red, green, blue);
+      }
+    };
+    for (int y = 0; y < h / 2; ++y) {
+      if (y > 0 && pairOf(y) == pairOf(y - 1)) {
+        std::memcpy(uPlane + cw * y, uPlane + cw * (y - 1), cw);
+        std::memcpy(vPlane + cw * y, vPlane + cw * (y - 1), cw);
+      } else {
+        chromaRow(y);
       }
     }
   }
@@ -496,7 +535,7 @@ HRESULT CTestPatternPin::Active() {
       m_cfg.tone[1] = fresh.tone[1];
     }
     try {
-      if (!m_cfg.audio) m_canvas.assign(static_cast<size_t>(m_cfg.width) * m_cfg.height * 4, 0);
+      if (!m_cfg.audio) m_canvas.assign(static_cast<size_t>(m_cfg.width) * PatternCanvasRows(m_cfg) * 4, 0);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }

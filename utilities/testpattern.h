@@ -73,9 +73,14 @@ REFERENCE_TIME FrameTime(uint64_t n, uint64_t num, uint64_t den);
 // Bytes of one video frame or audio buffer.
 uint32_t PatternSampleBytes(const PatternConfig& cfg);
 
-// Draws frame n into a top-down canvas of width x height pixels of 4 bytes (B, G, R, 255).
+// Rows of the canvas of a frame: the picture's rows from the last one of them down to the bottom
+// are alike (a solid colour; the bars below the frame number), so only that many are drawn.
+int PatternCanvasRows(const PatternConfig& cfg);
+// Draws frame n into a top-down canvas of width x PatternCanvasRows(cfg) pixels of 4 bytes
+// (B, G, R, 255).
 void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_t>* canvas);
-// Packs the canvas into the output layout of cfg.subtype.
+// Packs the canvas into the output layout of cfg.subtype, the picture's rows below the canvas
+// repeating its last row: rows that come from the same canvas rows are packed once and copied.
 void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, uint8_t* out);
 // Fills audio buffer k.
 void RenderTone(const PatternConfig& cfg, uint64_t k, uint8_t* out);

@@ -2,6 +2,7 @@
 // positions it produces are what its parameters say.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <limits>
@@ -148,6 +149,76 @@ TEST(TestPattern, BarsMoveAndCarryTheFrameNumber) {
   EXPECT_EQ(grey(f1, 3, 4), 255);
   EXPECT_EQ(grey(f1, 2, 4), 0);
   EXPECT_EQ(grey(f0, 1, 1), 0);
+}
+
+// Every format packs the same picture: the RGB32 frames (the picture itself, bottom-up) are the
+// bars everywhere but in the counter's box (rows s to 8s - 1, s = max(1, height / 48), black or
+// white there), and the other formats equal what the RGB32 frame converts to. The sizes put the
+// box inside the picture, across a picture's whole height, and at a scale above 1.
+TEST(TestPattern, EveryFormatPacksTheSamePicture) {
+  const BYTE bars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                           {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+  auto luma = [](int r, int g, int b) { return static_cast<BYTE>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); };
+  auto cb = [](int r, int g, int b) { return static_cast<BYTE>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); };
+  auto cr = [](int r, int g, int b) { return static_cast<BYTE>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); };
+  struct Size {
+    int w, h;
+  };
+  for (const Size size : {Size{64, 48}, Size{38, 6}, Size{200, 150}}) {
+    const int w = size.w, h = size.h, s = std::max(1, h / 48);
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    auto run = [&](const char* format, PatternRun* r) {
+      RunPattern({{"format", format}, {"width", std::to_string(w)}, {"height", std::to_string(h)},
+                  {"frames", "3"}, {"pattern", "bars"}},
+                 r);
+      ASSERT_EQ(r->samples.size(), 3u);
+    };
+    PatternRun rgb32, rgb24, ayuv, i420;
+    run("RGB32", &rgb32);
+    run("RGB24", &rgb24);
+    run("AYUV", &ayuv);
+    run("I420", &i420);
+    for (size_t n = 0; n < 3; ++n) {
+      SCOPED_TRACE(n);
+      const std::vector<BYTE>& pic = rgb32.samples[n].bytes;
+      auto px = [&](int x, int y) { return pic.data() + 4 * (static_cast<size_t>(h - 1 - y) * w + x); };
+      const int step = std::max(1, w / 32);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const BYTE* p = px(x, y);
+          if (y >= s && y < 8 * s && x >= s && x < 6 * s) {
+            ASSERT_TRUE(p[0] == p[1] && p[1] == p[2] && (p[0] == 0 || p[0] == 255)) << x << "," << y;
+          } else if (y < s || y >= 8 * s) {
+            const BYTE* c = bars[((x + n * step) % w) * 8 / w];
+            ASSERT_TRUE(p[0] == c[0] && p[1] == c[1] && p[2] == c[2] && p[3] == 255) << x << "," << y;
+          }
+        }
+      const std::vector<BYTE>& b24 = rgb24.samples[n].bytes;
+      const std::vector<BYTE>& yuva = ayuv.samples[n].bytes;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const BYTE* p = px(x, y);
+          const size_t at = Rgb24At(w, h, x, y), a = 4 * (static_cast<size_t>(y) * w + x);
+          ASSERT_TRUE(b24[at] == p[0] && b24[at + 1] == p[1] && b24[at + 2] == p[2]) << x << "," << y;
+          ASSERT_TRUE(yuva[a] == cr(p[2], p[1], p[0]) && yuva[a + 1] == cb(p[2], p[1], p[0]) &&
+                      yuva[a + 2] == luma(p[2], p[1], p[0]) && yuva[a + 3] == 255)
+              << x << "," << y;
+        }
+      const std::vector<BYTE>& yuv = i420.samples[n].bytes;
+      const size_t cw = static_cast<size_t>(w / 2), ch = static_cast<size_t>(h / 2);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) ASSERT_EQ(yuv[static_cast<size_t>(y) * w + x], luma(px(x, y)[2], px(x, y)[1], px(x, y)[0]));
+      for (size_t y = 0; y < ch; ++y)
+        for (size_t x = 0; x < cw; ++x) {
+          int sum[3] = {0, 0, 0};
+          for (int k = 0; k < 4; ++k)
+            for (int c = 0; c < 3; ++c) sum[c] += px(static_cast<int>(2 * x) + k % 2, static_cast<int>(2 * y) + k / 2)[c];
+          const int bl = (sum[0] + 2) / 4, gr = (sum[1] + 2) / 4, re = (sum[2] + 2) / 4;
+          const size_t u = static_cast<size_t>(w) * h + y * cw + x;
+          ASSERT_TRUE(yuv[u] == cb(re, gr, bl) && yuv[u + cw * ch] == cr(re, gr, bl)) << x << "," << y;
+        }
+    }
+  }
 }
 
 TEST(TestPattern, NoiseIsReproducibleFromItsSeed) {
