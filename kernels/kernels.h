@@ -211,11 +211,15 @@ static_assert(kChromaScale * (kChromaTermMax + kChromaBias24) < 1 << 24 &&
               "scaled chroma numerator is positive and fits 3 bytes");
 
 // Division by 125 << s in 16-bit lanes, the way the SIMD kernels do it: x << (16 - s) splits x
-// into y = x >> s (high word) and the dropped bits (low word); q = ((y * 33555) >> 16) >> 6 is
-// floor(y / 125) while 71 y < 2^22 (33555 * 125 = 2^22 + 71), and x is a multiple of 125 << s
-// exactly where (y ^ 125 q) | low is zero. Proven over every numerator the kernels form.
+// into y = x >> s (high word) and the dropped bits (low word). One multiply-high gives
+// m = y + ((y * kRecip125Low) >> 16) = floor(y * 2 * 33555 / 2^16) = 128 q + f with q = floor(y / 125)
+// (33555 * 125 = 2^22 + 71) and a fraction f of 7 bits that is zero exactly where y is a multiple of
+// 125, while y < 57,690: m >> 7 is the quotient, and x is a multiple of 125 << s exactly where
+// (m & 127) | low is zero. Proven over every numerator the kernels form; m stays below 2^16.
 constexpr int kRecip125 = 33555;
-constexpr int kRecip125Shift = 6;  // after the multiply-high
+constexpr int kRecip125Low = 2 * kRecip125 - 65536;  // the multiplier of the multiply-high
+constexpr int kQuotientShift = 7;                    // m >> 7 is the quotient
+constexpr int kFractionMask = 127;                   // m & 127 is zero for a multiple
 struct ShiftedQuotient {
   int q;
   bool exact;
@@ -223,9 +227,8 @@ struct ShiftedQuotient {
 inline ShiftedQuotient DivideBy125Shifted(std::uint32_t x, int s) {
   const std::uint32_t t = x << (16 - s);
   const std::uint32_t y = t >> 16, low = t & 0xFFFFu;
-  const std::uint32_t q = ((y * kRecip125) >> 16) >> kRecip125Shift;
-  const std::uint32_t check = (y ^ ((q * 125) & 0xFFFFu)) | low;
-  return {static_cast<int>(q), check == 0};
+  const std::uint32_t m = (y + ((y * kRecip125Low) >> 16)) & 0xFFFFu;  // a 16-bit lane
+  return {static_cast<int>(m >> kQuotientShift), ((m & kFractionMask) | low) == 0};
 }
 
 // I420 -> RGB24 per-block channel offsets: a channel is clamp(Y + offset - (Y < threshold)).

@@ -1,7 +1,7 @@
 // RGB24/RGB32 -> YUV 4:2:0 with AVX2, 16 pixels (8 blocks) of a row pair per step.
 //
 // Luma: N = 299R + 587G + 114B + 500 in 32-bit lanes, Y = floor(N / 1000) computed as
-// floor((N >> 3) / 125) with a 16-bit multiply-high (exact for N >> 3 < 2^15); the
+// floor((N >> 3) / 125) with a 16-bit multiply-high (DivideBy125Shifted in kernels.h); the
 // multiply-adds scale N so that N >> 3 and the dropped bits sit in whole bytes, which byte
 // shuffles pack into words. Where N is a multiple of 1000 the double sum of the reference can
 // land just below the integer, so those pixels are recomputed by the reference.
@@ -32,11 +32,12 @@ inline __m256i Pair16(int lo, int hi) {
                                             (static_cast<unsigned>(hi) << 16)));
 }
 
-// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
-// into four shifts and adds.
-inline __m256i Opaque(__m256i v) {
-  __asm__("" : "+x"(v));
-  return v;
+// y / 125 for words y below 57,690 (DivideBy125Shifted in kernels.h): the quotient, and in
+// *fraction a word that is zero exactly where y is a multiple of 125.
+inline __m256i Divide125(__m256i y, __m256i* fraction) {
+  const __m256i m = _mm256_add_epi16(y, _mm256_mulhi_epu16(y, _mm256_set1_epi16(kRecip125Low)));
+  *fraction = _mm256_and_si256(m, _mm256_set1_epi16(kFractionMask));
+  return _mm256_srli_epi16(m, kQuotientShift);
 }
 
 // Eight pixels as words (blue, red) and (green, ignored) in each 32-bit lane.
@@ -112,9 +113,9 @@ inline __m256i LumaNumerator8(const Px8& p) {
 inline __m256i Luma16(__m256i n0, __m256i n1, __m256i control, __m256i* check) {
   __m256i y, low;
   SplitScaled(n0, n1, control, &y, &low);
-  const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(y, _mm256_set1_epi16(-31981)), 6);
-  const __m256i r = _mm256_sub_epi16(y, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125))));
-  *check = _mm256_or_si256(r, low);
+  __m256i fraction;
+  const __m256i q = Divide125(y, &fraction);
+  *check = _mm256_or_si256(fraction, low);
   return q;
 }
 
@@ -214,10 +215,9 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
       const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
       __m256i y5, dropped;
       SplitScaled(xu, xv, split, &y5, &dropped);
-      const __m256i q = _mm256_srli_epi16(
-          _mm256_mulhi_epu16(y5, _mm256_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
-      const __m256i checkC = _mm256_or_si256(
-          _mm256_xor_si256(y5, _mm256_mullo_epi16(q, Opaque(_mm256_set1_epi16(125)))), dropped);
+      __m256i fraction;
+      const __m256i q = Divide125(y5, &fraction);
+      const __m256i checkC = _mm256_or_si256(fraction, dropped);
       // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
       const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
       const __m256i c8 = _mm256_permutevar8x32_epi32(

@@ -7,8 +7,8 @@
 // byte permutes pack two registers of numerators into one of words, so that one multiply-high
 // divides 32 values at once (DivideBy125Shifted in kernels.h is the same arithmetic on one
 // value). The exact cases, which the reference decides, are found as zero words. The step loop
-// only stores them (as two registers); the steps that have one (about one in twelve on a varied
-// picture) are found and settled after a chunk.
+// only stores them (as two bit masks); the steps that have one (about one in twelve on a varied
+// picture) are found and settled after a chunk. Two steps share each row's stores.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -30,7 +30,7 @@ struct Tables512 {
   alignas(64) std::uint8_t chromaDropped[64];
   alignas(64) std::uint32_t pairOdd[16];     // see BlockPairs
   alignas(64) std::uint8_t lowBytes[64];     // bytes 0, 2, 4, ... of two registers
-  alignas(64) std::uint16_t times125[32];    // loaded, so that the multiply stays one instruction
+  alignas(64) std::uint16_t fractionMask[32];  // kFractionMask in every word
 };
 
 // Chroma lane L of a block-sum register holds block L / 2 (even L) or 8 + L / 2 (odd L).
@@ -67,8 +67,8 @@ Tables512 MakeTables512() {
   }
   for (int i = 0; i < 64; ++i)
     t.lowBytes[i] = static_cast<std::uint8_t>(i < 32 ? 2 * i : 64 + 2 * (i - 32));
-  for (auto& w : t.times125)
-    w = 125;
+  for (auto& w : t.fractionMask)
+    w = kFractionMask;
   return t;
 }
 
@@ -101,7 +101,7 @@ inline __m512i Pair16(int lo, int hi) {
 
 struct Consts {
   __m512i load24BR[2], load24G[2], lumaQuotient, lumaDropped, chromaQuotient, chromaDropped;
-  __m512i pairOdd, lowBytes, times125;
+  __m512i pairOdd, lowBytes, fractionMask;
 };
 
 Consts LoadConsts() {
@@ -117,7 +117,7 @@ Consts LoadConsts() {
   c.chromaDropped = _mm512_load_si512(t.chromaDropped);
   c.pairOdd = _mm512_load_si512(t.pairOdd);
   c.lowBytes = _mm512_load_si512(t.lowBytes);
-  c.times125 = _mm512_load_si512(t.times125);
+  c.fractionMask = _mm512_load_si512(t.fractionMask);
   return c;
 }
 
@@ -151,13 +151,12 @@ inline void LoadRow(const BYTE* p, const Consts& c, Px16* first, Px16* second) {
 // come as words in the order of the byte index tables, and *check has a zero word where x is an
 // exact multiple.
 inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i droppedBytes,
-                        __m512i times125, __m512i* check) {
+                        __m512i fractionMask, __m512i* check) {
   const __m512i y = _mm512_permutex2var_epi8(x0, quotientBytes, x1);
   const __m512i dropped = _mm512_permutex2var_epi8(x0, droppedBytes, x1);
-  const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125 - 65536)),
-                                      kRecip125Shift);
-  *check = _mm512_or_si512(_mm512_xor_si512(y, _mm512_mullo_epi16(q, times125)), dropped);
-  return q;
+  const __m512i m = _mm512_add_epi16(y, _mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125Low)));
+  *check = _mm512_ternarylogic_epi32(m, fractionMask, dropped, 0xEA);  // (m & mask) | dropped
+  return _mm512_srli_epi16(m, kQuotientShift);
 }
 
 // Luma numerators N scaled by kLumaScale.
@@ -186,9 +185,9 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   LoadRow<Bpp>(pb, k, &b0, &b1);
   Step st;
   st.yA = Divide32(LumaNumerators(a0), LumaNumerators(a1), k.lumaQuotient, k.lumaDropped,
-                   k.times125, &st.checkA);
+                   k.fractionMask, &st.checkA);
   st.yB = Divide32(LumaNumerators(b0), LumaNumerators(b1), k.lumaQuotient, k.lumaDropped,
-                   k.times125, &st.checkB);
+                   k.fractionMask, &st.checkB);
 
   const __m512i br = BlockPairs(_mm512_add_epi16(a0.br, b0.br), _mm512_add_epi16(a1.br, b1.br),
                                 k.pairOdd);
@@ -201,31 +200,35 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
                                          gx, Pair16(-289 * m, 0));
   const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100 * m, 615 * m)),
                                          gx, Pair16(-515 * m, 0));
-  st.c = Divide32(xu, xv, k.chromaQuotient, k.chromaDropped, k.times125, &st.checkC);
+  st.c = Divide32(xu, xv, k.chromaQuotient, k.chromaDropped, k.fractionMask, &st.checkC);
   return st;
 }
 
-// The exact cases of one step, as found by the main loop: a zero word in `luma` marks pixel
-// `lane` of row A or of row B (or both), one in `chroma` U (lanes 0-15) or V (16-31) of block
-// `lane` % 16. Each register costs the loop one store; turning them into masks there would cost
-// more than scanning the chunk afterwards, where few steps have a case.
-struct Checks {
-  __m512i luma, chroma;
+// The exact cases of one step, as found by the main loop: bit x of `luma` marks pixel x of row A
+// or of row B (or both), bit i of `chroma` U (bits 0-15) or V (16-31) of block i % 16. The loop
+// stores them as two words per step; the steps that have a case, which are few, are settled
+// after a chunk.
+struct CheckMasks {
+  std::uint32_t luma, chroma;
 };
 
-// Gives the exact cases of step `step` to the reference: the candidates of a luma lane are tested
-// with the integer form (kernels.h), a chroma block is redone whole (one of its two planes is
-// exact, and the reference bytes are right for the other too).
+inline CheckMasks MasksOf(const Step& st) {
+  const __m512i luma = _mm512_min_epu16(st.checkA, st.checkB);
+  return {_cvtmask32_u32(_mm512_testn_epi16_mask(luma, luma)),
+          _cvtmask32_u32(_mm512_testn_epi16_mask(st.checkC, st.checkC))};
+}
+
+// Gives the exact cases of step `step` to the reference: the candidates of a luma column are
+// tested with the integer form (kernels.h), a chroma block is redone whole (one of its two planes
+// is exact, and the reference bytes are right for the other too).
 template <int Bpp>
 void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
-            const Checks& c, int offset) {
-  const unsigned lumaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.luma, c.luma));
-  for (unsigned m = lumaLanes; m; m &= m - 1) {
+            CheckMasks c, int offset) {
+  for (unsigned m = c.luma; m; m &= m - 1) {
     const int x = 32 * step + __builtin_ctz(m);
     SettleLumaColumn<Bpp>(srcA, srcB, yA, yB, x);
   }
-  const unsigned chromaLanes = _cvtmask32_u32(_mm512_testn_epi16_mask(c.chroma, c.chroma));
-  for (unsigned m = (chromaLanes | chromaLanes >> 16) & 0xFFFFu; m; m &= m - 1) {
+  for (unsigned m = (c.chroma | c.chroma >> 16) & 0xFFFFu; m; m &= m - 1) {
     const int j = 16 * step + __builtin_ctz(m);
     RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
   }
@@ -235,31 +238,49 @@ template <int Bpp>
 void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                    int blocks, int offset) {
   const Consts k = LoadConsts();
-  const __m256i chromaAdd =
-      _mm256_set1_epi8(static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32));
+  const char add = static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32);
+  const __m512i chromaAdd = _mm512_set1_epi8(add);
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
+  // Quadwords of the chroma bytes of two steps packed together (see below) in the order
+  // [U of the first, U of the second | V of the first, V of the second].
+  const __m512i chromaOrder = _mm512_setr_epi64(0, 2, 1, 3, 4, 6, 5, 7);
   const int steps = blocks / 16;
   constexpr int kChunk = 64;
-  Checks checks[kChunk];
+  CheckMasks checks[kChunk];
   for (int s0 = 0; s0 < steps; s0 += kChunk) {
     const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
-    // Two steps per iteration let the compiler interleave their dependency chains.
-    _Pragma("GCC unroll 2") for (int s = s0; s < s1; ++s) {
+    int s = s0;
+    // Two steps per iteration: their chains interleave, and each plane's row gets one store for
+    // both (64 bytes of Y per row, 32 of U and of V).
+    for (; s + 2 <= s1; s += 2) {
+      const Step t0 = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
+      const Step t1 = ComputeStep<Bpp>(srcA + 32 * Bpp * (s + 1), srcB + 32 * Bpp * (s + 1), k);
+      _mm512_storeu_si512(yA + 32 * s, _mm512_permutex2var_epi8(t0.yA, k.lowBytes, t1.yA));
+      _mm512_storeu_si512(yB + 32 * s, _mm512_permutex2var_epi8(t0.yB, k.lowBytes, t1.yB));
+      // Saturated to signed bytes, 128-bit lane L holds words 8L..8L+7 of t0 then of t1.
+      const __m512i packed = _mm512_packs_epi16(_mm512_sub_epi16(t0.c, quotientBias),
+                                                _mm512_sub_epi16(t1.c, quotientBias));
+      const __m512i c8 = _mm512_add_epi8(_mm512_permutexvar_epi64(chromaOrder, packed), chromaAdd);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(u + 16 * s), _mm512_castsi512_si256(c8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + 16 * s), _mm512_extracti64x4_epi64(c8, 1));
+      checks[s - s0] = MasksOf(t0);
+      checks[s + 1 - s0] = MasksOf(t1);
+    }
+    if (s < s1) {  // an odd step at the end
       const Step st = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lowBytes, st.yB);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
                           _mm512_extracti64x4_epi64(ybytes, 1));
       const __m256i c8 = _mm256_add_epi8(
-          _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), chromaAdd);
+          _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), _mm256_set1_epi8(add));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm256_castsi256_si128(c8));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm256_extracti128_si256(c8, 1));
-      checks[s - s0] = {_mm512_min_epu16(st.checkA, st.checkB), st.checkC};
+      checks[s - s0] = MasksOf(st);
     }
-    for (int s = s0; s < s1; ++s) {
-      const Checks& c = checks[s - s0];
-      const __m512i any = _mm512_min_epu16(c.luma, c.chroma);
-      if (_cvtmask32_u32(_mm512_testn_epi16_mask(any, any)) != 0)
+    for (s = s0; s < s1; ++s) {
+      const CheckMasks c = checks[s - s0];
+      if ((c.luma | c.chroma) != 0)
         Settle<Bpp>(srcA, srcB, yA, yB, u, v, s, c, offset);
     }
   }

@@ -22,11 +22,12 @@ inline __m128i Pair16(int lo, int hi) {
                                          (static_cast<unsigned>(hi) << 16)));
 }
 
-// Hides a constant multiplier from the optimiser, which would otherwise turn a multiply by 125
-// into four shifts and adds.
-inline __m128i Opaque(__m128i v) {
-  __asm__("" : "+x"(v));
-  return v;
+// y / 125 for words y below 57,690 (DivideBy125Shifted in kernels.h): the quotient, and in
+// *fraction a word that is zero exactly where y is a multiple of 125.
+inline __m128i Divide125(__m128i y, __m128i* fraction) {
+  const __m128i m = _mm_add_epi16(y, _mm_mulhi_epu16(y, _mm_set1_epi16(kRecip125Low)));
+  *fraction = _mm_and_si128(m, _mm_set1_epi16(kFractionMask));
+  return _mm_srli_epi16(m, kQuotientShift);
 }
 
 inline __m128i Bytes16(const signed char (&b)[16]) {
@@ -70,8 +71,8 @@ inline __m128i LumaNumerator4(const Px4& p) {
 // Y for 8 pixels as words in pixel order; *exact marks multiples of 1000.
 inline __m128i Luma8(__m128i n0, __m128i n1, __m128i* exact) {
   const __m128i y = _mm_packus_epi32(_mm_srli_epi32(n0, 3), _mm_srli_epi32(n1, 3));
-  const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(y, _mm_set1_epi16(-31981)), 6);
-  const __m128i r = _mm_sub_epi16(y, _mm_mullo_epi16(q, Opaque(_mm_set1_epi16(125))));
+  __m128i r;
+  const __m128i q = Divide125(y, &r);
   const __m128i seven = _mm_set1_epi32(7);
   const __m128i low = _mm_packus_epi32(_mm_and_si128(n0, seven), _mm_and_si128(n1, seven));
   *exact = _mm_cmpeq_epi16(_mm_or_si128(r, low), _mm_setzero_si128());
@@ -134,10 +135,9 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
     const __m128i y5 = _mm_packus_epi32(_mm_srli_epi32(xu, 5), _mm_srli_epi32(xv, 5));
     const __m128i low31 = _mm_set1_epi32(31);
     const __m128i dropped = _mm_packus_epi32(_mm_and_si128(xu, low31), _mm_and_si128(xv, low31));
-    const __m128i q =
-        _mm_srli_epi16(_mm_mulhi_epu16(y5, _mm_set1_epi16(kRecip125 - 65536)), kRecip125Shift);
-    const __m128i check =
-        _mm_or_si128(_mm_xor_si128(y5, _mm_mullo_epi16(q, Opaque(_mm_set1_epi16(125)))), dropped);
+    __m128i fraction;
+    const __m128i q = Divide125(y5, &fraction);
+    const __m128i check = _mm_or_si128(fraction, dropped);
     const unsigned chromaFix = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_cmpeq_epi16(check, _mm_setzero_si128())));
     const __m128i w = _mm_sub_epi16(q, _mm_set1_epi16(kChromaQuotientBias));
