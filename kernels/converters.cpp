@@ -83,6 +83,13 @@ void RGBtoYUV420Converter::ConvertStrided(const BYTE* pSrc, LONG nSrcStride,
   const int blocksX = width / 2, blocksY = height / 2;
   if (blocksX <= 0 || blocksY <= 0 || !pSrc || !planes.pY || !planes.pU || !planes.pV)
     return;
+  if (m_pKernels->frame) {
+    const std::ptrdiff_t stride = nSrcStride;
+    m_pKernels->frame({RowAt(pSrc, nSrcStride, invert ? height - 1 : 0), invert ? -2 * stride : 2 * stride,
+                       invert ? -stride : stride, planes.pY, planes.nYStride, planes.pU, planes.nUStride,
+                       planes.pV, planes.nVStride, blocksX, blocksY, offset});
+    return;
+  }
   for (int i = 0; i < blocksY; ++i) {
     const int a = invert ? height - 1 - 2 * i : 2 * i;
     const int b = invert ? height - 2 - 2 * i : 2 * i + 1;

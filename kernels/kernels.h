@@ -5,6 +5,7 @@
 // where it is not through the reference arithmetic below.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/com/wintypes.h"
@@ -15,9 +16,25 @@ namespace colour {
 // row i. Converts `blocks` 2x2 blocks. `offset` is the RGB24 chroma offset (ignored for RGB32).
 using RgbRowPairFn = void (*)(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
                               BYTE* v, int blocks, int offset);
+// The row pairs of a whole frame, for kernels that convert them in one call: pair i reads the
+// source rows srcA + i * srcStep and that plus srcPair, and writes the Y rows y + 2i * yStride and
+// the next one and the chroma rows u + i * uStride and v + i * vStride.
+struct RgbRowPairs {
+  const BYTE* srcA;
+  std::ptrdiff_t srcStep, srcPair;
+  BYTE* y;
+  std::ptrdiff_t yStride;
+  BYTE* u;
+  std::ptrdiff_t uStride;
+  BYTE* v;
+  std::ptrdiff_t vStride;
+  int blocks, pairs, offset;
+};
+using RgbFrameFn = void (*)(const RgbRowPairs& frame);
 struct RgbToYuvKernels {
   const char* name;
   RgbRowPairFn rowPair;
+  RgbFrameFn frame = nullptr;  // optional: the same bytes as rowPair on each pair in turn
 };
 
 // yA, yB: Y rows 2i and 2i + 1; outA, outB: the RGB24 rows they go to; u, v: chroma row i.

@@ -235,9 +235,9 @@ void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYT
 }
 
 template <int Bpp>
-void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
-                   int blocks, int offset) {
-  const Consts k = LoadConsts();
+__attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BYTE* srcA,
+                                                       const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
+                                                       BYTE* v, int blocks, int offset) {
   const char add = static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32);
   const __m512i chromaAdd = _mm512_set1_epi8(add);
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
@@ -292,10 +292,29 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
   }
 }
 
+template <int Bpp>
+void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                   int blocks, int offset) {
+  RowPairWith<Bpp>(LoadConsts(), srcA, srcB, yA, yB, u, v, blocks, offset);
+}
+
+// A whole frame: the constants are loaded once, and one row pair follows the other without a call
+// in between.
+template <int Bpp>
+void FrameAVX512(const RgbRowPairs& f) {
+  const Consts k = LoadConsts();
+  for (int i = 0; i < f.pairs; ++i) {
+    const BYTE* a = f.srcA + i * f.srcStep;
+    BYTE* y = f.y + 2 * i * f.yStride;
+    RowPairWith<Bpp>(k, a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride,
+                     f.blocks, f.offset);
+  }
+}
+
 }  // namespace
 
-const RgbToYuvKernels kRgb24ToYuvAVX512 = {"AVX512", RowPairAVX512<3>};
-const RgbToYuvKernels kRgb32ToYuvAVX512 = {"AVX512", RowPairAVX512<4>};
+const RgbToYuvKernels kRgb24ToYuvAVX512 = {"AVX512", RowPairAVX512<3>, FrameAVX512<3>};
+const RgbToYuvKernels kRgb32ToYuvAVX512 = {"AVX512", RowPairAVX512<4>, FrameAVX512<4>};
 
 }  // namespace colour
 
