@@ -31,6 +31,15 @@ struct RgbRowPairs {
   int blocks, pairs, offset;
 };
 using RgbFrameFn = void (*)(const RgbRowPairs& frame);
+// Calls pair(srcA, srcB, yA, yB, u, v) for the row pairs of a frame in turn.
+template <class Pair>
+inline void ForEachRowPair(const RgbRowPairs& f, Pair&& pair) {
+  for (int i = 0; i < f.pairs; ++i) {
+    const BYTE* a = f.srcA + i * f.srcStep;
+    BYTE* y = f.y + 2 * i * f.yStride;
+    pair(a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride);
+  }
+}
 struct RgbToYuvKernels {
   const char* name;
   RgbRowPairFn rowPair;

@@ -130,110 +130,141 @@ inline __m256i BlockPairs(__m256i s0, __m256i s1) {
 // Pixel of luma word w of a step's row: words are [0-3, 8-11 | 4-7, 12-15].
 inline int PixelOfLumaWord(int w) { return 4 * (w / 8) + (w % 8 < 4 ? w % 8 : 4 + w % 8); }
 
-// The exact cases of one step, as found by the step loop: a zero word in `luma` marks a pixel
-// of row A or of row B (or both), one in `chroma` U or V of a block (word k of 128-bit lane L:
-// block 4L + k % 4). The step loop only stores them; the steps with a case, which are few, are
-// found and settled after a chunk.
-struct Checks {
-  __m256i luma, chroma;
+// The exact cases of one step, as found by the step loop, as byte masks of zero words (two bits
+// a word): a word of `luma` marks a pixel of row A or of row B (or both), one of `chroma` U or V of
+// a block (word k of 128-bit lane L: block 4L + k % 4). The step loop only stores them; the steps
+// with a case, which are few, are settled after a chunk.
+struct CheckMasks {
+  unsigned luma, chroma;
 };
+
+inline unsigned ZeroWords(__m256i v) {
+  return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_setzero_si256())));
+}
 
 // Gives the exact cases of step `step` to the reference: the candidates of a luma word are
 // tested with the integer form (kernels.h); a chroma block is redone whole.
 template <int Bpp>
 void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
-            const Checks& c, int offset) {
-  const __m256i zero = _mm256_setzero_si256();
-  const unsigned lumaBits =
-      static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.luma, zero)));
-  for (unsigned m = lumaBits & 0x55555555u; m; m &= m - 1) {
+            CheckMasks c, int offset) {
+  for (unsigned m = c.luma & 0x55555555u; m; m &= m - 1) {
     const int x = 16 * step + PixelOfLumaWord(__builtin_ctz(m) / 2);
     SettleLumaColumn<Bpp>(srcA, srcB, yA, yB, x);
   }
-  const unsigned chromaBits =
-      static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(c.chroma, zero)));
-  for (unsigned m = chromaBits & 0x55555555u; m; m &= m - 1) {
+  for (unsigned m = c.chroma & 0x55555555u; m; m &= m - 1) {
     const int word = __builtin_ctz(m) / 2;
     const int j = 8 * step + 4 * (word / 8) + word % 4;
     RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
   }
 }
 
+struct Consts {
+  Shuffles24 shuf;
+  __m256i split, blockOrder, lumaOrder, chromaOrder, chromaPairOrder, quotientBias, chromaAdd;
+};
+
+inline Consts MakeConsts(int bpp, int offset) {
+  return {MakeShuffles24(),
+          SplitControl(),
+          _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7),
+          _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7),
+          _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7),
+          _mm256_setr_epi32(0, 4, 2, 6, 1, 5, 3, 7),
+          _mm256_set1_epi16(kChromaQuotientBias),
+          _mm256_set1_epi8(static_cast<char>(bpp == 3 ? offset : kChromaByteAdd32))};
+}
+
+// One step: luma quotient words of both rows ([0-3, 8-11 | 4-7, 12-15] of the step's 16 pixels),
+// the chroma quotients less the bias ([u0-3, v0-3 | u4-7, v4-7]) and the exact-case masks.
+struct Step {
+  __m256i qa, qb, w;
+  CheckMasks masks;
+};
+
 template <int Bpp>
-void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
-                 int blocks, int offset) {
-  const Shuffles24 shuf = MakeShuffles24();
-  const __m256i split = SplitControl();
-  const __m256i lumaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  const __m256i blockOrder = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  const __m256i chromaOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 3, 6, 7);
+inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
+  Px8 a0, a1, b0, b1;
+  if constexpr (Bpp == 3) {
+    a0 = Load24(pa, k.shuf);
+    a1 = Load24(pa + 24, k.shuf);
+    b0 = Load24(pb, k.shuf);
+    b1 = Load24(pb + 24, k.shuf);
+  } else {
+    a0 = Load32(pa);
+    a1 = Load32(pa + 32);
+    b0 = Load32(pb);
+    b1 = Load32(pb + 32);
+  }
+  Step st;
+  // Luma of both rows.
+  __m256i checkA, checkB;
+  st.qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), k.split, &checkA);
+  st.qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), k.split, &checkB);
+
+  // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
+  const __m256i br = BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
+  const __m256i gx = BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
+  constexpr int m = kChromaScale;
+  const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436 * m, -147 * m)),
+                                      _mm256_madd_epi16(gx, Pair16(-289 * m, 0)));
+  const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100 * m, 615 * m)),
+                                      _mm256_madd_epi16(gx, Pair16(-515 * m, 0)));
+  // Both chroma planes divided at once: x = A + bias in block order, packed as words
+  // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
+  const __m256i bias = _mm256_set1_epi32(m * (Bpp == 3 ? kChromaBias24 : kChromaBias32));
+  const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), k.blockOrder);
+  const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), k.blockOrder);
+  __m256i y5, dropped;
+  SplitScaled(xu, xv, k.split, &y5, &dropped);
+  __m256i fraction;
+  st.w = _mm256_sub_epi16(Divide125(y5, &fraction), k.quotientBias);
+  st.masks = {ZeroWords(_mm256_min_epu16(checkA, checkB)), ZeroWords(_mm256_or_si256(fraction, dropped))};
+  return st;
+}
+
+template <int Bpp>
+__attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BYTE* srcA,
+                                                       const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
+                                                       BYTE* v, int blocks, int offset) {
   const int steps = blocks / 8;
   constexpr int kChunk = 64;
-  Checks checks[kChunk];
+  CheckMasks checks[kChunk];
   for (int s0 = 0; s0 < steps; s0 += kChunk) {
     const int s1 = steps - s0 < kChunk ? steps : s0 + kChunk;
-    // Two steps per iteration let the compiler interleave their dependency chains.
-    _Pragma("GCC unroll 2") for (int s = s0; s < s1; ++s) {
-      const BYTE* pa = srcA + 16 * Bpp * s;
-      const BYTE* pb = srcB + 16 * Bpp * s;
-      Px8 a0, a1, b0, b1;
-      if constexpr (Bpp == 3) {
-        a0 = Load24(pa, shuf);
-        a1 = Load24(pa + 24, shuf);
-        b0 = Load24(pb, shuf);
-        b1 = Load24(pb + 24, shuf);
-      } else {
-        a0 = Load32(pa);
-        a1 = Load32(pa + 32);
-        b0 = Load32(pb);
-        b1 = Load32(pb + 32);
-      }
-
-      // Luma of both rows.
-      __m256i checkA, checkB;
-      const __m256i qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), split, &checkA);
-      const __m256i qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), split, &checkB);
-      const __m256i ybytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(qa, qb), lumaOrder);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 16 * s), _mm256_castsi256_si128(ybytes));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 16 * s),
-                       _mm256_extracti128_si256(ybytes, 1));
-
-      // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
-      const __m256i br =
-          BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
-      const __m256i gx =
-          BlockPairs(_mm256_add_epi16(a0.gx, b0.gx), _mm256_add_epi16(a1.gx, b1.gx));
-      constexpr int m = kChromaScale;
-      const __m256i au = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(436 * m, -147 * m)),
-                                          _mm256_madd_epi16(gx, Pair16(-289 * m, 0)));
-      const __m256i av = _mm256_add_epi32(_mm256_madd_epi16(br, Pair16(-100 * m, 615 * m)),
-                                          _mm256_madd_epi16(gx, Pair16(-515 * m, 0)));
-      // Both chroma planes divided at once: x = A + bias in block order, packed as words
-      // [u0-3, v0-3 | u4-7, v4-7] of x >> 5 and of the dropped bits (DivideBy125Shifted).
-      const __m256i bias = _mm256_set1_epi32(m * (Bpp == 3 ? kChromaBias24 : kChromaBias32));
-      const __m256i xu = _mm256_permutevar8x32_epi32(_mm256_add_epi32(au, bias), blockOrder);
-      const __m256i xv = _mm256_permutevar8x32_epi32(_mm256_add_epi32(av, bias), blockOrder);
-      __m256i y5, dropped;
-      SplitScaled(xu, xv, split, &y5, &dropped);
-      __m256i fraction;
-      const __m256i q = Divide125(y5, &fraction);
-      const __m256i checkC = _mm256_or_si256(fraction, dropped);
-      // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32).
-      const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(kChromaQuotientBias));
+    int s = s0;
+    // Two steps per iteration: their chains interleave, and each plane's row gets one store for
+    // both (32 bytes of Y per row, 16 of U and of V).
+    for (; s + 2 <= s1; s += 2) {
+      const Step t0 = ComputeStep<Bpp>(srcA + 16 * Bpp * s, srcB + 16 * Bpp * s, k);
+      const Step t1 = ComputeStep<Bpp>(srcA + 16 * Bpp * (s + 1), srcB + 16 * Bpp * (s + 1), k);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 16 * s),
+                          _mm256_permutevar8x32_epi32(_mm256_packus_epi16(t0.qa, t1.qa), k.lumaOrder));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 16 * s),
+                          _mm256_permutevar8x32_epi32(_mm256_packus_epi16(t0.qb, t1.qb), k.lumaOrder));
+      // Signed bytes of q - 157 plus the offset (RGB24) or 128 (RGB32): dwords [u0-3, v0-3 of t0,
+      // u0-3, v0-3 of t1 | the same of blocks 4-7] go to [U of t0 and t1 | V of t0 and t1].
       const __m256i c8 = _mm256_permutevar8x32_epi32(
-          _mm256_add_epi8(_mm256_packs_epi16(w, w), _mm256_set1_epi8(static_cast<char>(
-                                                        Bpp == 3 ? offset : kChromaByteAdd32))),
-          chromaOrder);  // [u0-7, v0-7, ...]
-      const __m128i c = _mm256_castsi256_si128(c8);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
-
-      checks[s - s0] = {_mm256_min_epu16(checkA, checkB), checkC};
+          _mm256_add_epi8(_mm256_packs_epi16(t0.w, t1.w), k.chromaAdd), k.chromaPairOrder);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 8 * s), _mm256_castsi256_si128(c8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 8 * s), _mm256_extracti128_si256(c8, 1));
+      checks[s - s0] = t0.masks;
+      checks[s + 1 - s0] = t1.masks;
     }
-    for (int s = s0; s < s1; ++s) {
-      const Checks& c = checks[s - s0];
-      const __m256i any = _mm256_min_epu16(c.luma, c.chroma);
-      if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(any, _mm256_setzero_si256())) != 0)
+    if (s < s1) {  // an odd step at the end
+      const Step st = ComputeStep<Bpp>(srcA + 16 * Bpp * s, srcB + 16 * Bpp * s, k);
+      const __m256i ybytes =
+          _mm256_permutevar8x32_epi32(_mm256_packus_epi16(st.qa, st.qb), k.lumaOrder);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 16 * s), _mm256_castsi256_si128(ybytes));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 16 * s), _mm256_extracti128_si256(ybytes, 1));
+      const __m128i c = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+          _mm256_add_epi8(_mm256_packs_epi16(st.w, st.w), k.chromaAdd), k.chromaOrder));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(u + 8 * s), c);  // [u0-7, v0-7]
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(v + 8 * s), _mm_unpackhi_epi64(c, c));
+      checks[s - s0] = st.masks;
+    }
+    for (s = s0; s < s1; ++s) {
+      const CheckMasks c = checks[s - s0];
+      if ((c.luma | c.chroma) != 0)
         Settle<Bpp>(srcA, srcB, yA, yB, u, v, s, c, offset);
     }
   }
@@ -245,10 +276,26 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
   }
 }
 
+template <int Bpp>
+void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
+                 int blocks, int offset) {
+  RowPairWith<Bpp>(MakeConsts(Bpp, offset), srcA, srcB, yA, yB, u, v, blocks, offset);
+}
+
+// A whole frame: the constants are made once, and one row pair follows the other without a call
+// in between.
+template <int Bpp>
+void FrameAVX2(const RgbRowPairs& f) {
+  const Consts k = MakeConsts(Bpp, f.offset);
+  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v) {
+    RowPairWith<Bpp>(k, a, b, yA, yB, u, v, f.blocks, f.offset);
+  });
+}
+
 }  // namespace
 
-const RgbToYuvKernels kRgb24ToYuvAVX2 = {"AVX2", RowPairAVX2<3>};
-const RgbToYuvKernels kRgb32ToYuvAVX2 = {"AVX2", RowPairAVX2<4>};
+const RgbToYuvKernels kRgb24ToYuvAVX2 = {"AVX2", RowPairAVX2<3>, FrameAVX2<3>};
+const RgbToYuvKernels kRgb32ToYuvAVX2 = {"AVX2", RowPairAVX2<4>, FrameAVX2<4>};
 
 }  // namespace colour
 

@@ -303,12 +303,9 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
 template <int Bpp>
 void FrameAVX512(const RgbRowPairs& f) {
   const Consts k = LoadConsts();
-  for (int i = 0; i < f.pairs; ++i) {
-    const BYTE* a = f.srcA + i * f.srcStep;
-    BYTE* y = f.y + 2 * i * f.yStride;
-    RowPairWith<Bpp>(k, a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride,
-                     f.blocks, f.offset);
-  }
+  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v) {
+    RowPairWith<Bpp>(k, a, b, yA, yB, u, v, f.blocks, f.offset);
+  });
 }
 
 }  // namespace
