@@ -2,8 +2,13 @@
 //
 // Each channel is clamp(Y + offset - (Y < threshold)) with per-block integer offsets (the floors
 // of the exact chroma terms, see kernels.h). Where a term is an exact integer the double sum
-// Y + term decides by rounding: for the B and R terms a per-value threshold derived from the
-// reference settles it; the rare blocks whose G term is exact are recomputed by the reference.
+// Y + term decides by rounding: for the R term a per-value threshold derived from the reference
+// settles it (the B term is never an integer); the rare blocks whose G term is exact are
+// recomputed by the reference. The pixels stay bytes, as in the AVX-512 kernel: a B or R offset o
+// is split into P = clamp(o, 0, 255) and N = clamp(-o, 0, 255), so that clamp(Y + o) is a
+// saturating add of P and a saturating subtract of N, and the threshold's 1 is a second
+// saturating subtract (the tests prove that this equals the exact form for every Y and offset);
+// the G offset fits a signed byte and is added to Y - 128 with signed saturation.
 #include <immintrin.h>
 
 #include "kernels/kernels.h"
@@ -57,23 +62,30 @@ inline void Store96(BYTE* out, __m256i b, __m256i g, __m256i r, const Interleave
                       _mm256_permute2x128_si256(o[1], o[2], 0x31));
 }
 
-// One channel for 32 pixels: offsets and thresholds are per pixel words in the order
-// [0-7 | 16-23] (lo) and [8-15 | 24-31] (hi), matching the byte unpacking of the Y row.
-inline __m256i Channel(__m256i ylo, __m256i yhi, __m256i olo, __m256i ohi, __m256i tlo,
-                       __m256i thi) {
-  const __m256i lo = _mm256_add_epi16(_mm256_add_epi16(ylo, olo), _mm256_cmpgt_epi16(tlo, ylo));
-  const __m256i hi = _mm256_add_epi16(_mm256_add_epi16(yhi, ohi), _mm256_cmpgt_epi16(thi, yhi));
-  return _mm256_packus_epi16(lo, hi);
+// The per-pixel bytes of one step, each block's value twice: the P and N parts of the B and R
+// offsets, the G offset as a signed byte and the R threshold.
+struct PixelTerms {
+  __m256i pb, nb, pr, nr, og, tr;
+};
+
+// Bytes of 16 block words, saturated to 0..255, for the 32 pixels: packus puts blocks 0-7 and
+// 8-15 in the low halves of the two 128-bit lanes, and unpacking them with themselves doubles
+// each byte in pixel order. Two sets of words at once: the low (a) and the high (b) halves.
+inline void SpreadUnsigned(__m256i a, __m256i b, __m256i* pa, __m256i* pb) {
+  const __m256i p = _mm256_packus_epi16(a, b);
+  *pa = _mm256_unpacklo_epi8(p, p);
+  *pb = _mm256_unpackhi_epi8(p, p);
 }
 
-inline void Row(const BYTE* y, BYTE* out, const __m256i (&o)[3][2], const __m256i (&t)[3][2],
-                const Interleave& il) {
+inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave& il) {
   const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i ylo = _mm256_unpacklo_epi8(yv, zero), yhi = _mm256_unpackhi_epi8(yv, zero);
-  const __m256i b = Channel(ylo, yhi, o[0][0], o[0][1], t[0][0], t[0][1]);
-  const __m256i g = Channel(ylo, yhi, o[1][0], o[1][1], t[1][0], t[1][1]);
-  const __m256i r = Channel(ylo, yhi, o[2][0], o[2][1], t[2][0], t[2][1]);
+  const __m256i one = _mm256_set1_epi8(1), bias = _mm256_set1_epi8(-128);
+  const __m256i b = _mm256_subs_epu8(_mm256_adds_epu8(yv, pt.pb), pt.nb);
+  // G with Y - 128 in signed bytes: signed saturation at -128 and 127 is the clamp to 0..255.
+  const __m256i g = _mm256_xor_si256(_mm256_adds_epi8(_mm256_xor_si256(yv, bias), pt.og), bias);
+  // R, less 1 where Y < threshold (threshold - Y saturated is then at least 1).
+  const __m256i r = _mm256_subs_epu8(_mm256_subs_epu8(_mm256_adds_epu8(yv, pt.pr), pt.nr),
+                                     _mm256_min_epu8(_mm256_subs_epu8(pt.tr, yv), one));
   Store96(out, b, g, r, il);
 }
 
@@ -81,8 +93,6 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
                  BYTE* outB, int blocks, int offset) {
   const Interleave il = MakeInterleave();
   const ExactTermThresholds& th = GetExactTermThresholds();
-  const __m256i tabB = _mm256_broadcastsi128_si256(
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tB)));
   const __m256i tabR = _mm256_broadcastsi128_si256(
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
   const __m128i off = _mm_set1_epi8(static_cast<char>(offset));
@@ -94,22 +104,18 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
     const __m256i cr = _mm256_cvtepi8_epi16(_mm_add_epi8(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 16 * s)), off));
 
-    // B offset: 2 Cb + floor((8 Cb + 1125) / 250) - 4.
+    // B offset: 2 Cb + floor((8 Cb + 1125) / 250) - 4 (never an exact term).
     const __m256i yb = _mm256_add_epi16(_mm256_slli_epi16(cb, 3), _mm256_set1_epi16(1125));
     const __m256i qb = _mm256_srli_epi16(_mm256_mulhi_epu16(yb, _mm256_set1_epi16(4195)), 4);
     const __m256i ob = _mm256_add_epi16(_mm256_add_epi16(cb, cb),
                                         _mm256_sub_epi16(qb, _mm256_set1_epi16(4)));
-    const __m256i exB = _mm256_cmpeq_epi16(yb, _mm256_mullo_epi16(qb, _mm256_set1_epi16(250)));
     // R offset: Cr + floor((7 Cr + 925) / 50) - 18.
     const __m256i yr = _mm256_add_epi16(_mm256_mullo_epi16(cr, _mm256_set1_epi16(7)),
                                         _mm256_set1_epi16(925));
     const __m256i qr = _mm256_srli_epi16(_mm256_mulhi_epu16(yr, _mm256_set1_epi16(20972)), 4);
     const __m256i orr = _mm256_add_epi16(cr, _mm256_sub_epi16(qr, _mm256_set1_epi16(18)));
     const __m256i exR = _mm256_cmpeq_epi16(yr, _mm256_mullo_epi16(qr, _mm256_set1_epi16(50)));
-    // Thresholds where the B or R term is exact.
-    const __m256i tb = _mm256_and_si256(
-        exB, _mm256_shuffle_epi8(tabB, _mm256_or_si256(
-                                           _mm256_srli_epi16(_mm256_add_epi16(cb, c128), 4), hiZero)));
+    // The R threshold where the R term is exact.
     const __m256i tr = _mm256_and_si256(
         exR, _mm256_shuffle_epi8(tabR, _mm256_or_si256(
                                            _mm256_srli_epi16(_mm256_add_epi16(cr, c128), 4), hiZero)));
@@ -131,16 +137,16 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
     const unsigned gFix = static_cast<unsigned>(
         _mm256_movemask_epi8(_mm256_packs_epi32(exG2[0], exG2[1])));
 
-    // Per pixel words: each block's value twice.
+    PixelTerms pt;
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i o[3][2] = {{_mm256_unpacklo_epi16(ob, ob), _mm256_unpackhi_epi16(ob, ob)},
-                             {_mm256_unpacklo_epi16(og, og), _mm256_unpackhi_epi16(og, og)},
-                             {_mm256_unpacklo_epi16(orr, orr), _mm256_unpackhi_epi16(orr, orr)}};
-    const __m256i t[3][2] = {{_mm256_unpacklo_epi16(tb, tb), _mm256_unpackhi_epi16(tb, tb)},
-                             {zero, zero},
-                             {_mm256_unpacklo_epi16(tr, tr), _mm256_unpackhi_epi16(tr, tr)}};
-    Row(yA + 32 * s, outA + 96 * s, o, t, il);
-    Row(yB + 32 * s, outB + 96 * s, o, t, il);
+    SpreadUnsigned(ob, _mm256_sub_epi16(zero, ob), &pt.pb, &pt.nb);
+    SpreadUnsigned(orr, _mm256_sub_epi16(zero, orr), &pt.pr, &pt.nr);
+    __m256i unused;
+    SpreadUnsigned(tr, zero, &pt.tr, &unused);
+    const __m256i og8 = _mm256_packs_epi16(og, og);  // -124..125: no saturation
+    pt.og = _mm256_unpacklo_epi8(og8, og8);
+    Row(yA + 32 * s, outA + 96 * s, pt, il);
+    Row(yB + 32 * s, outB + 96 * s, pt, il);
 
     // Blocks whose G term is exact: the reference decides.
     for (unsigned m = gFix; m; m &= m - 1) {
