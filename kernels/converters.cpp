@@ -158,8 +158,16 @@ void RealYUV420toRGB24Converter::ConvertStrided(const BYTE* pY, LONG nYStride, c
   for (int i = 0; i < blocksY; ++i) {
     const int a = invert ? height - 1 - 2 * i : 2 * i;
     const int b = invert ? height - 2 - 2 * i : 2 * i + 1;
-    m_pKernels->rowPair(RowAt(pY, nYStride, 2 * i), RowAt(pY, nYStride, 2 * i + 1),
-                        RowAt(pU, nUStride, i), RowAt(pV, nVStride, i), RowAt(pDst, nDstStride, a),
-                        RowAt(pDst, nDstStride, b), blocksX, offset);
+    BYTE* outA = RowAt(pDst, nDstStride, a);
+    BYTE* outB = RowAt(pDst, nDstStride, b);
+    // Bottom-up, the next pair's rows are the two below these: the kernel prefetches them.
+    if (invert && m_pKernels->rowPairAhead && i + 1 < blocksY)
+      m_pKernels->rowPairAhead(RowAt(pY, nYStride, 2 * i), RowAt(pY, nYStride, 2 * i + 1),
+                               RowAt(pU, nUStride, i), RowAt(pV, nVStride, i), outA, outB, blocksX,
+                               offset, RowAt(pDst, nDstStride, a - 2), RowAt(pDst, nDstStride, b - 2));
+    else
+      m_pKernels->rowPair(RowAt(pY, nYStride, 2 * i), RowAt(pY, nYStride, 2 * i + 1),
+                          RowAt(pU, nUStride, i), RowAt(pV, nVStride, i), outA, outB, blocksX,
+                          offset);
   }
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/com/wintypes.h"
 
@@ -31,15 +32,27 @@ struct RgbRowPairs {
   int blocks, pairs, offset;
 };
 using RgbFrameFn = void (*)(const RgbRowPairs& frame);
-// Calls pair(srcA, srcB, yA, yB, u, v) for the row pairs of a frame in turn.
+// Calls pair(ahead, srcA, srcB, yA, yB, u, v, nextA, nextB) for the row pairs of a frame in
+// turn. ahead is std::true_type where the frame is read downwards in memory (a bottom-up picture):
+// the processor's own prefetch does not look there, so the kernel prefetches the next pair's rows
+// nextA and nextB (the pair's own rows for the last pair); std::false_type otherwise.
 template <class Pair>
 inline void ForEachRowPair(const RgbRowPairs& f, Pair&& pair) {
-  for (int i = 0; i < f.pairs; ++i) {
-    const BYTE* a = f.srcA + i * f.srcStep;
-    BYTE* y = f.y + 2 * i * f.yStride;
-    pair(a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride);
-  }
+  auto walk = [&](auto ahead) {
+    for (int i = 0; i < f.pairs; ++i) {
+      const BYTE* a = f.srcA + i * f.srcStep;
+      const BYTE* next = i + 1 < f.pairs ? a + f.srcStep : a;
+      BYTE* y = f.y + 2 * i * f.yStride;
+      pair(ahead, a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride, next,
+           next + f.srcPair);
+    }
+  };
+  if (f.srcStep < 0)
+    walk(std::true_type{});
+  else
+    walk(std::false_type{});
 }
+
 struct RgbToYuvKernels {
   const char* name;
   RgbRowPairFn rowPair;
@@ -49,9 +62,15 @@ struct RgbToYuvKernels {
 // yA, yB: Y rows 2i and 2i + 1; outA, outB: the RGB24 rows they go to; u, v: chroma row i.
 using YuvRowPairFn = void (*)(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                               BYTE* outA, BYTE* outB, int blocks, int offset);
+// As YuvRowPairFn, and prefetches the rows nextA and nextB for writing along the way: for a
+// bottom-up picture, whose next rows lie below these in memory.
+using YuvRowPairAheadFn = void (*)(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
+                                   BYTE* outA, BYTE* outB, int blocks, int offset, BYTE* nextA,
+                                   BYTE* nextB);
 struct YuvToRgbKernels {
   const char* name;
   YuvRowPairFn rowPair;
+  YuvRowPairAheadFn rowPairAhead = nullptr;  // optional
 };
 
 extern const RgbToYuvKernels kRgb24ToYuvC;

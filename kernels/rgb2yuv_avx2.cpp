@@ -222,10 +222,11 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   return st;
 }
 
-template <int Bpp>
+template <int Bpp, bool kPrefetchNext>
 __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BYTE* srcA,
                                                        const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
-                                                       BYTE* v, int blocks, int offset) {
+                                                       BYTE* v, int blocks, int offset,
+                                                       const BYTE* nextA, const BYTE* nextB) {
   const int steps = blocks / 8;
   constexpr int kChunk = 64;
   CheckMasks checks[kChunk];
@@ -235,6 +236,14 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     // Two steps per iteration: their chains interleave, and each plane's row gets one store for
     // both (32 bytes of Y per row, 16 of U and of V).
     for (; s + 2 <= s1; s += 2) {
+      // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
+      // next rows lie below these in memory, where the processor's own prefetch does not look.
+      if constexpr (kPrefetchNext) {
+        for (int line = 0; line < (32 * Bpp + 63) / 64; ++line) {
+          __builtin_prefetch(nextA + 16 * Bpp * s + 64 * line, 0, 3);
+          __builtin_prefetch(nextB + 16 * Bpp * s + 64 * line, 0, 3);
+        }
+      }
       const Step t0 = ComputeStep<Bpp>(srcA + 16 * Bpp * s, srcB + 16 * Bpp * s, k);
       const Step t1 = ComputeStep<Bpp>(srcA + 16 * Bpp * (s + 1), srcB + 16 * Bpp * (s + 1), k);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 16 * s),
@@ -279,7 +288,8 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
 template <int Bpp>
 void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                  int blocks, int offset) {
-  RowPairWith<Bpp>(MakeConsts(Bpp, offset), srcA, srcB, yA, yB, u, v, blocks, offset);
+  RowPairWith<Bpp, false>(MakeConsts(Bpp, offset), srcA, srcB, yA, yB, u, v, blocks, offset, srcA,
+                          srcB);
 }
 
 // A whole frame: the constants are made once, and one row pair follows the other without a call
@@ -287,8 +297,9 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
 template <int Bpp>
 void FrameAVX2(const RgbRowPairs& f) {
   const Consts k = MakeConsts(Bpp, f.offset);
-  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v) {
-    RowPairWith<Bpp>(k, a, b, yA, yB, u, v, f.blocks, f.offset);
+  ForEachRowPair(f, [&](auto ahead, const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
+                        BYTE* v, const BYTE* nextA, const BYTE* nextB) {
+    RowPairWith<Bpp, decltype(ahead)::value>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
   });
 }
 

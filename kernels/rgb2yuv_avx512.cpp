@@ -234,10 +234,11 @@ void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYT
   }
 }
 
-template <int Bpp>
+template <int Bpp, bool kPrefetchNext>
 __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BYTE* srcA,
                                                        const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u,
-                                                       BYTE* v, int blocks, int offset) {
+                                                       BYTE* v, int blocks, int offset,
+                                                       const BYTE* nextA, const BYTE* nextB) {
   const char add = static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32);
   const __m512i chromaAdd = _mm512_set1_epi8(add);
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
@@ -253,6 +254,14 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     // Two steps per iteration: their chains interleave, and each plane's row gets one store for
     // both (64 bytes of Y per row, 32 of U and of V).
     for (; s + 2 <= s1; s += 2) {
+      // The next row pair's rows, a line per row and iteration: a bottom-up picture's next rows
+      // lie below these in memory, where the processor's own prefetch does not look.
+      if constexpr (kPrefetchNext) {
+        for (int line = 0; line < Bpp; ++line) {
+          __builtin_prefetch(nextA + 32 * Bpp * s + 64 * line, 0, 3);
+          __builtin_prefetch(nextB + 32 * Bpp * s + 64 * line, 0, 3);
+        }
+      }
       const Step t0 = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const Step t1 = ComputeStep<Bpp>(srcA + 32 * Bpp * (s + 1), srcB + 32 * Bpp * (s + 1), k);
       _mm512_storeu_si512(yA + 32 * s, _mm512_permutex2var_epi8(t0.yA, k.lowBytes, t1.yA));
@@ -295,7 +304,7 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
 template <int Bpp>
 void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v,
                    int blocks, int offset) {
-  RowPairWith<Bpp>(LoadConsts(), srcA, srcB, yA, yB, u, v, blocks, offset);
+  RowPairWith<Bpp, false>(LoadConsts(), srcA, srcB, yA, yB, u, v, blocks, offset, srcA, srcB);
 }
 
 // A whole frame: the constants are loaded once, and one row pair follows the other without a call
@@ -303,8 +312,9 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
 template <int Bpp>
 void FrameAVX512(const RgbRowPairs& f) {
   const Consts k = LoadConsts();
-  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v) {
-    RowPairWith<Bpp>(k, a, b, yA, yB, u, v, f.blocks, f.offset);
+  ForEachRowPair(f, [&](auto ahead, const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
+                        BYTE* v, const BYTE* nextA, const BYTE* nextB) {
+    RowPairWith<Bpp, decltype(ahead)::value>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
   });
 }
 

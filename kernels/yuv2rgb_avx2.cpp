@@ -89,8 +89,9 @@ inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave
   Store96(out, b, g, r, il);
 }
 
-void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
-                 BYTE* outB, int blocks, int offset) {
+template <bool kPrefetchNext>
+void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                 BYTE* outB, int blocks, int offset, BYTE* nextA, BYTE* nextB) {
   const Interleave il = MakeInterleave();
   const ExactTermThresholds& th = GetExactTermThresholds();
   const __m256i tabR = _mm256_broadcastsi128_si256(
@@ -99,6 +100,12 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
   const __m256i c128 = _mm256_set1_epi16(128), hiZero = _mm256_set1_epi16(-32768);
   const int steps = blocks / 16;
   for (int s = 0; s < steps; ++s) {
+    if constexpr (kPrefetchNext) {  // the next rows, as far as this step writes of these
+      for (int line = 0; line < 96; line += 64) {
+        __builtin_prefetch(nextA + 96 * s + line, 1, 3);
+        __builtin_prefetch(nextB + 96 * s + line, 1, 3);
+      }
+    }
     const __m256i cb = _mm256_cvtepi8_epi16(_mm_add_epi8(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 16 * s)), off));
     const __m256i cr = _mm256_cvtepi8_epi16(_mm_add_epi8(
@@ -163,9 +170,14 @@ void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
                          outB + 6 * done, blocks - done, offset);
 }
 
+void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                 BYTE* outB, int blocks, int offset) {
+  RowPairWith<false>(yA, yB, u, v, outA, outB, blocks, offset, outA, outB);
+}
+
 }  // namespace
 
-const YuvToRgbKernels kYuvToRgb24AVX2 = {"AVX2", RowPairAVX2};
+const YuvToRgbKernels kYuvToRgb24AVX2 = {"AVX2", RowPairAVX2, RowPairWith<true>};
 
 }  // namespace colour
 

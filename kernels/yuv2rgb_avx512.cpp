@@ -144,8 +144,9 @@ inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave
   Chunk(out + 128, b, g, r, idxBG[2], idxR[2], il.rMask[2]);
 }
 
-void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
-                   BYTE* outB, int blocks, int offset) {
+template <bool kPrefetchNext>
+void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                 BYTE* outB, int blocks, int offset, BYTE* nextA, BYTE* nextB) {
   const Interleave512& il = GetInterleave512();
   const __m512i idxBG[3] = {_mm512_load_si512(il.bg[0]), _mm512_load_si512(il.bg[1]),
                             _mm512_load_si512(il.bg[2])};
@@ -156,6 +157,12 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
+    if constexpr (kPrefetchNext) {  // the next rows, as far as this step writes of these
+      for (int line = 0; line < 3; ++line) {
+        __builtin_prefetch(nextA + 192 * s + 64 * line, 1, 3);
+        __builtin_prefetch(nextB + 192 * s + 64 * line, 1, 3);
+      }
+    }
     const __m256i cbBytes =
         _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
     const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
@@ -203,9 +210,14 @@ void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                             outB + 6 * done, blocks - done, offset);
 }
 
+void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
+                   BYTE* outB, int blocks, int offset) {
+  RowPairWith<false>(yA, yB, u, v, outA, outB, blocks, offset, outA, outB);
+}
+
 }  // namespace
 
-const YuvToRgbKernels kYuvToRgb24AVX512 = {"AVX512", RowPairAVX512};
+const YuvToRgbKernels kYuvToRgb24AVX512 = {"AVX512", RowPairAVX512, RowPairWith<true>};
 
 }  // namespace colour
 
