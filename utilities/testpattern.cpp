@@ -217,72 +217,113 @@ void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_
   }
 }
 
-void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, uint8_t* out) {
+int PatternVaryingColumns(const PatternConfig& cfg, uint64_t n) {
+  switch (cfg.pattern) {
+    case PatternKind::Solid:
+      return 0;
+    case PatternKind::Bars: {  // the counter's box: columns s to (4 digits + 2) s - 1
+      const int digits = static_cast<int>(std::to_string(n).size());
+      return std::min(cfg.width, (4 * digits + 2) * CounterScale(cfg.height));
+    }
+    case PatternKind::Noise:
+      break;
+  }
+  return cfg.width;
+}
+
+void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, int columns,
+                      uint8_t* out) {
   const int w = cfg.width, h = cfg.height;
   const size_t canvasRow = static_cast<size_t>(w) * 4;
   const int rows = w > 0 ? static_cast<int>(canvas.size() / canvasRow) : 0;
   if (w <= 0 || h <= 0 || rows <= 0) return;
+  columns = std::clamp(columns, 0, w);
   // Picture row y is canvas row min(y, rows - 1): the rows below the canvas repeat its last one.
   auto canvasOf = [&](int y) { return std::min(y, rows - 1); };
   auto pixel = [&](int x, int y) { return canvas.data() + static_cast<size_t>(canvasOf(y)) * canvasRow + static_cast<size_t>(x) * 4; };
-  // Output row r of n rows of `bytes` comes from the canvas rows key(r): packed by pack(r), or
-  // copied from the row before when that came from the same canvas rows.
-  auto packRows = [](uint8_t* base, size_t bytes, int n, auto key, auto pack) {
+  // n output rows, row r made from the canvas rows key(r) by pack(r, first, end) for its units
+  // (pixels or blocks) first..end - 1 of `units`, or by copy(r, from) from output row `from`. A row
+  // whose canvas rows are those of the row before is copied from it; one from other canvas rows
+  // than the last one (key `last`) starts as a copy of a row from that one, which it equals from
+  // unit `varying` on.
+  auto packRows = [](int n, int units, int varying, auto key, int last, auto pack, auto copy) {
+    int model = -1;
+    for (int r = 0; r < n && model < 0; ++r)
+      if (key(r) == last) {
+        model = r;
+        pack(r, 0, units);
+      }
     for (int r = 0; r < n; ++r) {
-      if (r > 0 && key(r) == key(r - 1)) std::memcpy(base + bytes * r, base + bytes * (r - 1), bytes);
-      else pack(r, base + bytes * r);
+      if (r == model) continue;
+      if (r > 0 && key(r) == key(r - 1)) {
+        copy(r, r - 1);
+      } else if (model >= 0 && varying < units) {
+        copy(r, model);
+        pack(r, 0, varying);
+      } else {
+        pack(r, 0, units);
+      }
     }
+  };
+  // Rows of `bytes` from `base`.
+  auto copyIn = [](uint8_t* base, size_t bytes) {
+    return [=](int r, int from) { std::memcpy(base + bytes * r, base + bytes * from, bytes); };
   };
   if (cfg.subtype == MEDIASUBTYPE_RGB24) {
     const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
     // Bottom-up: the first row in memory is the bottom row.
-    packRows(out, stride, h, [&](int r) { return canvasOf(h - 1 - r); }, [&](int r, uint8_t* row) {
-      for (int x = 0; x < w; ++x) std::memcpy(row + 3 * x, pixel(x, h - 1 - r), 3);
-      std::memset(row + 3 * static_cast<size_t>(w), 0, stride - 3 * static_cast<size_t>(w));
-    });
+    packRows(h, w, columns, [&](int r) { return canvasOf(h - 1 - r); }, rows - 1,
+             [&](int r, int first, int end) {
+               uint8_t* row = out + stride * r;
+               for (int x = first; x < end; ++x) std::memcpy(row + 3 * x, pixel(x, h - 1 - r), 3);
+               if (end == w) std::memset(row + 3 * static_cast<size_t>(w), 0, stride - 3 * static_cast<size_t>(w));
+             },
+             copyIn(out, stride));
   } else if (cfg.subtype == MEDIASUBTYPE_RGB32 || cfg.subtype == MEDIASUBTYPE_ARGB32) {
     const size_t stride = static_cast<size_t>(w) * 4;
     for (int r = 0; r < h; ++r) std::memcpy(out + stride * r, pixel(0, h - 1 - r), stride);
   } else if (cfg.subtype == MEDIASUBTYPE_AYUV) {
-    packRows(out, canvasRow, h, canvasOf, [&](int y, uint8_t* row) {
-      for (int x = 0; x < w; ++x, row += 4) {
+    packRows(h, w, columns, canvasOf, rows - 1, [&](int y, int first, int end) {
+      for (int x = first; x < end; ++x) {
         const uint8_t* p = pixel(x, y);
-        row[0] = CrOf(p[2], p[1], p[0]);
-        row[1] = CbOf(p[2], p[1], p[0]);
-        row[2] = LumaOf(p[2], p[1], p[0]);
-        row[3] = p[3];
+        uint8_t* q = out + canvasRow * y + 4 * x;
+        q[0] = CrOf(p[2], p[1], p[0]);
+        q[1] = CbOf(p[2], p[1], p[0]);
+        q[2] = LumaOf(p[2], p[1], p[0]);
+        q[3] = p[3];
       }
-    });
+    }, copyIn(out, canvasRow));
   } else {  // I420: Y plane, then U and V at half resolution (each from its 2x2 block's average)
     uint8_t* yPlane = out;
     uint8_t* uPlane = out + static_cast<size_t>(w) * h;
-    uint8_t* vPlane = uPlane + static_cast<size_t>(w / 2) * (h / 2);
-    packRows(yPlane, static_cast<size_t>(w), h, canvasOf, [&](int y, uint8_t* row) {
-      const uint8_t* p = pixel(0, y);
-      for (int x = 0; x < w; ++x, p += 4) row[x] = LumaOf(p[2], p[1], p[0]);
-    });
-    const size_t cw = static_cast<size_t>(w / 2);
-    auto pairOf = [&](int y) { return std::pair(canvasOf(2 * y), canvasOf(2 * y + 1)); };
-    auto chromaRow = [&](int y) {
+    const size_t cw = static_cast<size_t>(w / 2), vOffset = cw * static_cast<size_t>(h / 2);
+    packRows(h, w, columns, canvasOf, rows - 1, [&](int y, int first, int end) {
+      uint8_t* row = yPlane + static_cast<size_t>(w) * y;
+      for (int x = first; x < end; ++x) {
+        const uint8_t* p = pixel(x, y);
+        row[x] = LumaOf(p[2], p[1], p[0]);
+      }
+    }, copyIn(yPlane, static_cast<size_t>(w)));
+    // A chroma row is its U row and, vOffset bytes on, its V row.
+    auto chroma = [&](int y, int first, int end) {
       uint8_t* uRow = uPlane + cw * y;
-      uint8_t* vRow = vPlane + cw * y;
-      const uint8_t* a = pixel(0, 2 * y);
-      const uint8_t* b = pixel(0, 2 * y + 1);  // the row below
-      for (size_t x = 0; x < cw; ++x, a += 8, b += 8) {
+      uint8_t* vRow = uRow + vOffset;
+      for (int x = first; x < end; ++x) {
+        const uint8_t* a = pixel(2 * x, 2 * y);
+        const uint8_t* b = pixel(2 * x, 2 * y + 1);  // the row below
         const int sb = a[0] + a[4] + b[0] + b[4], sg = a[1] + a[5] + b[1] + b[5], sr = a[2] + a[6] + b[2] + b[6];
         const int blue = (sb + 2) / 4, green = (sg + 2) / 4, red = (sr + 2) / 4;
         uRow[x] = CbOf(red, green, blue);
         vRow[x] = CrOf(red, green, blue);
       }
     };
-    for (int y = 0; y < h / 2; ++y) {
-      if (y > 0 && pairOf(y) == pairOf(y - 1)) {
-        std::memcpy(uPlane + cw * y, uPlane + cw * (y - 1), cw);
-        std::memcpy(vPlane + cw * y, vPlane + cw * (y - 1), cw);
-      } else {
-        chromaRow(y);
-      }
-    }
+    // A pair of canvas rows is either one row twice or two neighbours: their sum names it.
+    packRows(h / 2, static_cast<int>(cw), (columns + 1) / 2,
+             [&](int y) { return canvasOf(2 * y) + canvasOf(2 * y + 1); }, 2 * (rows - 1), chroma,
+             [&](int y, int from) {
+               std::memcpy(uPlane + cw * y, uPlane + cw * from, cw);
+               std::memcpy(uPlane + vOffset + cw * y, uPlane + vOffset + cw * from, cw);
+             });
   }
 }
 
@@ -580,7 +621,7 @@ HRESULT CTestPatternPin::FillBuffer(IMediaSample* pSample) {
     RenderTone(m_cfg, m_nUnit, p);
   } else {
     RenderPatternFrame(m_cfg, m_nUnit, &m_canvas);
-    PackPatternFrame(m_cfg, m_canvas, p);
+    PackPatternFrame(m_cfg, m_canvas, PatternVaryingColumns(m_cfg, m_nUnit), p);
   }
   pSample->SetActualDataLength(static_cast<LONG>(bytes));
   const REFERENCE_TIME base = UnitTime(m_cfg, m_nStartUnit);

@@ -79,9 +79,14 @@ int PatternCanvasRows(const PatternConfig& cfg);
 // Draws frame n into a top-down canvas of width x PatternCanvasRows(cfg) pixels of 4 bytes
 // (B, G, R, 255).
 void RenderPatternFrame(const PatternConfig& cfg, uint64_t n, std::vector<uint8_t>* canvas);
+// Columns 0..N - 1 of frame n hold all that its canvas rows differ in: from column N on, every
+// canvas row equals the last one (the frame number's box; none for a solid colour, all for noise).
+int PatternVaryingColumns(const PatternConfig& cfg, uint64_t n);
 // Packs the canvas into the output layout of cfg.subtype, the picture's rows below the canvas
-// repeating its last row: rows that come from the same canvas rows are packed once and copied.
-void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, uint8_t* out);
+// repeating its last row: rows that come from the same canvas rows are packed once and copied,
+// and the others are packed only in the first `columns` columns over a copy of such a row.
+void PackPatternFrame(const PatternConfig& cfg, const std::vector<uint8_t>& canvas, int columns,
+                      uint8_t* out);
 // Fills audio buffer k.
 void RenderTone(const PatternConfig& cfg, uint64_t k, uint8_t* out);
 

@@ -154,7 +154,8 @@ TEST(TestPattern, BarsMoveAndCarryTheFrameNumber) {
 // Every format packs the same picture: the RGB32 frames (the picture itself, bottom-up) are the
 // bars everywhere but in the counter's box (rows s to 8s - 1, s = max(1, height / 48), black or
 // white there), and the other formats equal what the RGB32 frame converts to. The sizes put the
-// box inside the picture, across a picture's whole height, and at a scale above 1.
+// box inside the picture, across a picture's whole height, and at a scale above 1; frame 10 has a
+// wider box.
 TEST(TestPattern, EveryFormatPacksTheSamePicture) {
   const BYTE bars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
                            {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
@@ -169,24 +170,24 @@ TEST(TestPattern, EveryFormatPacksTheSamePicture) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     auto run = [&](const char* format, PatternRun* r) {
       RunPattern({{"format", format}, {"width", std::to_string(w)}, {"height", std::to_string(h)},
-                  {"frames", "3"}, {"pattern", "bars"}},
+                  {"frames", "11"}, {"pattern", "bars"}},
                  r);
-      ASSERT_EQ(r->samples.size(), 3u);
+      ASSERT_EQ(r->samples.size(), 11u);
     };
     PatternRun rgb32, rgb24, ayuv, i420;
     run("RGB32", &rgb32);
     run("RGB24", &rgb24);
     run("AYUV", &ayuv);
     run("I420", &i420);
-    for (size_t n = 0; n < 3; ++n) {
+    for (size_t n : {0, 1, 10}) {  // 10: a wider counter
       SCOPED_TRACE(n);
       const std::vector<BYTE>& pic = rgb32.samples[n].bytes;
       auto px = [&](int x, int y) { return pic.data() + 4 * (static_cast<size_t>(h - 1 - y) * w + x); };
-      const int step = std::max(1, w / 32);
+      const int step = std::max(1, w / 32), boxEnd = (4 * static_cast<int>(std::to_string(n).size()) + 2) * s;
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
           const BYTE* p = px(x, y);
-          if (y >= s && y < 8 * s && x >= s && x < 6 * s) {
+          if (y >= s && y < 8 * s && x >= s && x < boxEnd) {
             ASSERT_TRUE(p[0] == p[1] && p[1] == p[2] && (p[0] == 0 || p[0] == 255)) << x << "," << y;
           } else if (y < s || y >= 8 * s) {
             const BYTE* c = bars[((x + n * step) % w) * 8 / w];
