@@ -1,6 +1,8 @@
 // Times RGB24 -> I420, RGB32 -> I420 and I420 -> RGB24 at 640x480 and 1920x1080 for each kernel
 // variant of the converters and for libyuv and swscale, then prints each variant's time as a
-// ratio to the peers' times (medians when run with repetitions, which is the default here).
+// ratio to the peers' times (medians when run with repetitions, which is the default here). The
+// RGB pictures are top-down, and at 1920x1080 also bottom-up as the filters take and give them by
+// default (the peers then get a negative height or stride).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -33,6 +35,13 @@ struct Size {
   int w, h;
 };
 const Size kSizes[] = {{640, 480}, {1920, 1080}};
+
+// Row order of the RGB picture; bottom-up is timed at 1920x1080 only.
+struct Order {
+  const char* suffix;
+  bool bottomUp;
+};
+const Order kOrders[] = {{"", false}, {" bottom-up", true}};
 
 struct Variant {
   const char* name;
@@ -86,7 +95,7 @@ Frame& FrameFor(Size s) {
   return *f;
 }
 
-void RunOurs(benchmark::State& state, Conversion conv, Size size, Variant variant) {
+void RunOurs(benchmark::State& state, Conversion conv, Size size, Order order, Variant variant) {
   if ((PlenorCpuDetected() & variant.required) != variant.required) {
     state.SkipWithError("processor lacks this variant");
     return;
@@ -101,12 +110,14 @@ void RunOurs(benchmark::State& state, Conversion conv, Size size, Variant varian
     back->m_nWidth = size.w;
     back->m_nHeight = size.h;
     back->m_nChromaOffset = 128;
+    back->m_bInvert = order.bottomUp;
     kernel = back->KernelName();
   } else {
     if (conv == Conversion::Rgb24ToI420)
       fwd = std::make_unique<RealRGB24toYUV420Converter>(size.w, size.h, 128);
     else
       fwd = std::make_unique<RealRGB32toYUV420Converter>(size.w, size.h);
+    fwd->m_bInvert = order.bottomUp;
     kernel = fwd->KernelName();
   }
   PlenorSetCpuMask(kCpuAllFeatures);
@@ -131,22 +142,23 @@ void RunOurs(benchmark::State& state, Conversion conv, Size size, Variant varian
 }
 
 #if PLENOR_BENCH_LIBYUV
-void RunLibyuv(benchmark::State& state, Conversion conv, Size s) {
+void RunLibyuv(benchmark::State& state, Conversion conv, Size s, Order order) {
   Frame& f = FrameFor(s);
   const int cw = s.w / 2;
+  const int h = order.bottomUp ? -s.h : s.h;  // libyuv reads or writes the RGB rows upwards
   for (auto _ : state) {
     switch (conv) {
       case Conversion::Rgb24ToI420:
         libyuv::RGB24ToI420(f.rgb24.data(), 3 * s.w, f.oy.data(), s.w, f.ou.data(), cw, f.ov.data(),
-                            cw, s.w, s.h);
+                            cw, s.w, h);
         break;
       case Conversion::Rgb32ToI420:
         libyuv::ARGBToI420(f.rgb32.data(), 4 * s.w, f.oy.data(), s.w, f.ou.data(), cw, f.ov.data(),
-                           cw, s.w, s.h);
+                           cw, s.w, h);
         break;
       case Conversion::I420ToRgb24:
         libyuv::I420ToRGB24(f.y.data(), s.w, f.u.data(), cw, f.v.data(), cw, f.out24.data(),
-                            3 * s.w, s.w, s.h);
+                            3 * s.w, s.w, h);
         break;
     }
     benchmark::ClobberMemory();
@@ -155,7 +167,7 @@ void RunLibyuv(benchmark::State& state, Conversion conv, Size s) {
 #endif
 
 #if PLENOR_BENCH_SWSCALE
-void RunSwscale(benchmark::State& state, Conversion conv, Size s) {
+void RunSwscale(benchmark::State& state, Conversion conv, Size s, Order order) {
   Frame& f = FrameFor(s);
   const AVPixelFormat in = conv == Conversion::Rgb24ToI420   ? AV_PIX_FMT_BGR24
                            : conv == Conversion::Rgb32ToI420 ? AV_PIX_FMT_BGR0
@@ -172,15 +184,19 @@ void RunSwscale(benchmark::State& state, Conversion conv, Size s) {
   const std::uint8_t* yuvSrc[3] = {f.y.data(), f.u.data(), f.v.data()};
   const int yuvStrides[3] = {s.w, cw, cw};
   std::uint8_t* yuvDst[3] = {f.oy.data(), f.ou.data(), f.ov.data()};
+  // Bottom-up: the RGB picture from its last row with a negative stride.
+  const int rgbStride = (conv == Conversion::Rgb32ToI420 ? 4 : 3) * s.w;
+  const std::ptrdiff_t lastRow = order.bottomUp ? static_cast<std::ptrdiff_t>(s.h - 1) * rgbStride : 0;
+  const int stride = order.bottomUp ? -rgbStride : rgbStride;
   for (auto _ : state) {
     if (conv == Conversion::I420ToRgb24) {
-      std::uint8_t* dst[1] = {f.out24.data()};
-      const int dstStride[1] = {3 * s.w};
+      std::uint8_t* dst[1] = {f.out24.data() + lastRow};
+      const int dstStride[1] = {stride};
       sws_scale(ctx, yuvSrc, yuvStrides, 0, s.h, dst, dstStride);
     } else {
-      const std::uint8_t* src[1] = {conv == Conversion::Rgb24ToI420 ? f.rgb24.data()
-                                                                     : f.rgb32.data()};
-      const int srcStride[1] = {conv == Conversion::Rgb24ToI420 ? 3 * s.w : 4 * s.w};
+      const std::uint8_t* src[1] = {(conv == Conversion::Rgb24ToI420 ? f.rgb24.data()
+                                                                      : f.rgb32.data()) + lastRow};
+      const int srcStride[1] = {stride};
       sws_scale(ctx, src, srcStride, 0, s.h, yuvDst, yuvStrides);
     }
     benchmark::ClobberMemory();
@@ -189,10 +205,12 @@ void RunSwscale(benchmark::State& state, Conversion conv, Size s) {
 }
 #endif
 
-std::string Key(Conversion c, Size s) {
-  return std::string(kConversionNames[static_cast<int>(c)]) + "/" + std::to_string(s.w) + "x" +
-         std::to_string(s.h);
+std::string Key(Conversion c, Size s, Order o) {
+  return std::string(kConversionNames[static_cast<int>(c)]) + o.suffix + "/" + std::to_string(s.w) +
+         "x" + std::to_string(s.h);
 }
+
+bool Timed(Size s, Order o) { return !o.bottomUp || s.w == 1920; }
 
 // What each ratio compares: our arithmetic is fixed, the peers pick their own.
 const char* const kArithmeticNotes[] = {
@@ -203,17 +221,20 @@ const char* const kArithmeticNotes[] = {
 
 void PrintRatios(const benchsupport::RatioReporter& rep) {
   std::printf("\nMedian processor time per frame (us) and ratio to the peers' (< 1 is faster):\n");
-  std::printf("%-24s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
+  std::printf("%-32s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
               "/ swscale");
   for (int c = 0; c < 3; ++c)
+    for (const Order& o : kOrders)
     for (const Size& s : kSizes) {
-      const std::string key = Key(static_cast<Conversion>(c), s);
+      if (!Timed(s, o))
+        continue;
+      const std::string key = Key(static_cast<Conversion>(c), s, o);
       auto find = [&](const std::string& who) {
         auto it = rep.times.find(key + "/" + who);
         return it == rep.times.end() ? -1.0 : it->second;
       };
       const double yuv = find("libyuv"), sws = find("swscale");
-      std::printf("%-24s note: %s\n", key.c_str(), kArithmeticNotes[c]);
+      std::printf("%-32s note: %s\n", key.c_str(), kArithmeticNotes[c]);
       for (const Variant& v : kVariants) {
         const double t = find(v.name);
         if (t < 0)
@@ -223,12 +244,12 @@ void PrintRatios(const benchsupport::RatioReporter& rep) {
           std::snprintf(a, sizeof a, "%.2fx", t / yuv);
         if (sws > 0)
           std::snprintf(b, sizeof b, "%.2fx", t / sws);
-        std::printf("%-24s %-7s %10.1f %12s %12s\n", key.c_str(), v.name, t, a, b);
+        std::printf("%-32s %-7s %10.1f %12s %12s\n", key.c_str(), v.name, t, a, b);
       }
       if (yuv > 0)
-        std::printf("%-24s %-7s %10.1f\n", key.c_str(), "libyuv", yuv);
+        std::printf("%-32s %-7s %10.1f\n", key.c_str(), "libyuv", yuv);
       if (sws > 0)
-        std::printf("%-24s %-7s %10.1f\n", key.c_str(), "swscale", sws);
+        std::printf("%-32s %-7s %10.1f\n", key.c_str(), "swscale", sws);
     }
 }
 
@@ -246,18 +267,21 @@ int main(int argc, char** argv) {
   int n = static_cast<int>(args.size());
 
   for (int c = 0; c < 3; ++c)
+    for (const Order& o : kOrders)
     for (const Size& s : kSizes) {
+      if (!Timed(s, o))
+        continue;
       const Conversion conv = static_cast<Conversion>(c);
-      const std::string key = Key(conv, s);
+      const std::string key = Key(conv, s, o);
       for (const Variant& v : kVariants)
-        benchmark::RegisterBenchmark((key + "/" + v.name).c_str(), RunOurs, conv, s, v)
+        benchmark::RegisterBenchmark((key + "/" + v.name).c_str(), RunOurs, conv, s, o, v)
             ->Unit(benchmark::kMicrosecond);
 #if PLENOR_BENCH_LIBYUV
-      benchmark::RegisterBenchmark((key + "/libyuv").c_str(), RunLibyuv, conv, s)
+      benchmark::RegisterBenchmark((key + "/libyuv").c_str(), RunLibyuv, conv, s, o)
           ->Unit(benchmark::kMicrosecond);
 #endif
 #if PLENOR_BENCH_SWSCALE
-      benchmark::RegisterBenchmark((key + "/swscale").c_str(), RunSwscale, conv, s)
+      benchmark::RegisterBenchmark((key + "/swscale").c_str(), RunSwscale, conv, s, o)
           ->Unit(benchmark::kMicrosecond);
 #endif
     }
