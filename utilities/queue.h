@@ -25,11 +25,10 @@
 // limits set later take effect after reconnecting.
 //
 // The list is bounded by samples and by bytes, whichever is reached first, and always takes one
-// sample however large. Pictures in flight cost cache: behind a queue of three 1080p RGB24 frames
-// (four 6 MB buffers circulating) a round trip through two converters ran slower than without any
-// queue, as every frame came back from memory, while a queue of one doubled its speed. The byte
-// bound keeps large pictures to a short list and lets small ones (compressed video, audio) queue a
-// few.
+// sample however large. Pictures in flight cost memory: a queue of three 1080p RGB24 frames keeps
+// four 6 MB buffers circulating, and one more picture in the list does not make a pipeline of
+// steady stages faster. The byte bound keeps large pictures to a short list and lets small ones
+// (compressed video, audio) queue a few.
 //
 // Parameters (ISettingsInterface), read when the graph leaves the stopped state:
 // - "max_samples" (unsigned, default 3, at least 1): samples the list holds at most;
