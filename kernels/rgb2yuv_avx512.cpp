@@ -254,8 +254,8 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     // Two steps per iteration: their chains interleave, and each plane's row gets one store for
     // both (64 bytes of Y per row, 32 of U and of V).
     for (; s + 2 <= s1; s += 2) {
-      // The next row pair's rows, a line per row and iteration: a bottom-up picture's next rows
-      // lie below these in memory, where the processor's own prefetch does not look.
+      // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
+      // next rows lie below these in memory, where the processor's own prefetch does not look.
       if constexpr (kPrefetchNext) {
         for (int line = 0; line < Bpp; ++line) {
           __builtin_prefetch(nextA + 32 * Bpp * s + 64 * line, 0, 3);
