@@ -53,6 +53,16 @@ inline void ForEachRowPair(const RgbRowPairs& f, Pair&& pair) {
     walk(std::false_type{});
 }
 
+// Prefetches `bytes` bytes from offset `at` of the rows a and b, a 64-byte line at a time (for
+// writing if kWrite): the kernels' look ahead into a bottom-up picture's next row pair.
+template <bool kWrite>
+inline void PrefetchRows(const BYTE* a, const BYTE* b, std::ptrdiff_t at, int bytes) {
+  for (int line = 0; line < bytes; line += 64) {
+    __builtin_prefetch(a + at + line, kWrite, 3);
+    __builtin_prefetch(b + at + line, kWrite, 3);
+  }
+}
+
 struct RgbToYuvKernels {
   const char* name;
   RgbRowPairFn rowPair;

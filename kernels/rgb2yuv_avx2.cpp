@@ -238,12 +238,8 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     for (; s + 2 <= s1; s += 2) {
       // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
       // next rows lie below these in memory, where the processor's own prefetch does not look.
-      if constexpr (kPrefetchNext) {
-        for (int line = 0; line < (32 * Bpp + 63) / 64; ++line) {
-          __builtin_prefetch(nextA + 16 * Bpp * s + 64 * line, 0, 3);
-          __builtin_prefetch(nextB + 16 * Bpp * s + 64 * line, 0, 3);
-        }
-      }
+      if constexpr (kPrefetchNext)
+        PrefetchRows<false>(nextA, nextB, 16 * Bpp * s, 32 * Bpp);
       const Step t0 = ComputeStep<Bpp>(srcA + 16 * Bpp * s, srcB + 16 * Bpp * s, k);
       const Step t1 = ComputeStep<Bpp>(srcA + 16 * Bpp * (s + 1), srcB + 16 * Bpp * (s + 1), k);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 16 * s),

@@ -256,12 +256,8 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     for (; s + 2 <= s1; s += 2) {
       // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
       // next rows lie below these in memory, where the processor's own prefetch does not look.
-      if constexpr (kPrefetchNext) {
-        for (int line = 0; line < Bpp; ++line) {
-          __builtin_prefetch(nextA + 32 * Bpp * s + 64 * line, 0, 3);
-          __builtin_prefetch(nextB + 32 * Bpp * s + 64 * line, 0, 3);
-        }
-      }
+      if constexpr (kPrefetchNext)
+        PrefetchRows<false>(nextA, nextB, 32 * Bpp * s, 64 * Bpp);
       const Step t0 = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const Step t1 = ComputeStep<Bpp>(srcA + 32 * Bpp * (s + 1), srcB + 32 * Bpp * (s + 1), k);
       _mm512_storeu_si512(yA + 32 * s, _mm512_permutex2var_epi8(t0.yA, k.lowBytes, t1.yA));

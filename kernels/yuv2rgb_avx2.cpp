@@ -100,12 +100,8 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
   const __m256i c128 = _mm256_set1_epi16(128), hiZero = _mm256_set1_epi16(-32768);
   const int steps = blocks / 16;
   for (int s = 0; s < steps; ++s) {
-    if constexpr (kPrefetchNext) {  // the next rows, as far as this step writes of these
-      for (int line = 0; line < 96; line += 64) {
-        __builtin_prefetch(nextA + 96 * s + line, 1, 3);
-        __builtin_prefetch(nextB + 96 * s + line, 1, 3);
-      }
-    }
+    if constexpr (kPrefetchNext)  // the next rows, as far as this step writes of these
+      PrefetchRows<true>(nextA, nextB, 96 * s, 96);
     const __m256i cb = _mm256_cvtepi8_epi16(_mm_add_epi8(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 16 * s)), off));
     const __m256i cr = _mm256_cvtepi8_epi16(_mm_add_epi8(

@@ -157,12 +157,8 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
-    if constexpr (kPrefetchNext) {  // the next rows, as far as this step writes of these
-      for (int line = 0; line < 3; ++line) {
-        __builtin_prefetch(nextA + 192 * s + 64 * line, 1, 3);
-        __builtin_prefetch(nextB + 192 * s + 64 * line, 1, 3);
-      }
-    }
+    if constexpr (kPrefetchNext)  // the next rows, as far as this step writes of these
+      PrefetchRows<true>(nextA, nextB, 192 * s, 192);
     const __m256i cbBytes =
         _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
     const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
