@@ -24,17 +24,20 @@ namespace {
 struct Tables512 {
   alignas(64) std::uint8_t load24BR[2][64];  // RGB24 bytes -> words (blue, red) per pixel
   alignas(64) std::uint8_t load24G[2][64];   // RGB24 bytes -> words (green, 0) per pixel
-  alignas(64) std::uint8_t lumaQuotient[64];    // two registers' lanes -> words, see Divide32
-  alignas(64) std::uint8_t lumaDropped[64];
-  alignas(64) std::uint8_t chromaQuotient[64];  // (u, v) lanes -> [u 0-15, v 0-15]
-  alignas(64) std::uint8_t chromaDropped[64];
-  alignas(64) std::uint32_t pairOdd[16];     // see BlockPairs
-  alignas(64) std::uint8_t lowBytes[64];     // bytes 0, 2, 4, ... of two registers
+  alignas(64) std::uint8_t quotient[64];      // two registers' lanes -> words, see Divide32
+  alignas(64) std::uint32_t pairOdd[16];      // see BlockPairs
+  alignas(64) std::uint8_t lumaBytes[64];     // Y words of two registers -> 64 bytes, pixel order
+  alignas(64) std::uint8_t chromaBytes[64];   // packed chroma of two steps -> U and V, block order
   alignas(64) std::uint16_t fractionMask[32];  // kFractionMask in every word
 };
 
 // Chroma lane L of a block-sum register holds block L / 2 (even L) or 8 + L / 2 (odd L).
 constexpr int LaneOfBlock(int j) { return j < 8 ? 2 * j : 2 * (j - 8) + 1; }
+constexpr int BlockOfLane(int lane) { return (lane & 1) ? 8 + lane / 2 : lane / 2; }
+// Divide32 puts lane j of its first register in word 2j and lane j of its second in word 2j + 1:
+// for a row, pixel j and pixel 16 + j.
+constexpr int PixelOfWord(int w) { return (w & 1) ? 16 + w / 2 : w / 2; }
+constexpr int WordOfPixel(int x) { return x < 16 ? 2 * x : 2 * (x - 16) + 1; }
 
 Tables512 MakeTables512() {
   Tables512 t{};
@@ -47,26 +50,29 @@ Tables512 MakeTables512() {
       t.load24BR[half][4 * i + 2] = static_cast<std::uint8_t>(o + 2);
       t.load24G[half][4 * i] = static_cast<std::uint8_t>(o + 1);
     }
-  // Word i takes bytes 1-2 (quotient) or bytes 0 and 3 (dropped bits, zero) of 32-bit lane
-  // lane(i) of two registers (lanes 16-31: the second register).
-  auto split = [](std::uint8_t (&quotient)[64], std::uint8_t (&dropped)[64], auto lane) {
-    for (int i = 0; i < 32; ++i) {
-      const int b = 4 * lane(i);
-      quotient[2 * i] = static_cast<std::uint8_t>(b + 1);
-      quotient[2 * i + 1] = static_cast<std::uint8_t>(b + 2);
-      dropped[2 * i] = static_cast<std::uint8_t>(b);
-      dropped[2 * i + 1] = static_cast<std::uint8_t>(b + 3);
+  // Word 2j takes bytes 1-2 (the quotient part) of lane j of the first register, word 2j + 1
+  // those of lane j of the second (byte indexes 64 and up).
+  for (int j = 0; j < 16; ++j)
+    for (int r = 0; r < 2; ++r) {
+      t.quotient[4 * j + 2 * r] = static_cast<std::uint8_t>(64 * r + 4 * j + 1);
+      t.quotient[4 * j + 2 * r + 1] = static_cast<std::uint8_t>(64 * r + 4 * j + 2);
     }
-  };
-  split(t.lumaQuotient, t.lumaDropped, [](int i) { return i; });
-  split(t.chromaQuotient, t.chromaDropped,
-        [](int i) { return (i < 16 ? 0 : 16) + LaneOfBlock(i & 15); });
   for (int k = 0; k < 8; ++k) {
     t.pairOdd[2 * k] = static_cast<std::uint32_t>(2 * k + 1);  // first register, column 2k + 1
     t.pairOdd[2 * k + 1] = static_cast<std::uint32_t>(16 + 2 * k);  // second register, column 2k
   }
-  for (int i = 0; i < 64; ++i)
-    t.lowBytes[i] = static_cast<std::uint8_t>(i < 32 ? 2 * i : 64 + 2 * (i - 32));
+  // Byte x of 64 pixels: the low byte of the word of pixel x % 32 in the first register (x < 32)
+  // or the second.
+  for (int x = 0; x < 64; ++x)
+    t.lumaBytes[x] = static_cast<std::uint8_t>(64 * (x / 32) + 2 * WordOfPixel(x % 32));
+  // Two steps' chroma words (u and v of lane j at words 2j and 2j + 1) packed to bytes, 128-bit
+  // lane L holding words 8L..8L+7 of the first step then of the second; out: U of block k of the
+  // first step at k, of the second at 16 + k, V at 32 + k and 48 + k.
+  for (int o = 0; o < 64; ++o) {
+    const int plane = o / 32, second = (o / 16) & 1, k = o & 15;
+    const int w = 2 * LaneOfBlock(k) + plane;
+    t.chromaBytes[o] = static_cast<std::uint8_t>(16 * (w / 8) + 8 * second + w % 8);
+  }
   for (auto& w : t.fractionMask)
     w = kFractionMask;
   return t;
@@ -100,8 +106,7 @@ inline __m512i Pair16(int lo, int hi) {
 }
 
 struct Consts {
-  __m512i load24BR[2], load24G[2], lumaQuotient, lumaDropped, chromaQuotient, chromaDropped;
-  __m512i pairOdd, lowBytes, fractionMask;
+  __m512i load24BR[2], load24G[2], quotient, pairOdd, lumaBytes, chromaBytes, fractionMask;
 };
 
 Consts LoadConsts() {
@@ -111,12 +116,10 @@ Consts LoadConsts() {
     c.load24BR[h] = _mm512_load_si512(t.load24BR[h]);
     c.load24G[h] = _mm512_load_si512(t.load24G[h]);
   }
-  c.lumaQuotient = _mm512_load_si512(t.lumaQuotient);
-  c.lumaDropped = _mm512_load_si512(t.lumaDropped);
-  c.chromaQuotient = _mm512_load_si512(t.chromaQuotient);
-  c.chromaDropped = _mm512_load_si512(t.chromaDropped);
+  c.quotient = _mm512_load_si512(t.quotient);
   c.pairOdd = _mm512_load_si512(t.pairOdd);
-  c.lowBytes = _mm512_load_si512(t.lowBytes);
+  c.lumaBytes = _mm512_load_si512(t.lumaBytes);
+  c.chromaBytes = _mm512_load_si512(t.chromaBytes);
   c.fractionMask = _mm512_load_si512(t.fractionMask);
   return c;
 }
@@ -148,13 +151,16 @@ inline void LoadRow(const BYTE* p, const Consts& c, Px16* first, Px16* second) {
 // Division by 125 << S (DivideBy125Shifted) of two registers of numerators given as
 // x * 2^(8 - S) (the scale is in the multiply-accumulate coefficients): bytes 1-2 of a lane are
 // x >> S, byte 0 holds the dropped bits above zeros, byte 3 is zero (scaled x < 2^24). Quotients
-// come as words in the order of the byte index tables, and *check has a zero word where x is an
-// exact multiple.
-inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i droppedBytes,
-                        __m512i fractionMask, __m512i* check) {
+// come as words, lane j of x0 in word 2j and lane j of x1 in word 2j + 1, and *check has a zero
+// word where x is an exact multiple. The dropped bits stay where they are: x0's in byte 0 and
+// x1's moved to byte 3 of the same lane, i.e. into the word of their own value.
+inline __m512i Divide32(__m512i x0, __m512i x1, __m512i quotientBytes, __m512i fractionMask,
+                        __m512i* check) {
   const __m512i y = _mm512_permutex2var_epi8(x0, quotientBytes, x1);
-  const __m512i dropped = _mm512_permutex2var_epi8(x0, droppedBytes, x1);
   const __m512i m = _mm512_add_epi16(y, _mm512_mulhi_epu16(y, _mm512_set1_epi16(kRecip125Low)));
+  // (x0 & 0xFF) | (x1 << 24): x1 << 24 is x1's byte 0 alone.
+  const __m512i dropped = _mm512_ternarylogic_epi32(x0, _mm512_slli_epi32(x1, 24),
+                                                    _mm512_set1_epi32(0xFF), 0xEC);
   *check = _mm512_ternarylogic_epi32(m, fractionMask, dropped, 0xEA);  // (m & mask) | dropped
   return _mm512_srli_epi16(m, kQuotientShift);
 }
@@ -172,8 +178,9 @@ inline __m512i BlockPairs(__m512i s0, __m512i s1, __m512i pairOdd) {
   return _mm512_add_epi16(even, _mm512_permutex2var_epi32(s0, pairOdd, s1));
 }
 
-// Everything one step computes: Y words per row (pixel order), chroma quotient words
-// [u 0-15, v 0-15] and the exact-case checks in the same orders.
+// Everything one step computes: Y words per row (pixel j at word WordOfPixel(j)), chroma
+// quotient words (u and v of block-sum lane j at words 2j and 2j + 1) and the exact-case checks in
+// the same orders.
 struct Step {
   __m512i yA, yB, c, checkA, checkB, checkC;
 };
@@ -184,10 +191,8 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   LoadRow<Bpp>(pa, k, &a0, &a1);
   LoadRow<Bpp>(pb, k, &b0, &b1);
   Step st;
-  st.yA = Divide32(LumaNumerators(a0), LumaNumerators(a1), k.lumaQuotient, k.lumaDropped,
-                   k.fractionMask, &st.checkA);
-  st.yB = Divide32(LumaNumerators(b0), LumaNumerators(b1), k.lumaQuotient, k.lumaDropped,
-                   k.fractionMask, &st.checkB);
+  st.yA = Divide32(LumaNumerators(a0), LumaNumerators(a1), k.quotient, k.fractionMask, &st.checkA);
+  st.yB = Divide32(LumaNumerators(b0), LumaNumerators(b1), k.quotient, k.fractionMask, &st.checkB);
 
   const __m512i br = BlockPairs(_mm512_add_epi16(a0.br, b0.br), _mm512_add_epi16(a1.br, b1.br),
                                 k.pairOdd);
@@ -200,12 +205,13 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
                                          gx, Pair16(-289 * m, 0));
   const __m512i xv = _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(bias, br, Pair16(-100 * m, 615 * m)),
                                          gx, Pair16(-515 * m, 0));
-  st.c = Divide32(xu, xv, k.chromaQuotient, k.chromaDropped, k.fractionMask, &st.checkC);
+  st.c = Divide32(xu, xv, k.quotient, k.fractionMask, &st.checkC);
   return st;
 }
 
-// The exact cases of one step, as found by the main loop: bit x of `luma` marks pixel x of row A
-// or of row B (or both), bit i of `chroma` U (bits 0-15) or V (16-31) of block i % 16. The loop
+// The exact cases of one step, as found by the main loop: bit w of `luma` marks pixel
+// PixelOfWord(w) of row A or of row B (or both), bit 2j of `chroma` U and bit 2j + 1 V of block
+// BlockOfLane(j). The loop
 // stores them as two words per step; the steps that have a case, which are few, are settled
 // after a chunk.
 struct CheckMasks {
@@ -225,11 +231,11 @@ template <int Bpp>
 void Settle(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u, BYTE* v, int step,
             CheckMasks c, int offset) {
   for (unsigned m = c.luma; m; m &= m - 1) {
-    const int x = 32 * step + __builtin_ctz(m);
+    const int x = 32 * step + PixelOfWord(__builtin_ctz(m));
     SettleLumaColumn<Bpp>(srcA, srcB, yA, yB, x);
   }
-  for (unsigned m = (c.chroma | c.chroma >> 16) & 0xFFFFu; m; m &= m - 1) {
-    const int j = 16 * step + __builtin_ctz(m);
+  for (unsigned m = (c.chroma | c.chroma >> 1) & 0x55555555u; m; m &= m - 1) {
+    const int j = 16 * step + BlockOfLane(__builtin_ctz(m) / 2);
     RefChromaBlock<Bpp>(srcA, srcB, u, v, j, offset);
   }
 }
@@ -242,9 +248,6 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
   const char add = static_cast<char>(Bpp == 3 ? offset : kChromaByteAdd32);
   const __m512i chromaAdd = _mm512_set1_epi8(add);
   const __m512i quotientBias = _mm512_set1_epi16(kChromaQuotientBias);
-  // Quadwords of the chroma bytes of two steps packed together (see below) in the order
-  // [U of the first, U of the second | V of the first, V of the second].
-  const __m512i chromaOrder = _mm512_setr_epi64(0, 2, 1, 3, 4, 6, 5, 7);
   const int steps = blocks / 16;
   constexpr int kChunk = 64;
   CheckMasks checks[kChunk];
@@ -260,12 +263,13 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
         PrefetchRows<false>(nextA, nextB, 32 * Bpp * s, 64 * Bpp);
       const Step t0 = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
       const Step t1 = ComputeStep<Bpp>(srcA + 32 * Bpp * (s + 1), srcB + 32 * Bpp * (s + 1), k);
-      _mm512_storeu_si512(yA + 32 * s, _mm512_permutex2var_epi8(t0.yA, k.lowBytes, t1.yA));
-      _mm512_storeu_si512(yB + 32 * s, _mm512_permutex2var_epi8(t0.yB, k.lowBytes, t1.yB));
-      // Saturated to signed bytes, 128-bit lane L holds words 8L..8L+7 of t0 then of t1.
+      _mm512_storeu_si512(yA + 32 * s, _mm512_permutex2var_epi8(t0.yA, k.lumaBytes, t1.yA));
+      _mm512_storeu_si512(yB + 32 * s, _mm512_permutex2var_epi8(t0.yB, k.lumaBytes, t1.yB));
+      // Saturated to signed bytes, 128-bit lane L holds words 8L..8L+7 of t0 then of t1;
+      // chromaBytes sorts them to [U of t0, U of t1 | V of t0, V of t1].
       const __m512i packed = _mm512_packs_epi16(_mm512_sub_epi16(t0.c, quotientBias),
                                                 _mm512_sub_epi16(t1.c, quotientBias));
-      const __m512i c8 = _mm512_add_epi8(_mm512_permutexvar_epi64(chromaOrder, packed), chromaAdd);
+      const __m512i c8 = _mm512_add_epi8(_mm512_permutexvar_epi8(k.chromaBytes, packed), chromaAdd);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(u + 16 * s), _mm512_castsi512_si256(c8));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + 16 * s), _mm512_extracti64x4_epi64(c8, 1));
       checks[s - s0] = MasksOf(t0);
@@ -273,14 +277,16 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     }
     if (s < s1) {  // an odd step at the end
       const Step st = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
-      const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lowBytes, st.yB);
+      const __m512i ybytes = _mm512_permutex2var_epi8(st.yA, k.lumaBytes, st.yB);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yA + 32 * s), _mm512_castsi512_si256(ybytes));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(yB + 32 * s),
                           _mm512_extracti64x4_epi64(ybytes, 1));
-      const __m256i c8 = _mm256_add_epi8(
-          _mm512_cvtsepi16_epi8(_mm512_sub_epi16(st.c, quotientBias)), _mm256_set1_epi8(add));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm256_castsi256_si128(c8));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm256_extracti128_si256(c8, 1));
+      // As for two steps, with this one in both places: U at bytes 0-15, V at 32-47.
+      const __m512i w = _mm512_sub_epi16(st.c, quotientBias);
+      const __m512i c8 =
+          _mm512_add_epi8(_mm512_permutexvar_epi8(k.chromaBytes, _mm512_packs_epi16(w, w)), chromaAdd);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(u + 16 * s), _mm512_castsi512_si128(c8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(v + 16 * s), _mm512_extracti32x4_epi32(c8, 2));
       checks[s - s0] = MasksOf(st);
     }
     for (s = s0; s < s1; ++s) {
