@@ -3,16 +3,21 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <pthread.h>
+#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/strmbase/amfilter.h"
 #include "platform/strmbase/amvideo.h"
@@ -248,6 +253,41 @@ double ProcessSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+double CoreRoundTripNs() {
+  if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return 0;
+  constexpr int kTrips = 100000;
+  alignas(64) std::atomic<int> turn{0};
+  auto pin = [](int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+  };
+  std::atomic<bool> pinned{true};
+  double ns = 0;
+  std::thread echo([&] {
+    if (!pin(1)) pinned = false;
+    for (int i = 0; i < kTrips; ++i) {
+      while (turn.load(std::memory_order_acquire) != 2 * i + 1) {
+      }
+      turn.store(2 * i + 2, std::memory_order_release);
+    }
+  });
+  std::thread ping([&] {
+    if (!pin(0)) pinned = false;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kTrips; ++i) {
+      turn.store(2 * i + 1, std::memory_order_release);
+      while (turn.load(std::memory_order_acquire) != 2 * i + 2) {
+      }
+    }
+    ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / kTrips;
+  });
+  ping.join();
+  echo.join();
+  return pinned ? ns : 0;
 }
 
 bool RunBenchmarks(int* argc, char** argv, LoadAverages* load) {

@@ -81,6 +81,15 @@ struct LinearGraph {
 // Processor time of all threads of the process, in seconds.
 double ProcessSeconds();
 
+// Nanoseconds for a cache line to go from processor 0 to processor 1 and back (two threads pinned
+// to them hand a counter to each other), 0 with fewer than two processors. A virtual machine's
+// processors can sit on cores that share a cache (this figure near 100 ns) or on cores that
+// share none (several hundred ns), and the host may move them while it runs: in the second case a
+// picture handed from one filter's thread to the next crosses the interconnect line by line,
+// which is what a Queue's gain depends on. The benchmarks that run threads print it before and
+// after their runs.
+double CoreRoundTripNs();
+
 // Runs `run` (a graph run to the end of its stream, true when it completed) once and adds its wall
 // seconds, the process's processor seconds and the samples `renderer` counted meanwhile to the
 // tallies; false when the run failed.
