@@ -10,6 +10,7 @@ namespace colour {
 namespace {
 constexpr DWORD kRgbToYuvAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI;
 constexpr DWORD kYuvToRgbAVX512Needs = kCpuAVX512BW | kCpuAVX512VBMI;
+constexpr DWORD kAVXVNNINeeds = kCpuAVX2 | kCpuAVXVNNI;
 constexpr DWORD kSSE41Needs = kCpuSSSE3 | kCpuSSE41;
 }  // namespace
 
@@ -17,6 +18,8 @@ const RgbToYuvKernels& SelectRgb24ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__) || defined(__i386__)
   if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb24ToYuvAVX512;
+  if ((cpuFlags & kAVXVNNINeeds) == kAVXVNNINeeds)
+    return kRgb24ToYuvAVXVNNI;
   if (cpuFlags & kCpuAVX2)
     return kRgb24ToYuvAVX2;
   if ((cpuFlags & kSSE41Needs) == kSSE41Needs)
@@ -30,6 +33,8 @@ const RgbToYuvKernels& SelectRgb32ToYuv(DWORD cpuFlags) {
 #if defined(__x86_64__) || defined(__i386__)
   if ((cpuFlags & kRgbToYuvAVX512Needs) == kRgbToYuvAVX512Needs)
     return kRgb32ToYuvAVX512;
+  if ((cpuFlags & kAVXVNNINeeds) == kAVXVNNINeeds)
+    return kRgb32ToYuvAVXVNNI;
   if (cpuFlags & kCpuAVX2)
     return kRgb32ToYuvAVX2;
   if ((cpuFlags & kSSE41Needs) == kSSE41Needs)

@@ -41,7 +41,7 @@ class RGBtoYUV420Converter {
   // in memory (the first row in memory is the bottom picture row when m_bInvert is true), plane
   // strides as given. Strides must be at least the row sizes.
   virtual void ConvertStrided(const BYTE* pSrc, LONG nSrcStride, const YUV420Planes& planes);
-  // Name of the kernel in use: "C", "SSE41", "AVX2" or "AVX512".
+  // Name of the kernel in use: "C", "SSE41", "AVX2", "AVXVNNI" (AVX2 with AVX-VNNI) or "AVX512".
   const char* KernelName() const;
   // Chooses the kernel again from the current PlenorCpuFlags().
   virtual void SelectKernel() = 0;

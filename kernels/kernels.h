@@ -92,6 +92,8 @@ extern const RgbToYuvKernels kRgb32ToYuvSSE41;
 extern const YuvToRgbKernels kYuvToRgb24SSE41;
 extern const RgbToYuvKernels kRgb24ToYuvAVX2;
 extern const RgbToYuvKernels kRgb32ToYuvAVX2;
+extern const RgbToYuvKernels kRgb24ToYuvAVXVNNI;
+extern const RgbToYuvKernels kRgb32ToYuvAVXVNNI;
 extern const YuvToRgbKernels kYuvToRgb24AVX2;
 extern const RgbToYuvKernels kRgb24ToYuvAVX512;
 extern const RgbToYuvKernels kRgb32ToYuvAVX512;

@@ -52,6 +52,7 @@ const Variant kVariants[] = {
     {"C", 0, 0},
     {"SSE41", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41, kCpuSSSE3 | kCpuSSE41},
     {"AVX2", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2, kCpuAVX2},
+    {"AVXVNNI", kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2 | kCpuAVXVNNI, kCpuAVX2 | kCpuAVXVNNI},
     {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI},
 };
 

@@ -38,6 +38,7 @@ DWORD Detect() {
   if (maxLeaf < 7 || !ymmState)
     return flags;
   __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  const unsigned int maxSubleaf = eax;
   if (ebx & (1u << 5))
     flags |= kCpuAVX2;
   const bool avx512f = (ebx & (1u << 16)) != 0;
@@ -49,6 +50,11 @@ DWORD Detect() {
       flags |= kCpuAVX512VBMI;
     if (ecx & (1u << 11))
       flags |= kCpuAVX512VNNI;
+  }
+  if ((flags & kCpuAVX2) && maxSubleaf >= 1) {
+    __cpuid_count(7, 1, eax, ebx, ecx, edx);
+    if (eax & (1u << 4))
+      flags |= kCpuAVXVNNI;
   }
   return flags;
 }

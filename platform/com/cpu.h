@@ -15,6 +15,7 @@ enum : DWORD {
   kCpuAVX512BW = 0x0010,    // AVX-512 F, BW, VL with the operating system saving the ZMM state
   kCpuAVX512VBMI = 0x0020,  // AVX-512 VBMI (byte permutes), implies kCpuAVX512BW
   kCpuAVX512VNNI = 0x0040,  // AVX-512 VNNI (multiply-accumulate of words), implies kCpuAVX512BW
+  kCpuAVXVNNI = 0x0080,     // AVX-VNNI (the same multiply-accumulates on YMM), implies kCpuAVX2
   kCpuAllFeatures = 0xFFFFFFFFu,
 };
 

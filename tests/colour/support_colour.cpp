@@ -12,6 +12,7 @@ namespace {
 constexpr DWORD kNoSimd = 0;
 constexpr DWORD kUpToSse41 = kCpuSSE2 | kCpuSSSE3 | kCpuSSE41;
 constexpr DWORD kUpToAvx2 = kCpuSSE2 | kCpuSSSE3 | kCpuSSE41 | kCpuAVX2;
+constexpr DWORD kUpToAvxVnni = kUpToAvx2 | kCpuAVXVNNI;
 
 }  // namespace
 
@@ -19,6 +20,7 @@ std::vector<Variant> Rgb24Variants() {
   return {{"C", kNoSimd, 0},
           {"SSE41", kUpToSse41, kCpuSSSE3 | kCpuSSE41},
           {"AVX2", kUpToAvx2, kCpuAVX2},
+          {"AVXVNNI", kUpToAvxVnni, kCpuAVX2 | kCpuAVXVNNI},
           {"AVX512", kCpuAllFeatures, kCpuAVX512BW | kCpuAVX512VBMI | kCpuAVX512VNNI}};
 }
 
