@@ -22,13 +22,10 @@
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #endif
 
+#include "kernels/avx2_division.h"
+
 namespace colour {
 namespace {
-
-inline __m256i Pair16(int lo, int hi) {
-  return _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(lo) & 0xFFFFu) |
-                                            (static_cast<unsigned>(hi) << 16)));
-}
 
 struct Interleave {
   __m256i m[3][3];  // [output chunk][channel]
@@ -98,6 +95,7 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(th.tR)));
   const __m128i off = _mm_set1_epi8(static_cast<char>(offset));
   const __m256i c128 = _mm256_set1_epi16(128), hiZero = _mm256_set1_epi16(-32768);
+  const __m256i split = SplitControl();
   const int steps = blocks / 16;
   for (int s = 0; s < steps; ++s) {
     if constexpr (kPrefetchNext)  // the next rows, as far as this step writes of these
@@ -122,23 +120,22 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
     const __m256i tr = _mm256_and_si256(
         exR, _mm256_shuffle_epi8(tabR, _mm256_or_si256(
                                            _mm256_srli_epi16(_mm256_add_epi16(cr, c128), 4), hiZero)));
-    // G offset: floor((124500 - 581 Cr - 394 Cb) / 1000) - 124 in 32-bit lanes, blocks
-    // [0-3 | 8-11] and [4-7 | 12-15].
-    __m256i og2[2], exG2[2];
+    // G offset: floor(x / 1000) - 124 with x = 124500 - 581 Cr - 394 Cb, below 2^18. The
+    // multiply-adds form 32 x in 32-bit lanes (blocks [0-3 | 8-11] and [4-7 | 12-15]), so that
+    // x >> 3 and the dropped bits fall in whole bytes: the luma division by 1000, over a range it
+    // is proven for, with its mark of the exact multiples.
+    static_assert(124500 + (581 + 394) * 128 <= kLumaNumeratorMax, "x is in the proven range");
+    __m256i x[2];
     for (int h = 0; h < 2; ++h) {
       const __m256i crcb = h == 0 ? _mm256_unpacklo_epi16(cr, cb) : _mm256_unpackhi_epi16(cr, cb);
-      const __m256i x = _mm256_add_epi32(_mm256_madd_epi16(crcb, Pair16(-581, -394)),
-                                         _mm256_set1_epi32(124500));
-      const __m256i y = _mm256_srli_epi32(x, 3);
-      const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(y, Pair16(33555, 0)), 6);
-      const __m256i r = _mm256_sub_epi32(y, _mm256_mullo_epi16(q, Pair16(125, 0)));
-      exG2[h] = _mm256_cmpeq_epi32(_mm256_or_si256(r, _mm256_and_si256(x, _mm256_set1_epi32(7))),
-                                   _mm256_setzero_si256());
-      og2[h] = _mm256_sub_epi32(q, _mm256_set1_epi32(124));
+      x[h] = _mm256_add_epi32(_mm256_madd_epi16(crcb, Pair16(-581 * kLumaScale, -394 * kLumaScale)),
+                              _mm256_set1_epi32(124500 * kLumaScale));
     }
-    const __m256i og = _mm256_packs_epi32(og2[0], og2[1]);  // block order 0..15
-    const unsigned gFix = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_packs_epi32(exG2[0], exG2[1])));
+    __m256i y8, dropped, fraction;
+    SplitScaled(x[0], x[1], split, &y8, &dropped);  // block order 0..15
+    const __m256i og = _mm256_sub_epi16(Divide125(y8, &fraction), _mm256_set1_epi16(124));
+    const unsigned gFix = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi16(_mm256_or_si256(fraction, dropped), _mm256_setzero_si256())));
 
     PixelTerms pt;
     const __m256i zero = _mm256_setzero_si256();
