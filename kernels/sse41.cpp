@@ -235,21 +235,21 @@ void YuvRowPairSSE41(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* 
         exB, _mm_shuffle_epi8(tabB, _mm_or_si128(_mm_srli_epi16(_mm_add_epi16(cb, c128), 4), hiZero)));
     const __m128i tr = _mm_and_si128(
         exR, _mm_shuffle_epi8(tabR, _mm_or_si128(_mm_srli_epi16(_mm_add_epi16(cr, c128), 4), hiZero)));
-    __m128i og2[2], exG2[2];
+    // G offset: floor(x / 1000) - 124 with x = 124500 - 581 Cr - 394 Cb (675..249,300), divided
+    // like the luma: x >> 3 and the dropped bits as words, then the division by 125 with its
+    // mark of the exact multiples.
+    __m128i x[2];
     for (int h = 0; h < 2; ++h) {
       const __m128i crcb = h == 0 ? _mm_unpacklo_epi16(cr, cb) : _mm_unpackhi_epi16(cr, cb);
-      const __m128i x =
-          _mm_add_epi32(_mm_madd_epi16(crcb, Pair16(-581, -394)), _mm_set1_epi32(124500));
-      const __m128i y = _mm_srli_epi32(x, 3);
-      const __m128i q = _mm_srli_epi32(_mm_mulhi_epu16(y, Pair16(33555, 0)), 6);
-      const __m128i r = _mm_sub_epi32(y, _mm_mullo_epi16(q, Pair16(125, 0)));
-      exG2[h] = _mm_cmpeq_epi32(_mm_or_si128(r, _mm_and_si128(x, _mm_set1_epi32(7))),
-                                _mm_setzero_si128());
-      og2[h] = _mm_sub_epi32(q, _mm_set1_epi32(124));
+      x[h] = _mm_add_epi32(_mm_madd_epi16(crcb, Pair16(-581, -394)), _mm_set1_epi32(124500));
     }
-    const __m128i og = _mm_packs_epi32(og2[0], og2[1]);
-    const unsigned gFix =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi32(exG2[0], exG2[1])));
+    const __m128i low7 = _mm_set1_epi32(7);
+    const __m128i y3 = _mm_packus_epi32(_mm_srli_epi32(x[0], 3), _mm_srli_epi32(x[1], 3));
+    const __m128i dropped = _mm_packus_epi32(_mm_and_si128(x[0], low7), _mm_and_si128(x[1], low7));
+    __m128i fraction;
+    const __m128i og = _mm_sub_epi16(Divide125(y3, &fraction), _mm_set1_epi16(124));
+    const unsigned gFix = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi16(_mm_or_si128(fraction, dropped), _mm_setzero_si128())));
 
     const __m128i zero = _mm_setzero_si128();
     const __m128i o[3][2] = {{_mm_unpacklo_epi16(ob, ob), _mm_unpackhi_epi16(ob, ob)},
