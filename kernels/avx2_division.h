@@ -37,5 +37,20 @@ inline void SplitScaled(__m256i x0, __m256i x1, __m256i control, __m256i* y, __m
   *dropped = _mm256_unpackhi_epi64(s0, s1);
 }
 
+// floor(x / (125 << s)) of two registers of scaled numerators (see SplitScaled) as words in
+// SplitScaled's order; *check has a zero word where x is a multiple of 125 << s.
+inline __m256i DivideScaled(__m256i x0, __m256i x1, __m256i control, __m256i* check) {
+  __m256i y, dropped, fraction;
+  SplitScaled(x0, x1, control, &y, &dropped);
+  const __m256i q = Divide125(y, &fraction);
+  *check = _mm256_or_si256(fraction, dropped);
+  return q;
+}
+
+// Two mask bits for each zero word of v.
+inline unsigned ZeroWords(__m256i v) {
+  return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_setzero_si256())));
+}
+
 }  // namespace
 }  // namespace colour

@@ -87,17 +87,6 @@ inline __m256i LumaNumerator8(const Px8& p) {
                              Pair16(587 * m, 0));
 }
 
-// Y = floor(N / 1000) for 16 pixels (scaled numerators) as words in the order
-// [0-3, 8-11 | 4-7, 12-15]; *check has a zero word where N is a multiple of 1000.
-inline __m256i Luma16(__m256i n0, __m256i n1, __m256i control, __m256i* check) {
-  __m256i y, low;
-  SplitScaled(n0, n1, control, &y, &low);
-  __m256i fraction;
-  const __m256i q = Divide125(y, &fraction);
-  *check = _mm256_or_si256(fraction, low);
-  return q;
-}
-
 // Block sums of 16 columns (s0: columns 0-7, s1: 8-15) as words (SB, SR) or (SG, ignored):
 // lane 2k holds block k, lane 2k + 1 block 4 + k.
 inline __m256i BlockPairs(__m256i s0, __m256i s1) {
@@ -116,10 +105,6 @@ inline int PixelOfLumaWord(int w) { return 4 * (w / 8) + (w % 8 < 4 ? w % 8 : 4 
 struct CheckMasks {
   unsigned luma, chroma;
 };
-
-inline unsigned ZeroWords(__m256i v) {
-  return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_setzero_si256())));
-}
 
 // Gives the exact cases of step `step` to the reference: the candidates of a luma word are
 // tested with the integer form (kernels.h); a chroma block is redone whole.
@@ -177,8 +162,9 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
   Step st;
   // Luma of both rows.
   __m256i checkA, checkB;
-  st.qa = Luma16(LumaNumerator8(a0), LumaNumerator8(a1), k.split, &checkA);
-  st.qb = Luma16(LumaNumerator8(b0), LumaNumerator8(b1), k.split, &checkB);
+  // Y = floor(N / 1000) as words [0-3, 8-11 | 4-7, 12-15]; zero check words at multiples of 1000.
+  st.qa = DivideScaled(LumaNumerator8(a0), LumaNumerator8(a1), k.split, &checkA);
+  st.qb = DivideScaled(LumaNumerator8(b0), LumaNumerator8(b1), k.split, &checkB);
 
   // Chroma of the eight blocks, lanes in block order 0, 4, 1, 5, 2, 6, 3, 7.
   const __m256i br = BlockPairs(_mm256_add_epi16(a0.br, b0.br), _mm256_add_epi16(a1.br, b1.br));
@@ -191,11 +177,9 @@ inline Step ComputeStep(const BYTE* pa, const BYTE* pb, const Consts& k) {
       MultiplyAccumulate2(bias, br, Pair16(436 * m, -147 * m), gx, Pair16(-289 * m, 0)), k.blockOrder);
   const __m256i xv = _mm256_permutevar8x32_epi32(
       MultiplyAccumulate2(bias, br, Pair16(-100 * m, 615 * m), gx, Pair16(-515 * m, 0)), k.blockOrder);
-  __m256i y5, dropped;
-  SplitScaled(xu, xv, k.split, &y5, &dropped);
-  __m256i fraction;
-  st.w = _mm256_sub_epi16(Divide125(y5, &fraction), k.quotientBias);
-  st.masks = {ZeroWords(_mm256_min_epu16(checkA, checkB)), ZeroWords(_mm256_or_si256(fraction, dropped))};
+  __m256i checkC;
+  st.w = _mm256_sub_epi16(DivideScaled(xu, xv, k.split, &checkC), k.quotientBias);
+  st.masks = {ZeroWords(_mm256_min_epu16(checkA, checkB)), ZeroWords(checkC)};
   return st;
 }
 

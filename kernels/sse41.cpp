@@ -68,14 +68,17 @@ inline __m128i LumaNumerator4(const Px4& p) {
   return _mm_add_epi32(n, _mm_set1_epi32(500));
 }
 
-// Y for 8 pixels as words in pixel order; *exact marks multiples of 1000.
-inline __m128i Luma8(__m128i n0, __m128i n1, __m128i* exact) {
-  const __m128i y = _mm_packus_epi32(_mm_srli_epi32(n0, 3), _mm_srli_epi32(n1, 3));
-  __m128i r;
-  const __m128i q = Divide125(y, &r);
-  const __m128i seven = _mm_set1_epi32(7);
-  const __m128i low = _mm_packus_epi32(_mm_and_si128(n0, seven), _mm_and_si128(n1, seven));
-  *exact = _mm_cmpeq_epi16(_mm_or_si128(r, low), _mm_setzero_si128());
+// floor(x / (125 << S)) of the 32-bit lanes of x0 then x1 as words: x >> S and the dropped bits
+// packed to words, then the one division by 125 (DivideBy125Shifted in kernels.h); *exact marks
+// the multiples of 125 << S.
+template <int S>
+inline __m128i DivideShifted8(__m128i x0, __m128i x1, __m128i* exact) {
+  const __m128i y = _mm_packus_epi32(_mm_srli_epi32(x0, S), _mm_srli_epi32(x1, S));
+  const __m128i lowBits = _mm_set1_epi32((1 << S) - 1);
+  const __m128i dropped = _mm_packus_epi32(_mm_and_si128(x0, lowBits), _mm_and_si128(x1, lowBits));
+  __m128i fraction;
+  const __m128i q = Divide125(y, &fraction);
+  *exact = _mm_cmpeq_epi16(_mm_or_si128(fraction, dropped), _mm_setzero_si128());
   return q;
 }
 
@@ -114,8 +117,8 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
     Load8<Bpp>(srcB + 8 * Bpp * s, sh, &b0, &b1);
 
     __m128i exA, exB;
-    const __m128i qa = Luma8(LumaNumerator4(a0), LumaNumerator4(a1), &exA);
-    const __m128i qb = Luma8(LumaNumerator4(b0), LumaNumerator4(b1), &exB);
+    const __m128i qa = DivideShifted8<3>(LumaNumerator4(a0), LumaNumerator4(a1), &exA);  // Y, / 1000
+    const __m128i qb = DivideShifted8<3>(LumaNumerator4(b0), LumaNumerator4(b1), &exB);
     const __m128i ybytes = _mm_packus_epi16(qa, qb);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(yA + 8 * s), ybytes);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(yB + 8 * s), _mm_unpackhi_epi64(ybytes, ybytes));
@@ -132,14 +135,9 @@ void RgbRowPairSSE41(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYT
     // words [u0-3, v0-3] of x >> 5 and of the dropped bits.
     const __m128i xu = _mm_shuffle_epi32(_mm_add_epi32(au, bias), 0xD8);
     const __m128i xv = _mm_shuffle_epi32(_mm_add_epi32(av, bias), 0xD8);
-    const __m128i y5 = _mm_packus_epi32(_mm_srli_epi32(xu, 5), _mm_srli_epi32(xv, 5));
-    const __m128i low31 = _mm_set1_epi32(31);
-    const __m128i dropped = _mm_packus_epi32(_mm_and_si128(xu, low31), _mm_and_si128(xv, low31));
-    __m128i fraction;
-    const __m128i q = Divide125(y5, &fraction);
-    const __m128i check = _mm_or_si128(fraction, dropped);
-    const unsigned chromaFix = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi16(check, _mm_setzero_si128())));
+    __m128i exC;
+    const __m128i q = DivideShifted8<5>(xu, xv, &exC);  // / 4000
+    const unsigned chromaFix = static_cast<unsigned>(_mm_movemask_epi8(exC));
     const __m128i w = _mm_sub_epi16(q, _mm_set1_epi16(kChromaQuotientBias));
     const __m128i c8 = _mm_add_epi8(
         _mm_packs_epi16(w, w),
@@ -236,20 +234,15 @@ void YuvRowPairSSE41(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* 
     const __m128i tr = _mm_and_si128(
         exR, _mm_shuffle_epi8(tabR, _mm_or_si128(_mm_srli_epi16(_mm_add_epi16(cr, c128), 4), hiZero)));
     // G offset: floor(x / 1000) - 124 with x = 124500 - 581 Cr - 394 Cb (675..249,300), divided
-    // like the luma: x >> 3 and the dropped bits as words, then the division by 125 with its
-    // mark of the exact multiples.
+    // like the luma.
     __m128i x[2];
     for (int h = 0; h < 2; ++h) {
       const __m128i crcb = h == 0 ? _mm_unpacklo_epi16(cr, cb) : _mm_unpackhi_epi16(cr, cb);
       x[h] = _mm_add_epi32(_mm_madd_epi16(crcb, Pair16(-581, -394)), _mm_set1_epi32(124500));
     }
-    const __m128i low7 = _mm_set1_epi32(7);
-    const __m128i y3 = _mm_packus_epi32(_mm_srli_epi32(x[0], 3), _mm_srli_epi32(x[1], 3));
-    const __m128i dropped = _mm_packus_epi32(_mm_and_si128(x[0], low7), _mm_and_si128(x[1], low7));
-    __m128i fraction;
-    const __m128i og = _mm_sub_epi16(Divide125(y3, &fraction), _mm_set1_epi16(124));
-    const unsigned gFix = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_cmpeq_epi16(_mm_or_si128(fraction, dropped), _mm_setzero_si128())));
+    __m128i exG;
+    const __m128i og = _mm_sub_epi16(DivideShifted8<3>(x[0], x[1], &exG), _mm_set1_epi16(124));
+    const unsigned gFix = static_cast<unsigned>(_mm_movemask_epi8(exG));
 
     const __m128i zero = _mm_setzero_si128();
     const __m128i o[3][2] = {{_mm_unpacklo_epi16(ob, ob), _mm_unpackhi_epi16(ob, ob)},

@@ -131,11 +131,10 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
       x[h] = _mm256_add_epi32(_mm256_madd_epi16(crcb, Pair16(-581 * kLumaScale, -394 * kLumaScale)),
                               _mm256_set1_epi32(124500 * kLumaScale));
     }
-    __m256i y8, dropped, fraction;
-    SplitScaled(x[0], x[1], split, &y8, &dropped);  // block order 0..15
-    const __m256i og = _mm256_sub_epi16(Divide125(y8, &fraction), _mm256_set1_epi16(124));
-    const unsigned gFix = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_cmpeq_epi16(_mm256_or_si256(fraction, dropped), _mm256_setzero_si256())));
+    __m256i checkG;
+    const __m256i og =  // block order 0..15
+        _mm256_sub_epi16(DivideScaled(x[0], x[1], split, &checkG), _mm256_set1_epi16(124));
+    const unsigned gFix = ZeroWords(checkG);
 
     PixelTerms pt;
     const __m256i zero = _mm256_setzero_si256();
