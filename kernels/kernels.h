@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 #include "platform/com/wintypes.h"
 
@@ -32,29 +31,25 @@ struct RgbRowPairs {
   int blocks, pairs, offset;
 };
 using RgbFrameFn = void (*)(const RgbRowPairs& frame);
-// Calls pair(ahead, srcA, srcB, yA, yB, u, v, nextA, nextB) for the row pairs of a frame in
-// turn. ahead is std::true_type where the frame is read downwards in memory (a bottom-up picture):
-// the processor's own prefetch does not look there, so the kernel prefetches the next pair's rows
-// nextA and nextB (the pair's own rows for the last pair); std::false_type otherwise.
+// Calls pair(srcA, srcB, yA, yB, u, v, nextA, nextB) for the row pairs of a frame in turn, with
+// nextA and nextB the next pair's rows (the pair's own rows for the last pair), which the kernels
+// prefetch as they go. In a bottom-up picture the next rows lie below these in memory, where the
+// processor's own prefetch does not look; in a top-down one they follow, but where the picture
+// comes from memory rather than the cache (as each new frame of a stream does) the processor's
+// prefetch does not run far enough ahead of a kernel this fast.
 template <class Pair>
 inline void ForEachRowPair(const RgbRowPairs& f, Pair&& pair) {
-  auto walk = [&](auto ahead) {
-    for (int i = 0; i < f.pairs; ++i) {
-      const BYTE* a = f.srcA + i * f.srcStep;
-      const BYTE* next = i + 1 < f.pairs ? a + f.srcStep : a;
-      BYTE* y = f.y + 2 * i * f.yStride;
-      pair(ahead, a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride, next,
-           next + f.srcPair);
-    }
-  };
-  if (f.srcStep < 0)
-    walk(std::true_type{});
-  else
-    walk(std::false_type{});
+  for (int i = 0; i < f.pairs; ++i) {
+    const BYTE* a = f.srcA + i * f.srcStep;
+    const BYTE* next = i + 1 < f.pairs ? a + f.srcStep : a;
+    BYTE* y = f.y + 2 * i * f.yStride;
+    pair(a, a + f.srcPair, y, y + f.yStride, f.u + i * f.uStride, f.v + i * f.vStride, next,
+         next + f.srcPair);
+  }
 }
 
 // Prefetches `bytes` bytes from offset `at` of the rows a and b, a 64-byte line at a time (for
-// writing if kWrite): the kernels' look ahead into a bottom-up picture's next row pair.
+// writing if kWrite): the kernels' look ahead into the next row pair.
 template <bool kWrite>
 inline void PrefetchRows(const BYTE* a, const BYTE* b, std::ptrdiff_t at, int bytes) {
   for (int line = 0; line < bytes; line += 64) {

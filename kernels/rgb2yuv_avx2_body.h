@@ -197,8 +197,7 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     // Two steps per iteration: their chains interleave, and each plane's row gets one store for
     // both (32 bytes of Y per row, 16 of U and of V).
     for (; s + 2 <= s1; s += 2) {
-      // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
-      // next rows lie below these in memory, where the processor's own prefetch does not look.
+      // The next row pair's rows, as far as this iteration reads of these (see ForEachRowPair).
       if constexpr (kPrefetchNext)
         PrefetchRows<false>(nextA, nextB, 16 * Bpp * s, 32 * Bpp);
       const Step t0 = ComputeStep<Bpp>(srcA + 16 * Bpp * s, srcB + 16 * Bpp * s, k);
@@ -254,9 +253,9 @@ void RowPairAVX2(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE* u
 template <int Bpp>
 void FrameAVX2(const RgbRowPairs& f) {
   const Consts k = MakeConsts(Bpp, f.offset);
-  ForEachRowPair(f, [&](auto ahead, const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
+  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
                         BYTE* v, const BYTE* nextA, const BYTE* nextB) {
-    RowPairWith<Bpp, decltype(ahead)::value>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
+    RowPairWith<Bpp, true>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
   });
 }
 

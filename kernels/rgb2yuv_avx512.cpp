@@ -257,8 +257,7 @@ __attribute__((always_inline)) inline void RowPairWith(const Consts& k, const BY
     // Two steps per iteration: their chains interleave, and each plane's row gets one store for
     // both (64 bytes of Y per row, 32 of U and of V).
     for (; s + 2 <= s1; s += 2) {
-      // The next row pair's rows, as far as this iteration reads of these: a bottom-up picture's
-      // next rows lie below these in memory, where the processor's own prefetch does not look.
+      // The next row pair's rows, as far as this iteration reads of these (see ForEachRowPair).
       if constexpr (kPrefetchNext)
         PrefetchRows<false>(nextA, nextB, 32 * Bpp * s, 64 * Bpp);
       const Step t0 = ComputeStep<Bpp>(srcA + 32 * Bpp * s, srcB + 32 * Bpp * s, k);
@@ -314,9 +313,9 @@ void RowPairAVX512(const BYTE* srcA, const BYTE* srcB, BYTE* yA, BYTE* yB, BYTE*
 template <int Bpp>
 void FrameAVX512(const RgbRowPairs& f) {
   const Consts k = LoadConsts();
-  ForEachRowPair(f, [&](auto ahead, const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
+  ForEachRowPair(f, [&](const BYTE* a, const BYTE* b, BYTE* yA, BYTE* yB, BYTE* u,
                         BYTE* v, const BYTE* nextA, const BYTE* nextB) {
-    RowPairWith<Bpp, decltype(ahead)::value>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
+    RowPairWith<Bpp, true>(k, a, b, yA, yB, u, v, f.blocks, f.offset, nextA, nextB);
   });
 }
 
