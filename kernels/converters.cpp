@@ -165,12 +165,16 @@ void RealYUV420toRGB24Converter::ConvertStrided(const BYTE* pY, LONG nYStride, c
     const int b = invert ? height - 2 - 2 * i : 2 * i + 1;
     BYTE* outA = RowAt(pDst, nDstStride, a);
     BYTE* outB = RowAt(pDst, nDstStride, b);
-    // Bottom-up, the next pair's rows are the two below these: the kernel prefetches them.
-    if (invert && m_pKernels->rowPairAhead && i + 1 < blocksY)
+    // The kernel prefetches the next pair's Y rows, and bottom-up its RGB24 rows, the two below
+    // these.
+    if (m_pKernels->rowPairAhead && i + 1 < blocksY) {
+      const colour::YuvNextRows next{RowAt(pY, nYStride, 2 * i + 2), RowAt(pY, nYStride, 2 * i + 3),
+                                     invert ? RowAt(pDst, nDstStride, a - 2) : nullptr,
+                                     invert ? RowAt(pDst, nDstStride, b - 2) : nullptr};
       m_pKernels->rowPairAhead(RowAt(pY, nYStride, 2 * i), RowAt(pY, nYStride, 2 * i + 1),
                                RowAt(pU, nUStride, i), RowAt(pV, nVStride, i), outA, outB, blocksX,
-                               offset, RowAt(pDst, nDstStride, a - 2), RowAt(pDst, nDstStride, b - 2));
-    else
+                               offset, next);
+    } else
       m_pKernels->rowPair(RowAt(pY, nYStride, 2 * i), RowAt(pY, nYStride, 2 * i + 1),
                           RowAt(pU, nUStride, i), RowAt(pV, nVStride, i), outA, outB, blocksX,
                           offset);

@@ -67,11 +67,22 @@ struct RgbToYuvKernels {
 // yA, yB: Y rows 2i and 2i + 1; outA, outB: the RGB24 rows they go to; u, v: chroma row i.
 using YuvRowPairFn = void (*)(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
                               BYTE* outA, BYTE* outB, int blocks, int offset);
-// As YuvRowPairFn, and prefetches the rows nextA and nextB for writing along the way: for a
-// bottom-up picture, whose next rows lie below these in memory.
+// The row pair after the one a kernel converts, which it prefetches along the way: its Y rows
+// (where the planes come from memory rather than the cache, as each new frame of a stream does,
+// the processor's own prefetch does not run far enough ahead of a kernel this fast; prefetching
+// the chroma rows as well gained nothing) and, if outA and outB are not null, its RGB24 rows for
+// writing: in a bottom-up picture those lie below these in memory, where the processor's
+// prefetch does not look.
+struct YuvNextRows {
+  const BYTE* yA;
+  const BYTE* yB;
+  BYTE* outA;
+  BYTE* outB;
+};
+// As YuvRowPairFn, and prefetches `next` along the way.
 using YuvRowPairAheadFn = void (*)(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
-                                   BYTE* outA, BYTE* outB, int blocks, int offset, BYTE* nextA,
-                                   BYTE* nextB);
+                                   BYTE* outA, BYTE* outB, int blocks, int offset,
+                                   const YuvNextRows& next);
 struct YuvToRgbKernels {
   const char* name;
   YuvRowPairFn rowPair;

@@ -86,9 +86,16 @@ inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave
   Store96(out, b, g, r, il);
 }
 
-template <bool kPrefetchNext>
+// kReadNext: prefetches the next row pair's Y rows; kWriteNext: its RGB24 rows, for writing
+// (YuvNextRows). As template flags: a test in the step loop costs more than the prefetches save.
+template <bool kReadNext, bool kWriteNext>
 void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
-                 BYTE* outB, int blocks, int offset, BYTE* nextA, BYTE* nextB) {
+                 BYTE* outB, int blocks, int offset, const YuvNextRows& next) {
+  // In locals: the stores through BYTE pointers could otherwise alias `next` and force reloads.
+  const BYTE* const nextYA = next.yA;
+  const BYTE* const nextYB = next.yB;
+  BYTE* const nextOutA = next.outA;
+  BYTE* const nextOutB = next.outB;
   const Interleave il = MakeInterleave();
   const ExactTermThresholds& th = GetExactTermThresholds();
   const __m256i tabR = _mm256_broadcastsi128_si256(
@@ -98,8 +105,11 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
   const __m256i split = SplitControl();
   const int steps = blocks / 16;
   for (int s = 0; s < steps; ++s) {
-    if constexpr (kPrefetchNext)  // the next rows, as far as this step writes of these
-      PrefetchRows<true>(nextA, nextB, 96 * s, 96);
+    // The next rows, as far as this step reads or writes of these.
+    if constexpr (kReadNext)
+      PrefetchRows<false>(nextYA, nextYB, 32 * s, 32);
+    if constexpr (kWriteNext)
+      PrefetchRows<true>(nextOutA, nextOutB, 96 * s, 96);
     const __m256i cb = _mm256_cvtepi8_epi16(_mm_add_epi8(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 16 * s)), off));
     const __m256i cr = _mm256_cvtepi8_epi16(_mm_add_epi8(
@@ -164,12 +174,20 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
 
 void RowPairAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
                  BYTE* outB, int blocks, int offset) {
-  RowPairWith<false>(yA, yB, u, v, outA, outB, blocks, offset, outA, outB);
+  RowPairWith<false, false>(yA, yB, u, v, outA, outB, blocks, offset, YuvNextRows{});
+}
+
+void RowPairAheadAVX2(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
+                      BYTE* outA, BYTE* outB, int blocks, int offset, const YuvNextRows& next) {
+  if (next.outA)
+    RowPairWith<true, true>(yA, yB, u, v, outA, outB, blocks, offset, next);
+  else
+    RowPairWith<true, false>(yA, yB, u, v, outA, outB, blocks, offset, next);
 }
 
 }  // namespace
 
-const YuvToRgbKernels kYuvToRgb24AVX2 = {"AVX2", RowPairAVX2, RowPairWith<true>};
+const YuvToRgbKernels kYuvToRgb24AVX2 = {"AVX2", RowPairAVX2, RowPairAheadAVX2};
 
 }  // namespace colour
 

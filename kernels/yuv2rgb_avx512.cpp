@@ -144,9 +144,16 @@ inline void Row(const BYTE* y, BYTE* out, const PixelTerms& pt, const Interleave
   Chunk(out + 128, b, g, r, idxBG[2], idxR[2], il.rMask[2]);
 }
 
-template <bool kPrefetchNext>
+// kReadNext: prefetches the next row pair's Y rows; kWriteNext: its RGB24 rows, for writing
+// (YuvNextRows). As template flags: a test in the step loop costs more than the prefetches save.
+template <bool kReadNext, bool kWriteNext>
 void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
-                 BYTE* outB, int blocks, int offset, BYTE* nextA, BYTE* nextB) {
+                 BYTE* outB, int blocks, int offset, const YuvNextRows& next) {
+  // In locals: the stores through BYTE pointers could otherwise alias `next` and force reloads.
+  const BYTE* const nextYA = next.yA;
+  const BYTE* const nextYB = next.yB;
+  BYTE* const nextOutA = next.outA;
+  BYTE* const nextOutB = next.outB;
   const Interleave512& il = GetInterleave512();
   const __m512i idxBG[3] = {_mm512_load_si512(il.bg[0]), _mm512_load_si512(il.bg[1]),
                             _mm512_load_si512(il.bg[2])};
@@ -157,8 +164,11 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
   const __m256i off = _mm256_set1_epi8(static_cast<char>(offset));
   const int steps = blocks / 32;
   for (int s = 0; s < steps; ++s) {
-    if constexpr (kPrefetchNext)  // the next rows, as far as this step writes of these
-      PrefetchRows<true>(nextA, nextB, 192 * s, 192);
+    // The next rows, as far as this step reads or writes of these.
+    if constexpr (kReadNext)
+      PrefetchRows<false>(nextYA, nextYB, 64 * s, 64);
+    if constexpr (kWriteNext)
+      PrefetchRows<true>(nextOutA, nextOutB, 192 * s, 192);
     const __m256i cbBytes =
         _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + 32 * s)), off);
     const __m512i cb = _mm512_cvtepi8_epi16(cbBytes);
@@ -208,12 +218,20 @@ void RowPairWith(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, B
 
 void RowPairAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v, BYTE* outA,
                    BYTE* outB, int blocks, int offset) {
-  RowPairWith<false>(yA, yB, u, v, outA, outB, blocks, offset, outA, outB);
+  RowPairWith<false, false>(yA, yB, u, v, outA, outB, blocks, offset, YuvNextRows{});
+}
+
+void RowPairAheadAVX512(const BYTE* yA, const BYTE* yB, const BYTE* u, const BYTE* v,
+                        BYTE* outA, BYTE* outB, int blocks, int offset, const YuvNextRows& next) {
+  if (next.outA)
+    RowPairWith<true, true>(yA, yB, u, v, outA, outB, blocks, offset, next);
+  else
+    RowPairWith<true, false>(yA, yB, u, v, outA, outB, blocks, offset, next);
 }
 
 }  // namespace
 
-const YuvToRgbKernels kYuvToRgb24AVX512 = {"AVX512", RowPairAVX512, RowPairWith<true>};
+const YuvToRgbKernels kYuvToRgb24AVX512 = {"AVX512", RowPairAVX512, RowPairAheadAVX512};
 
 }  // namespace colour
 
