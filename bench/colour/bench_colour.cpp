@@ -2,7 +2,9 @@
 // variant of the converters and for libyuv and swscale, then prints each variant's time as a
 // ratio to the peers' times (medians when run with repetitions, which is the default here). The
 // RGB pictures are top-down, and at 1920x1080 also bottom-up as the filters take and give them by
-// default (the peers then get a negative height or stride).
+// default (the peers then get a negative height or stride), and top-down "from memory": each
+// conversion then takes the next of several copies of the picture, far more than the caches hold,
+// as each new frame of a stream comes from memory in a pipeline.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/support/ratio_reporter.h"
@@ -36,12 +39,16 @@ struct Size {
 };
 const Size kSizes[] = {{640, 480}, {1920, 1080}};
 
-// Row order of the RGB picture; bottom-up is timed at 1920x1080 only.
+// Row order of the RGB picture, and how many copies of the picture (each with its own output
+// buffers) the conversions go through in turn: one stays in the cache between frames, kCopies of
+// them at 1920x1080 (over 200 MB) do not. Bottom-up and from memory are timed at 1920x1080 only.
+constexpr int kCopies = 8;
 struct Order {
   const char* suffix;
   bool bottomUp;
+  int copies;
 };
-const Order kOrders[] = {{"", false}, {" bottom-up", true}};
+const Order kOrders[] = {{"", false, 1}, {" bottom-up", true, 1}, {" from memory", false, kCopies}};
 
 struct Variant {
   const char* name;
@@ -88,20 +95,39 @@ struct Frame {
   }
 };
 
-Frame& FrameFor(Size s) {
-  static std::map<int, std::unique_ptr<Frame>> frames;
-  auto& f = frames[s.w * 100000 + s.h];
+// Copy `copy` of the picture of size s (the copies after the first are copies of it).
+Frame& FrameFor(Size s, int copy = 0) {
+  static std::map<std::tuple<int, int, int>, std::unique_ptr<Frame>> frames;
+  auto& f = frames[{s.w, s.h, copy}];
   if (!f)
-    f = std::make_unique<Frame>(s.w, s.h);
+    f = copy == 0 ? std::make_unique<Frame>(s.w, s.h) : std::make_unique<Frame>(FrameFor(s));
   return *f;
 }
+
+// The copies an order's conversions go through, one per frame in turn.
+class Frames {
+ public:
+  Frames(Size s, Order o) {
+    for (int i = 0; i < o.copies; ++i)
+      m_frames.push_back(&FrameFor(s, i));
+  }
+  Frame& Next() {
+    Frame& f = *m_frames[m_next];
+    m_next = (m_next + 1) % m_frames.size();
+    return f;
+  }
+
+ private:
+  std::vector<Frame*> m_frames;
+  size_t m_next = 0;
+};
 
 void RunOurs(benchmark::State& state, Conversion conv, Size size, Order order, Variant variant) {
   if ((PlenorCpuDetected() & variant.required) != variant.required) {
     state.SkipWithError("processor lacks this variant");
     return;
   }
-  Frame& f = FrameFor(size);
+  Frames frames(size, order);
   PlenorSetCpuMask(variant.mask);
   std::unique_ptr<RGBtoYUV420Converter> fwd;
   std::unique_ptr<RealYUV420toRGB24Converter> back;
@@ -127,6 +153,7 @@ void RunOurs(benchmark::State& state, Conversion conv, Size size, Order order, V
     return;
   }
   for (auto _ : state) {
+    Frame& f = frames.Next();
     switch (conv) {
       case Conversion::Rgb24ToI420:
         fwd->Convert(f.rgb24.data(), f.oy.data(), f.ou.data(), f.ov.data());
@@ -144,10 +171,11 @@ void RunOurs(benchmark::State& state, Conversion conv, Size size, Order order, V
 
 #if PLENOR_BENCH_LIBYUV
 void RunLibyuv(benchmark::State& state, Conversion conv, Size s, Order order) {
-  Frame& f = FrameFor(s);
+  Frames frames(s, order);
   const int cw = s.w / 2;
   const int h = order.bottomUp ? -s.h : s.h;  // libyuv reads or writes the RGB rows upwards
   for (auto _ : state) {
+    Frame& f = frames.Next();
     switch (conv) {
       case Conversion::Rgb24ToI420:
         libyuv::RGB24ToI420(f.rgb24.data(), 3 * s.w, f.oy.data(), s.w, f.ou.data(), cw, f.ov.data(),
@@ -169,7 +197,7 @@ void RunLibyuv(benchmark::State& state, Conversion conv, Size s, Order order) {
 
 #if PLENOR_BENCH_SWSCALE
 void RunSwscale(benchmark::State& state, Conversion conv, Size s, Order order) {
-  Frame& f = FrameFor(s);
+  Frames frames(s, order);
   const AVPixelFormat in = conv == Conversion::Rgb24ToI420   ? AV_PIX_FMT_BGR24
                            : conv == Conversion::Rgb32ToI420 ? AV_PIX_FMT_BGR0
                                                              : AV_PIX_FMT_YUV420P;
@@ -182,14 +210,15 @@ void RunSwscale(benchmark::State& state, Conversion conv, Size s, Order order) {
     return;
   }
   const int cw = s.w / 2;
-  const std::uint8_t* yuvSrc[3] = {f.y.data(), f.u.data(), f.v.data()};
   const int yuvStrides[3] = {s.w, cw, cw};
-  std::uint8_t* yuvDst[3] = {f.oy.data(), f.ou.data(), f.ov.data()};
   // Bottom-up: the RGB picture from its last row with a negative stride.
   const int rgbStride = (conv == Conversion::Rgb32ToI420 ? 4 : 3) * s.w;
   const std::ptrdiff_t lastRow = order.bottomUp ? static_cast<std::ptrdiff_t>(s.h - 1) * rgbStride : 0;
   const int stride = order.bottomUp ? -rgbStride : rgbStride;
   for (auto _ : state) {
+    Frame& f = frames.Next();
+    const std::uint8_t* yuvSrc[3] = {f.y.data(), f.u.data(), f.v.data()};
+    std::uint8_t* yuvDst[3] = {f.oy.data(), f.ou.data(), f.ov.data()};
     if (conv == Conversion::I420ToRgb24) {
       std::uint8_t* dst[1] = {f.out24.data() + lastRow};
       const int dstStride[1] = {stride};
@@ -211,7 +240,7 @@ std::string Key(Conversion c, Size s, Order o) {
          "x" + std::to_string(s.h);
 }
 
-bool Timed(Size s, Order o) { return !o.bottomUp || s.w == 1920; }
+bool Timed(Size s, Order o) { return (!o.bottomUp && o.copies == 1) || s.w == 1920; }
 
 // What each ratio compares: our arithmetic is fixed, the peers pick their own.
 const char* const kArithmeticNotes[] = {
@@ -222,7 +251,7 @@ const char* const kArithmeticNotes[] = {
 
 void PrintRatios(const benchsupport::RatioReporter& rep) {
   std::printf("\nMedian processor time per frame (us) and ratio to the peers' (< 1 is faster):\n");
-  std::printf("%-32s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
+  std::printf("%-34s %-7s %10s %12s %12s\n", "conversion", "kernel", "time", "/ libyuv",
               "/ swscale");
   for (int c = 0; c < 3; ++c)
     for (const Order& o : kOrders)
@@ -235,7 +264,7 @@ void PrintRatios(const benchsupport::RatioReporter& rep) {
         return it == rep.times.end() ? -1.0 : it->second;
       };
       const double yuv = find("libyuv"), sws = find("swscale");
-      std::printf("%-32s note: %s\n", key.c_str(), kArithmeticNotes[c]);
+      std::printf("%-34s note: %s\n", key.c_str(), kArithmeticNotes[c]);
       for (const Variant& v : kVariants) {
         const double t = find(v.name);
         if (t < 0)
@@ -245,12 +274,12 @@ void PrintRatios(const benchsupport::RatioReporter& rep) {
           std::snprintf(a, sizeof a, "%.2fx", t / yuv);
         if (sws > 0)
           std::snprintf(b, sizeof b, "%.2fx", t / sws);
-        std::printf("%-32s %-7s %10.1f %12s %12s\n", key.c_str(), v.name, t, a, b);
+        std::printf("%-34s %-7s %10.1f %12s %12s\n", key.c_str(), v.name, t, a, b);
       }
       if (yuv > 0)
-        std::printf("%-32s %-7s %10.1f\n", key.c_str(), "libyuv", yuv);
+        std::printf("%-34s %-7s %10.1f\n", key.c_str(), "libyuv", yuv);
       if (sws > 0)
-        std::printf("%-32s %-7s %10.1f\n", key.c_str(), "swscale", sws);
+        std::printf("%-34s %-7s %10.1f\n", key.c_str(), "swscale", sws);
     }
 }
 
