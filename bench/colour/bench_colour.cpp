@@ -264,6 +264,11 @@ void PrintRatios(const benchsupport::RatioReporter& rep) {
         return it == rep.times.end() ? -1.0 : it->second;
       };
       const double yuv = find("libyuv"), sws = find("swscale");
+      bool timed = yuv > 0 || sws > 0;
+      for (const Variant& v : kVariants)
+        timed = timed || find(v.name) > 0;
+      if (!timed)  // left out by --benchmark_filter
+        continue;
       std::printf("%-34s note: %s\n", key.c_str(), kArithmeticNotes[c]);
       for (const Variant& v : kVariants) {
         const double t = find(v.name);
